@@ -1,0 +1,22 @@
+#include "app/ModuleState.h"
+
+namespace vb {
+
+qint32 RunMode = ScreenSaver;
+QStringList FolderList;
+QStringList PictureList;
+qint32 IntervalSeconds = 0;
+qint16 ShowFileNames = 0;
+DateTime NextPictureTime{};
+
+void ResetModuleState()
+{
+    RunMode = ScreenSaver;
+    FolderList = QStringList();
+    PictureList = QStringList();
+    IntervalSeconds = 0;
+    ShowFileNames = 0;
+    NextPictureTime = DateTime{};
+}
+
+} // namespace vb

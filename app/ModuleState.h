@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/Clock.h"
+
+#include <QStringList>
+#include <QtGlobal>
+
+namespace vb {
+
+// The module-wide state of the start-up module. It lives as long as the process; the program
+// runs on one thread, so nothing here needs a lock.
+
+enum RunModes : qint32 {
+    Configure = 0,
+    ScreenSaver = 1,
+    Preview = 2,
+};
+
+// Set once by SubMain before any window exists.
+extern qint32 RunMode;
+// The chosen folders, as chosen or stored. Replaced whole by each build, never edited.
+extern QStringList FolderList;
+// Full paths of the pictures found directly inside FolderList's folders.
+extern QStringList PictureList;
+// Seconds from one picture to the next; no range is enforced.
+extern qint32 IntervalSeconds;
+// Whether the slideshow prints each picture's path: 0 false, -1 true, any non-zero value true.
+extern qint16 ShowFileNames;
+// The earliest moment the next picture may be shown; the clock's epoch at process start.
+extern DateTime NextPictureTime;
+
+// Back to the values at process start; for tests.
+void ResetModuleState();
+
+} // namespace vb

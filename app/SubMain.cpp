@@ -1,0 +1,53 @@
+#include "app/SubMain.h"
+
+#include "app/CommandLine.h"
+#include "app/ModeWindows.h"
+#include "app/ModuleState.h"
+#include "platform/RandomSource.h"
+#include "platform/RuntimeError.h"
+#include "settings/Settings.h"
+
+namespace vb {
+
+void CheckShouldRun(StartupServices& services, ModeWindows& windows)
+{
+    if (!services.prevInstance())
+        return;
+    if (services.findWindow(SingleInstanceCaption) != 0)
+        throw EndRequest{};
+    windows.Cover().SetCaption(SingleInstanceCaption);
+}
+
+void SubMain(const QString& commandText, StartupServices& services, ModeWindows& windows)
+{
+    services.random.Randomize();
+    LoadSettings(services.store, services.lister);
+
+    const QString normalised = NormaliseCommand(commandText);
+    RunMode = ClassifyCommand(normalised);
+
+    switch (RunMode) {
+    case Configure:
+        windows.ShowConfig();
+        break;
+    case ScreenSaver: {
+        CheckShouldRun(services, windows);
+        CoverWindowHandle& cover = windows.Cover();
+        cover.Show();
+        cover.Maximise();
+        services.showCursor(false);
+        break;
+    }
+    case Preview: {
+        const x11::WindowId host = x11::WindowId(ParsePreviewWindow(normalised));
+        // A host that names no window leaves the rectangle at zero, as a failed GetClientRect does.
+        const QSize clientSize = services.clientSize(host).value_or(QSize(0, 0));
+        CoverWindowHandle& cover = windows.Cover();
+        cover.SetCaption(PreviewCaption);
+        cover.EmbedInto(host, clientSize);
+        break;
+    }
+    }
+}
+
+} // namespace vb

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <chrono>
+#include <QtGlobal>
+
+namespace vb {
+
+// The program's date-time. The system clock, not local time, so that a daylight-saving change
+// neither pauses nor rushes the show. The default value (the clock's epoch) lies before any real
+// current time.
+using DateTime = std::chrono::system_clock::time_point;
+
+// `DateAdd("s", seconds, t)`.
+DateTime DateAddSeconds(DateTime t, qint64 seconds);
+
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+    // `Now`.
+    virtual DateTime Now() const = 0;
+};
+
+class SystemClock final : public Clock
+{
+public:
+    DateTime Now() const override;
+};
+
+} // namespace vb

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace vb {
+
+// The text of an INI file, kept line by line so that a rewrite changes only the values the
+// program sets and keeps everything else (comments, other sections, foreign keys) as it was.
+//
+// A value is read raw, up to the end of its line, blanks around it removed, so that a
+// hand-written "Dir1=C:\Pics, old;2" means exactly that text. A value that would not survive
+// that (blanks at either end, a leading quote, control characters) is written in double quotes
+// with backslash escapes. Section and key names match without regard to letter case, as in the
+// registry the store stands in for; of repeated keys the last counts.
+class IniDocument
+{
+public:
+    static IniDocument Parse(const QByteArray& bytes);
+    QByteArray Serialize() const;
+
+    std::optional<QString> Value(const QString& section, const QString& key) const;
+    void SetValue(const QString& section, const QString& key, const QString& value);
+    // Returns false when the key was absent.
+    bool Remove(const QString& section, const QString& key);
+
+    static QString EncodeValue(const QString& value);
+    static QString DecodeValue(const QString& raw);
+
+private:
+    struct Line
+    {
+        QString text;
+        QString key; // empty unless a key line
+        bool removed = false;
+    };
+    struct Section
+    {
+        QString name; // empty for the lines before the first header
+        std::vector<Line> lines;
+        // Lower-cased key to the indices of its lines, in file order. Removed lines stay in place
+        // as tombstones, so that saving thousands of folders stays linear.
+        QHash<QString, std::vector<size_t>> keys;
+    };
+    Section* FindKey(const QString& section, const QString& key, size_t* index);
+    std::vector<Section> m_sections;
+};
+
+// The per-user settings store: the file "Lanternshade.ini" in the user's configuration folder.
+//
+// Readers take a snapshot of the whole file. A writer holds the store's lock file while it reads
+// the current content, edits it and replaces the file by an atomic rename, so a reader always
+// sees a complete file and two processes that save at the same moment do not mix their keys.
+class SettingsStore
+{
+public:
+    explicit SettingsStore(QString filePath);
+
+    // $XDG_CONFIG_HOME/Lanternshade.ini, else ~/.config/Lanternshade.ini.
+    static QString DefaultFilePath();
+
+    const QString& filePath() const { return m_filePath; }
+    // The path as shown in messages: the home folder written as "~".
+    QString displayPath() const;
+
+    // Throws RuntimeError when the file exists but cannot be read. A missing file is empty.
+    IniDocument Read() const;
+
+    // Runs edit on the current content under the lock, then writes the result. Nothing is
+    // written when edit throws or when any step fails; a failure throws RuntimeError.
+    void Update(const std::function<void(IniDocument&)>& edit);
+
+private:
+    QString m_filePath;
+};
+
+} // namespace vb

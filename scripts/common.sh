@@ -1,0 +1,35 @@
+# Shared by scripts/run and scripts/test: installs what the project needs from Debian's packages
+# (only what is missing), then configures and builds incrementally.
+# shellcheck shell=bash
+
+VB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Build: compiler, CMake, Ninja, Qt 6 and xcb. Run and test: an X server for headless machines,
+# the X tools the tests drive windows with, picture tools, a font.
+VB_PACKAGES=(
+    g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libxcb1-dev
+    xvfb xauth x11-utils xdotool imagemagick libjpeg-turbo-progs fonts-dejavu-core
+)
+
+vb_install_packages() {
+    local missing=() pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}" >&2
+    local sudo=
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# vb_build BUILD_DIR [cmake options...]
+vb_build() {
+    local dir=$1
+    shift
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
+        cmake -S "$VB_ROOT" -B "$dir" -G Ninja "$@"
+    fi
+    cmake --build "$dir" -j "$(nproc)"
+}

@@ -1,0 +1,95 @@
+#include "settings/Settings.h"
+
+#include "app/ModuleState.h"
+#include "platform/Conversions.h"
+#include "platform/ErrorReport.h"
+#include "platform/RuntimeError.h"
+#include "platform/SettingsStore.h"
+#include "settings/PictureCatalogue.h"
+
+namespace vb {
+
+namespace {
+
+const QString Section = QStringLiteral("Settings");
+const QString KeyNumDirs = QStringLiteral("NumDirs");
+const QString KeyInterval = QStringLiteral("Interval");
+const QString KeyShowFileNames = QStringLiteral("ShowFileNames");
+
+QString DirKey(int index)
+{
+    return QStringLiteral("Dir") + QString::number(index);
+}
+
+QString GetSetting(const IniDocument& doc, const QString& key, const QString& fallback)
+{
+    return doc.Value(Section, key).value_or(fallback);
+}
+
+// Runs a conversion of a stored text; its error names the setting, the text and the file.
+template <typename Convert>
+auto ConvertSetting(const SettingsStore& store, const QString& key, const QString& text, Convert convert)
+{
+    try {
+        return convert(text);
+    } catch (const RuntimeError& e) {
+        throw e.withCause(QStringLiteral("setting %1 holds \"%2\" (%3)").arg(key, text, store.displayPath()));
+    }
+}
+
+} // namespace
+
+void LoadSettings(const SettingsStore& store, const DirectoryLister& lister)
+{
+    const IniDocument doc = store.Read();
+
+    const qint16 count = ConvertSetting(store, KeyNumDirs, GetSetting(doc, KeyNumDirs, QStringLiteral("0")), TextToInt16);
+
+    FolderList = QStringList();
+    PictureList = QStringList();
+    for (int i = 1; i <= count; ++i) {
+        const QString folder = GetSetting(doc, DirKey(i), QString());
+        if (folder.isEmpty())
+            continue;
+        FolderList.append(folder);
+        try {
+            AddPicturesFromFolder(folder, lister);
+        } catch (const RuntimeError& e) {
+            WriteWarning(e.cause() + QStringLiteral(" (setting %1); showing the pictures found before the error").arg(DirKey(i)));
+        }
+    }
+
+    IntervalSeconds =
+        ConvertSetting(store, KeyInterval, GetSetting(doc, KeyInterval, QStringLiteral("60")), TextToInt32);
+    ShowFileNames = ConvertSetting(store, KeyShowFileNames, GetSetting(doc, KeyShowFileNames, QStringLiteral("False")),
+                                   TextToBool)
+                        ? -1
+                        : 0;
+}
+
+void SaveSettings(SettingsStore& store)
+{
+    // The stored count and the Dir index are 16-bit and the index must reach one past the last.
+    if (FolderList.size() >= 32767)
+        throw RuntimeError(ErrorCode::Overflow, QStringLiteral("%1 folders are more than the settings can hold (32766)")
+                                                    .arg(FolderList.size()));
+    const QStringList folders = FolderList;
+    const qint32 interval = IntervalSeconds;
+    const bool showFileNames = ShowFileNames != 0;
+
+    store.Update([&](IniDocument& doc) {
+        const qint16 oldCount =
+            ConvertSetting(store, KeyNumDirs, GetSetting(doc, KeyNumDirs, QStringLiteral("0")), TextToInt16);
+        const int count = int(folders.size());
+        doc.SetValue(Section, KeyNumDirs, IntToText(count));
+        for (int i = 1; i <= count; ++i)
+            doc.SetValue(Section, DirKey(i), folders[i - 1]);
+        // A key that is already gone (the file was edited by hand) needs no deleting.
+        for (int i = count + 1; i <= oldCount; ++i)
+            doc.Remove(Section, DirKey(i));
+        doc.SetValue(Section, KeyInterval, IntToText(interval));
+        doc.SetValue(Section, KeyShowFileNames, BoolToText(showFileNames));
+    });
+}
+
+} // namespace vb

@@ -1,0 +1,23 @@
+#pragma once
+
+namespace vb {
+
+class DirectoryLister;
+class SettingsStore;
+
+// `LoadSettings`: reads NumDirs, the Dir keys, Interval and ShowFileNames of section "Settings"
+// and rebuilds FolderList and PictureList from the stored folders.
+//
+// A stored text that does not convert throws RuntimeError (TypeMismatch or Overflow) whose cause
+// names the key, the text and the settings file. A folder that cannot be listed does not stop
+// the load: one warning line goes to standard error, the folder stays in FolderList with the
+// pictures found before the failure, and loading goes on.
+void LoadSettings(const SettingsStore& store, const DirectoryLister& lister);
+
+// `SaveSettings`: writes NumDirs, Dir1..DirN, Interval and ShowFileNames from the module-wide
+// state and deletes the Dir keys above N up to the old NumDirs. All of it is one atomic
+// replacement of the file: a failure (a bad stored NumDirs, an unwritable file) throws
+// RuntimeError and leaves the file as it was.
+void SaveSettings(SettingsStore& store);
+
+} // namespace vb

@@ -1,0 +1,293 @@
+#include "TestSupport.h"
+#include "app/ModuleState.h"
+#include "platform/RuntimeError.h"
+#include "platform/SettingsStore.h"
+#include "settings/Settings.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vb;
+using vbtest::FakeLister;
+
+class tst_Settings : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_path;
+
+    void Store(const QByteArray& content) { QVERIFY(vbtest::WriteFile(m_path, content)); }
+    IniDocument Stored() const { return SettingsStore(m_path).Read(); }
+    std::optional<QString> StoredValue(const QString& key) const { return Stored().Value("Settings", key); }
+
+    static FakeLister Pictures()
+    {
+        FakeLister lister;
+        lister.folders["/a/"].entries = {{"1.jpg"}, {"2.gif"}};
+        lister.folders["/c/"].entries = {{"3.bmp"}};
+        return lister;
+    }
+
+private slots:
+    void init()
+    {
+        ResetModuleState();
+        m_path = m_dir.filePath("Lanternshade.ini");
+        QFile::remove(m_path);
+    }
+
+    void emptyStoreGivesDefaults()
+    {
+        FolderList = {"/stale"};
+        PictureList = {"/stale/x.jpg"};
+        LoadSettings(SettingsStore(m_path), FakeLister());
+        QCOMPARE(FolderList, QStringList());
+        QCOMPARE(PictureList, QStringList());
+        QCOMPARE(IntervalSeconds, 60);
+        QCOMPARE(ShowFileNames, qint16(0));
+        QVERIFY(!QFile::exists(m_path)); // loading writes nothing
+    }
+
+    void loadSkipsGapsAndStopsAtCount()
+    {
+        Store("[Settings]\nNumDirs=3\nDir1=/a\nDir2=\nDir3=/c\nDir4=/never-read\nInterval=15\nShowFileNames=True\n");
+        const FakeLister lister = Pictures();
+        LoadSettings(SettingsStore(m_path), lister);
+        QCOMPARE(FolderList, (QStringList{"/a", "/c"}));
+        QCOMPARE(PictureList, (QStringList{"/a/1.jpg", "/a/2.gif", "/c/3.bmp"}));
+        QCOMPARE(lister.asked, (QStringList{"/a/", "/c/"}));
+        QCOMPARE(IntervalSeconds, 15);
+        QCOMPARE(ShowFileNames, qint16(-1));
+    }
+
+    void duplicateFoldersCountTwice()
+    {
+        Store("[Settings]\nNumDirs=2\nDir1=/a\nDir2=/a/\n");
+        LoadSettings(SettingsStore(m_path), Pictures());
+        QCOMPARE(FolderList, (QStringList{"/a", "/a/"}));
+        QCOMPARE(PictureList, (QStringList{"/a/1.jpg", "/a/2.gif", "/a/1.jpg", "/a/2.gif"}));
+    }
+
+    void countOfZeroOrBelowReadsNoFolder_data()
+    {
+        QTest::addColumn<QByteArray>("count");
+        QTest::newRow("zero") << QByteArray("0");
+        QTest::newRow("negative") << QByteArray("-3");
+    }
+    void countOfZeroOrBelowReadsNoFolder()
+    {
+        QFETCH(QByteArray, count);
+        Store("[Settings]\nNumDirs=" + count + "\nDir1=/a\n");
+        LoadSettings(SettingsStore(m_path), Pictures());
+        QCOMPARE(FolderList, QStringList());
+    }
+
+    void loadedValues_data()
+    {
+        QTest::addColumn<QByteArray>("interval");
+        QTest::addColumn<QByteArray>("showFileNames");
+        QTest::addColumn<int>("expectedInterval");
+        QTest::addColumn<int>("expectedShow");
+        QTest::newRow("true lower") << QByteArray("60") << QByteArray("true") << 60 << -1;
+        QTest::newRow("TRUE upper") << QByteArray("60") << QByteArray("TRUE") << 60 << -1;
+        QTest::newRow("-1") << QByteArray("60") << QByteArray("-1") << 60 << -1;
+        QTest::newRow("0") << QByteArray("60") << QByteArray("0") << 60 << 0;
+        QTest::newRow("interval 0") << QByteArray("0") << QByteArray("False") << 0 << 0;
+        QTest::newRow("interval -5") << QByteArray("-5") << QByteArray("False") << -5 << 0;
+        QTest::newRow("interval blanks and fraction") << QByteArray(" 2.5 ") << QByteArray("False") << 2 << 0;
+    }
+    void loadedValues()
+    {
+        QFETCH(QByteArray, interval);
+        QFETCH(QByteArray, showFileNames);
+        QFETCH(int, expectedInterval);
+        QFETCH(int, expectedShow);
+        Store("[Settings]\nInterval=" + interval + "\nShowFileNames=" + showFileNames + "\n");
+        LoadSettings(SettingsStore(m_path), FakeLister());
+        QCOMPARE(IntervalSeconds, expectedInterval);
+        QCOMPARE(int(ShowFileNames), expectedShow);
+    }
+
+    // A stored text that does not convert is fatal; the error names the key, the text and the file.
+    void badStoredValue_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<ErrorCode>("code");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("listsBuilt");
+        QTest::newRow("NumDirs abc") << QByteArray("NumDirs=abc") << ErrorCode::TypeMismatch << "NumDirs" << "abc" << false;
+        QTest::newRow("NumDirs 40000") << QByteArray("NumDirs=40000") << ErrorCode::Overflow << "NumDirs" << "40000" << false;
+        QTest::newRow("NumDirs empty") << QByteArray("NumDirs=") << ErrorCode::TypeMismatch << "NumDirs" << "" << false;
+        QTest::newRow("Interval huge") << QByteArray("NumDirs=1\nDir1=/a\nInterval=99999999999") << ErrorCode::Overflow << "Interval" << "99999999999" << true;
+        QTest::newRow("Interval words") << QByteArray("NumDirs=1\nDir1=/a\nInterval=a minute") << ErrorCode::TypeMismatch << "Interval" << "a minute" << true;
+        QTest::newRow("ShowFileNames yes") << QByteArray("NumDirs=1\nDir1=/a\nShowFileNames=yes") << ErrorCode::TypeMismatch << "ShowFileNames" << "yes" << true;
+    }
+    void badStoredValue()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(ErrorCode, code);
+        QFETCH(QString, key);
+        QFETCH(QString, text);
+        QFETCH(bool, listsBuilt);
+        Store("[Settings]\n" + content + "\n");
+        FolderList = {"/before"};
+        try {
+            LoadSettings(SettingsStore(m_path), Pictures());
+            QFAIL("no error");
+        } catch (const RuntimeError& e) {
+            QCOMPARE(e.code(), code);
+            const QString expected = QString("setting %1 holds \"%2\" (%3)").arg(key, text, SettingsStore(m_path).displayPath());
+            QCOMPARE(e.cause(), expected);
+        }
+        QCOMPARE(FolderList, listsBuilt ? QStringList{"/a"} : QStringList{"/before"});
+    }
+
+    // A folder that cannot be listed costs one warning, not the start-up.
+    void unlistableFolderWarnsAndGoesOn()
+    {
+        Store("[Settings]\nNumDirs=3\nDir1=/a\nDir2=/broken\nDir3=/c\n");
+        FakeLister lister = Pictures();
+        lister.folders["/broken/"].entries = {{"x.bmp"}, {"y.jpg"}, {"z.bmp"}};
+        lister.folders["/broken/"].failAfter = 2;
+        vbtest::StderrCapture capture;
+        LoadSettings(SettingsStore(m_path), lister);
+        const QStringList lines = capture.Finish().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].startsWith("vellumbright: warning: ") && lines[0].contains("/broken") && lines[0].contains("Dir2"),
+                 qPrintable(lines[0]));
+        QCOMPARE(FolderList, (QStringList{"/a", "/broken", "/c"}));
+        // Of the broken folder, what the "*.bmp" pass saw before the failure.
+        QCOMPARE(PictureList, (QStringList{"/a/1.jpg", "/a/2.gif", "/broken/x.bmp", "/c/3.bmp"}));
+    }
+
+    void unreadableStoreIsFatal()
+    {
+        QVERIFY(QDir().mkpath(m_path));
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, LoadSettings(SettingsStore(m_path), FakeLister()));
+        QDir(m_path).removeRecursively();
+    }
+
+    void saveShrinks()
+    {
+        Store("[Settings]\nNumDirs=5\nDir1=/1\nDir2=/2\nDir3=/3\nDir4=/4\nDir5=/5\nInterval=60\nShowFileNames=False\n");
+        FolderList = {"/x", "/y"};
+        IntervalSeconds = 90;
+        ShowFileNames = -1;
+        SettingsStore store(m_path);
+        SaveSettings(store);
+        QCOMPARE(vbtest::ReadFile(m_path),
+                 QByteArray("[Settings]\nNumDirs=2\nDir1=/x\nDir2=/y\nInterval=90\nShowFileNames=True\n"));
+    }
+
+    void saveGrowsWithoutDeleting()
+    {
+        Store("[Settings]\nNumDirs=2\nDir1=/1\nDir2=/2\nDir7=/left alone\n");
+        FolderList = {"/a", "/b", "/c", "/d", "/e"};
+        IntervalSeconds = 60;
+        SettingsStore store(m_path);
+        SaveSettings(store);
+        QCOMPARE(StoredValue("NumDirs"), std::optional<QString>("5"));
+        QCOMPARE(StoredValue("Dir5"), std::optional<QString>("/e"));
+        QCOMPARE(StoredValue("Dir7"), std::optional<QString>("/left alone"));
+        QCOMPARE(StoredValue("ShowFileNames"), std::optional<QString>("False"));
+    }
+
+    // Loading a store with a gap and saving it again closes the gap and deletes the old key.
+    void gapClosedOnSave()
+    {
+        Store("[Settings]\nNumDirs=3\nDir1=/a\nDir3=/c\n");
+        LoadSettings(SettingsStore(m_path), Pictures());
+        SettingsStore store(m_path);
+        SaveSettings(store);
+        QCOMPARE(StoredValue("NumDirs"), std::optional<QString>("2"));
+        QCOMPARE(StoredValue("Dir1"), std::optional<QString>("/a"));
+        QCOMPARE(StoredValue("Dir2"), std::optional<QString>("/c"));
+        QCOMPARE(StoredValue("Dir3"), std::nullopt);
+        QCOMPARE(StoredValue("Interval"), std::optional<QString>("60"));
+    }
+
+    void saveWithZeroFolders()
+    {
+        Store("[Settings]\nNumDirs=2\nDir1=/a\nDir2=/b\n");
+        FolderList = {};
+        SettingsStore store(m_path);
+        SaveSettings(store);
+        QCOMPARE(StoredValue("NumDirs"), std::optional<QString>("0"));
+        QCOMPARE(StoredValue("Dir1"), std::nullopt);
+        QCOMPARE(StoredValue("Dir2"), std::nullopt);
+    }
+
+    void saveFailsBeforeWritingOnBadCount()
+    {
+        const QByteArray before = "[Settings]\nNumDirs=abc\nDir1=/a\n";
+        Store(before);
+        FolderList = {"/x"};
+        SettingsStore store(m_path);
+        try {
+            SaveSettings(store);
+            QFAIL("no error");
+        } catch (const RuntimeError& e) {
+            QCOMPARE(e.code(), ErrorCode::TypeMismatch);
+            QVERIFY(e.cause().contains("NumDirs"));
+        }
+        QCOMPARE(vbtest::ReadFile(m_path), before);
+    }
+
+    // A Dir key below the stored count that someone removed by hand is no error to delete.
+    void missingKeyBelowOldCountIsFine()
+    {
+        Store("[Settings]\nNumDirs=4\nDir1=/a\nDir2=/b\nDir4=/d\n");
+        FolderList = {"/a"};
+        SettingsStore store(m_path);
+        SaveSettings(store);
+        QCOMPARE(vbtest::ReadFile(m_path), QByteArray("[Settings]\nNumDirs=1\nDir1=/a\nInterval=0\nShowFileNames=False\n"));
+    }
+
+    void oddFolderNamesRoundTrip_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("spaces") << "/home/me/My Pictures";
+        QTest::newRow("edge spaces") << " /lead and trail ";
+        QTest::newRow("comma") << "/pics/a,b, c";
+        QTest::newRow("quotes") << "/pics/\"best\" of";
+        QTest::newRow("equals") << "/pics/a=b";
+        QTest::newRow("semicolon") << "/pics;old";
+        QTest::newRow("hash") << "#pics";
+        QTest::newRow("bracket") << "[Settings]";
+        QTest::newRow("backslashes") << "C:\\Share\\Vellumbright\\";
+        QTest::newRow("non-ascii") << QString::fromUtf8("/home/zo\xc3\xab/\xe5\x86\x99\xe7\x9c\x9f");
+        QTest::newRow("newline") << "/a\nb";
+    }
+    void oddFolderNamesRoundTrip()
+    {
+        QFETCH(QString, folder);
+        FolderList = {folder, "/after"};
+        IntervalSeconds = -7;
+        ShowFileNames = -1;
+        SettingsStore store(m_path);
+        SaveSettings(store);
+        ResetModuleState();
+        LoadSettings(SettingsStore(m_path), FakeLister());
+        QCOMPARE(FolderList, (QStringList{folder, "/after"}));
+        QCOMPARE(IntervalSeconds, -7);
+        QCOMPARE(ShowFileNames, qint16(-1));
+    }
+
+    void tooManyFoldersForTheStore()
+    {
+        FolderList = QStringList(32767, "/a");
+        SettingsStore store(m_path);
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, SaveSettings(store));
+        QVERIFY(!QFile::exists(m_path));
+        FolderList = QStringList(32766, "/a");
+        SaveSettings(store);
+        QCOMPARE(StoredValue("NumDirs"), std::optional<QString>("32766"));
+        LoadSettings(SettingsStore(m_path), FakeLister());
+        QCOMPARE(FolderList.size(), 32766);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Settings)
+#include "tst_settings.moc"
