@@ -59,7 +59,8 @@ qint32 ParsePreviewWindow(QString text)
     try {
         return TextToInt32(digits);
     } catch (const RuntimeError& e) {
-        throw e.withCause(QStringLiteral("the window id %1 on the command line \"%2\" is out of range").arg(digits, text));
+        throw e.withCause(
+            QStringLiteral("the window id %1 on the command line \"%2\" is out of range").arg(digits, text));
     }
 }
 

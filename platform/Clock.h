@@ -1,7 +1,7 @@
 #pragma once
 
-#include <chrono>
 #include <QtGlobal>
+#include <chrono>
 
 namespace vb {
 

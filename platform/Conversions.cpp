@@ -72,7 +72,8 @@ std::optional<ParsedNumber> ParseNumber(const QString& text)
     if (digits == 0 || i != n)
         return std::nullopt;
 
-    const bool roundUp = firstFraction > 5 || (firstFraction == 5 && (restNonZero || result.magnitude % 2 == 1));
+    const bool roundUp =
+        firstFraction > 5 || (firstFraction == 5 && (restNonZero || result.magnitude % 2 == 1));
     if (roundUp)
         result.magnitude = std::min(Cap, result.magnitude + 1);
     return result;
@@ -118,7 +119,8 @@ bool TextToBool(const QString& text)
         return false;
     const auto parsed = ParseNumber(text);
     if (!parsed)
-        throw RuntimeError(ErrorCode::TypeMismatch, Quoted(text) + QStringLiteral(" is neither True, False nor a number"));
+        throw RuntimeError(ErrorCode::TypeMismatch,
+                           Quoted(text) + QStringLiteral(" is neither True, False nor a number"));
     return parsed->nonZero;
 }
 

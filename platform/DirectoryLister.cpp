@@ -21,8 +21,9 @@ struct DirCloser
 
 RuntimeError ListingError(const QString& folder, int err)
 {
-    return RuntimeError(ErrorCodeFromErrno(err), QStringLiteral("cannot list folder \"%1\": %2")
-                                                     .arg(folder, QString::fromLocal8Bit(std::strerror(err))));
+    return RuntimeError(ErrorCodeFromErrno(err),
+                        QStringLiteral("cannot list folder \"%1\": %2")
+                            .arg(folder, QString::fromLocal8Bit(std::strerror(err))));
 }
 
 } // namespace

@@ -83,7 +83,8 @@ bool InstanceRegistry::PrevInstance() const
             // Its owner is gone; tidy up while holding the lock, unless a new process of the same
             // pid has just put its own file under that name.
             struct stat opened, named;
-            if (fstat(fd, &opened) == 0 && fstatat(dirfd(dir), entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            if (fstat(fd, &opened) == 0 &&
+                fstatat(dirfd(dir), entry->d_name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
                 opened.st_ino == named.st_ino && opened.st_dev == named.st_dev)
                 unlinkat(dirfd(dir), entry->d_name, 0);
         } else if (errno == EWOULDBLOCK) {

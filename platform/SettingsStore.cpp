@@ -54,7 +54,8 @@ IniDocument IniDocument::Parse(const QByteArray& bytes)
         Line entry{line.toString(), QString()};
         if (section.lines.size() > 0 || section.name.isEmpty()) {
             const qsizetype eq = line.indexOf(u'=');
-            if (!trimmed.startsWith(u';') && !trimmed.startsWith(u'#') && eq > 0 && !line.first(eq).trimmed().isEmpty()) {
+            if (!trimmed.startsWith(u';') && !trimmed.startsWith(u'#') && eq > 0 &&
+                !line.first(eq).trimmed().isEmpty()) {
                 entry.key = line.first(eq).trimmed().toString();
                 section.keys[entry.key.toLower()].push_back(section.lines.size());
             }
@@ -162,7 +163,8 @@ bool IniDocument::Remove(const QString& section, const QString& key)
 
 QString IniDocument::EncodeValue(const QString& value)
 {
-    bool quote = !value.isEmpty() && (IsBlank(value.front()) || IsBlank(value.back()) || value.front() == u'"');
+    bool quote =
+        !value.isEmpty() && (IsBlank(value.front()) || IsBlank(value.back()) || value.front() == u'"');
     for (QChar c : value)
         quote = quote || IsControl(c);
     if (!quote)
@@ -270,7 +272,7 @@ IniDocument SettingsStore::Read() const
     QFile file(m_filePath);
     if (!file.open(QIODevice::ReadOnly))
         throw fail(file.error() == QFileDevice::OpenError && !info.isReadable() ? ErrorCode::PermissionDenied
-                                                                               : ErrorCode::PathFileAccess,
+                                                                                : ErrorCode::PathFileAccess,
                    file.errorString());
     if (file.size() > MaxFileSize)
         throw fail(ErrorCode::PathFileAccess, QStringLiteral("larger than %1 bytes").arg(MaxFileSize));
@@ -285,11 +287,13 @@ IniDocument SettingsStore::Read() const
 void SettingsStore::Update(const std::function<void(IniDocument&)>& edit)
 {
     const auto fail = [this](ErrorCode code, const QString& why) {
-        return RuntimeError(code, QStringLiteral("cannot write settings file %1: %2").arg(displayPath(), why));
+        return RuntimeError(code,
+                            QStringLiteral("cannot write settings file %1: %2").arg(displayPath(), why));
     };
     const QFileInfo info(m_filePath);
     if (!QDir().mkpath(info.absolutePath()))
-        throw fail(ErrorCode::PathFileAccess, QStringLiteral("cannot create the folder %1").arg(info.absolutePath()));
+        throw fail(ErrorCode::PathFileAccess,
+                   QStringLiteral("cannot create the folder %1").arg(info.absolutePath()));
 
     // The lock belongs to whoever holds it as long as that process lives: a stale lock of a
     // crashed process is taken over, a live one is waited for.

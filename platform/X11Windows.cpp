@@ -21,7 +21,8 @@ using Reply = std::unique_ptr<T, FreeDeleter>;
 // Waits for a reply and swallows its error, if any: an error left to the event queue would only
 // end up as a warning from Qt, and a window that vanished is an expected answer here.
 template <typename R, typename Cookie>
-Reply<R> Get(R* (*replyFn)(xcb_connection_t*, Cookie, xcb_generic_error_t**), xcb_connection_t* c, Cookie cookie)
+Reply<R> Get(R* (*replyFn)(xcb_connection_t*, Cookie, xcb_generic_error_t**), xcb_connection_t* c,
+             Cookie cookie)
 {
     xcb_generic_error_t* error = nullptr;
     Reply<R> reply(replyFn(c, cookie, &error));
@@ -76,7 +77,8 @@ std::optional<QString> Title(xcb_connection_t* c, const Atoms& atoms, xcb_window
 }
 
 // Searches the clients inside a window manager's frame: windows with WM_STATE below w.
-xcb_window_t FindClient(xcb_connection_t* c, const Atoms& atoms, xcb_window_t w, const QString& title, int depth)
+xcb_window_t FindClient(xcb_connection_t* c, const Atoms& atoms, xcb_window_t w, const QString& title,
+                        int depth)
 {
     if (depth > 4)
         return 0;

@@ -48,7 +48,8 @@ void AddPicturesFromFolder(QString folder, const DirectoryLister& lister)
         lister.List(
             folder, [](std::string_view name) { return PicturePatternIndex(name) >= 0; },
             [&](std::string_view name) {
-                const QString path = folder + QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
+                const QString path =
+                    folder + QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
                 byPattern[size_t(PicturePatternIndex(name))].append(path);
             });
     } catch (const RuntimeError&) {

@@ -43,7 +43,8 @@ void LoadSettings(const SettingsStore& store, const DirectoryLister& lister)
 {
     const IniDocument doc = store.Read();
 
-    const qint16 count = ConvertSetting(store, KeyNumDirs, GetSetting(doc, KeyNumDirs, QStringLiteral("0")), TextToInt16);
+    const qint16 count =
+        ConvertSetting(store, KeyNumDirs, GetSetting(doc, KeyNumDirs, QStringLiteral("0")), TextToInt16);
 
     FolderList = QStringList();
     PictureList = QStringList();
@@ -55,14 +56,16 @@ void LoadSettings(const SettingsStore& store, const DirectoryLister& lister)
         try {
             AddPicturesFromFolder(folder, lister);
         } catch (const RuntimeError& e) {
-            WriteWarning(e.cause() + QStringLiteral(" (setting %1); showing the pictures found before the error").arg(DirKey(i)));
+            WriteWarning(
+                e.cause() +
+                QStringLiteral(" (setting %1); showing the pictures found before the error").arg(DirKey(i)));
         }
     }
 
     IntervalSeconds =
         ConvertSetting(store, KeyInterval, GetSetting(doc, KeyInterval, QStringLiteral("60")), TextToInt32);
-    ShowFileNames = ConvertSetting(store, KeyShowFileNames, GetSetting(doc, KeyShowFileNames, QStringLiteral("False")),
-                                   TextToBool)
+    ShowFileNames = ConvertSetting(store, KeyShowFileNames,
+                                   GetSetting(doc, KeyShowFileNames, QStringLiteral("False")), TextToBool)
                         ? -1
                         : 0;
 }
@@ -71,8 +74,9 @@ void SaveSettings(SettingsStore& store)
 {
     // The stored count and the Dir index are 16-bit and the index must reach one past the last.
     if (FolderList.size() >= 32767)
-        throw RuntimeError(ErrorCode::Overflow, QStringLiteral("%1 folders are more than the settings can hold (32766)")
-                                                    .arg(FolderList.size()));
+        throw RuntimeError(
+            ErrorCode::Overflow,
+            QStringLiteral("%1 folders are more than the settings can hold (32766)").arg(FolderList.size()));
     const QStringList folders = FolderList;
     const qint32 interval = IntervalSeconds;
     const bool showFileNames = ShowFileNames != 0;

@@ -31,13 +31,15 @@ void FakeLister::List(const QString& folder, const Wanted& wanted, const Found& 
     int index = 0;
     for (const Entry& entry : it->entries) {
         if (it->failAfter >= 0 && index == it->failAfter)
-            throw vb::RuntimeError(vb::ErrorCode::DeviceIO, QStringLiteral("cannot list folder \"%1\": fake failure").arg(folder));
+            throw vb::RuntimeError(vb::ErrorCode::DeviceIO,
+                                   QStringLiteral("cannot list folder \"%1\": fake failure").arg(folder));
         ++index;
         if (!entry.name.empty() && entry.name.front() != '.' && wanted(entry.name) && entry.ordinary)
             found(entry.name);
     }
     if (it->failAfter >= 0 && index == it->failAfter)
-        throw vb::RuntimeError(vb::ErrorCode::DeviceIO, QStringLiteral("cannot list folder \"%1\": fake failure").arg(folder));
+        throw vb::RuntimeError(vb::ErrorCode::DeviceIO,
+                               QStringLiteral("cannot list folder \"%1\": fake failure").arg(folder));
 }
 
 ProcessResult RunProgram(const QStringList& arguments, const QProcessEnvironment& environment, int timeoutMs)

@@ -56,8 +56,10 @@ private slots:
                                        << "vellumbright: Overflow: setting NumDirs holds \"40000\" " + file;
         QTest::newRow("Interval") << QByteArray("[Settings]\nInterval=soon\n") << QStringList{"/p", "12"}
                                   << "vellumbright: Type mismatch: setting Interval holds \"soon\" " + file;
-        QTest::newRow("/P alone") << QByteArray() << QStringList{"/P"} << "vellumbright: Type mismatch: .*\"/P\".*";
-        QTest::newRow("/P 12x") << QByteArray() << QStringList{"/P", "12x"} << "vellumbright: Type mismatch: .*\"/P 12X\".*";
+        QTest::newRow("/P alone") << QByteArray() << QStringList{"/P"}
+                                  << "vellumbright: Type mismatch: .*\"/P\".*";
+        QTest::newRow("/P 12x") << QByteArray() << QStringList{"/P", "12x"}
+                                << "vellumbright: Type mismatch: .*\"/P 12X\".*";
         QTest::newRow("/P overflow") << QByteArray() << QStringList{"/P", "99999999999"}
                                      << "vellumbright: Overflow: .*99999999999.*";
     }

@@ -82,26 +82,25 @@ class tst_SubMain : public QObject
         int cursor = 0;
 
         Run(const QString& path, bool prevInstance, x11::WindowId foundWindow, std::optional<QSize> hostSize)
-            : store(path),
-              services{random,
-                       store,
-                       lister,
-                       [this, prevInstance] {
-                           journal.calls << "prevInstance";
-                           return prevInstance;
-                       },
-                       [this, foundWindow](const QString& caption) {
-                           journal.calls << "find " + caption;
-                           return foundWindow;
-                       },
-                       [this, hostSize](x11::WindowId host) {
-                           journal.calls << QString("clientSize %1").arg(host);
-                           return hostSize;
-                       },
-                       [this](bool show) {
-                           journal.calls << (show ? "cursor:show" : "cursor:hide");
-                           return cursor += show ? 1 : -1;
-                       }}
+            : store(path), services{random,
+                                    store,
+                                    lister,
+                                    [this, prevInstance] {
+                                        journal.calls << "prevInstance";
+                                        return prevInstance;
+                                    },
+                                    [this, foundWindow](const QString& caption) {
+                                        journal.calls << "find " + caption;
+                                        return foundWindow;
+                                    },
+                                    [this, hostSize](x11::WindowId host) {
+                                        journal.calls << QString("clientSize %1").arg(host);
+                                        return hostSize;
+                                    },
+                                    [this](bool show) {
+                                        journal.calls << (show ? "cursor:show" : "cursor:hide");
+                                        return cursor += show ? 1 : -1;
+                                    }}
         {
             lister.folders["/pics/"].entries = {{"a.jpg"}};
         }
@@ -123,33 +122,40 @@ private slots:
         QTest::addColumn<bool>("ends");
         QTest::addColumn<QStringList>("calls");
 
-        const QStringList fullScreen{"randomize", "cover:load", "cover:show", "cover:maximise", "cursor:hide"};
+        const QStringList fullScreen{"randomize", "cover:load", "cover:show", "cover:maximise",
+                                     "cursor:hide"};
         QTest::newRow("full screen, alone") << "/S" << false << 0u << int(ScreenSaver) << false
-                                            << QStringList{"randomize", "prevInstance", "cover:load", "cover:show",
-                                                           "cover:maximise", "cursor:hide"};
+                                            << QStringList{"randomize",  "prevInstance",   "cover:load",
+                                                           "cover:show", "cover:maximise", "cursor:hide"};
         QTest::newRow("no argument") << "" << false << 0u << int(ScreenSaver) << false
-                                     << QStringList{"randomize", "prevInstance", "cover:load", "cover:show",
-                                                    "cover:maximise", "cursor:hide"};
+                                     << QStringList{"randomize",  "prevInstance",   "cover:load",
+                                                    "cover:show", "cover:maximise", "cursor:hide"};
         // A window of some other program with the caption does not matter while no other copy runs.
-        QTest::newRow("alone, caption taken by others") << "/s" << false << 77u << int(ScreenSaver) << false
-                                                        << QStringList{"randomize", "prevInstance", "cover:load",
-                                                                       "cover:show", "cover:maximise", "cursor:hide"};
-        QTest::newRow("second copy marks itself") << "/S" << true << 0u << int(ScreenSaver) << false
-                                                  << QStringList{"randomize", "prevInstance", "find Lanternshade/S",
-                                                                 "cover:load", "cover:caption Lanternshade/S",
-                                                                 "cover:show", "cover:maximise", "cursor:hide"};
+        QTest::newRow("alone, caption taken by others")
+            << "/s" << false << 77u << int(ScreenSaver) << false
+            << QStringList{"randomize",  "prevInstance",   "cover:load",
+                           "cover:show", "cover:maximise", "cursor:hide"};
+        QTest::newRow("second copy marks itself")
+            << "/S" << true << 0u << int(ScreenSaver) << false << QStringList{"randomize",
+                                                                              "prevInstance",
+                                                                              "find Lanternshade/S",
+                                                                              "cover:load",
+                                                                              "cover:caption Lanternshade/S",
+                                                                              "cover:show",
+                                                                              "cover:maximise",
+                                                                              "cursor:hide"};
         QTest::newRow("third copy ends") << "/S" << true << 42u << int(ScreenSaver) << true
                                          << QStringList{"randomize", "prevInstance", "find Lanternshade/S"};
         QTest::newRow("configure") << "/c" << true << 42u << int(Configure) << false
                                    << QStringList{"randomize", "config:show"};
-        QTest::newRow("configure with handle") << "/c:1234" << false << 0u << int(Configure) << false
-                                               << QStringList{"randomize", "config:show"};
+        QTest::newRow("configure with handle")
+            << "/c:1234" << false << 0u << int(Configure) << false << QStringList{"randomize", "config:show"};
         QTest::newRow("preview") << "/p 1234" << true << 42u << int(Preview) << false
-                                 << QStringList{"randomize", "clientSize 1234", "cover:load", "cover:caption Preview",
-                                                "cover:embed 1234 152x112"};
+                                 << QStringList{"randomize", "clientSize 1234", "cover:load",
+                                                "cover:caption Preview", "cover:embed 1234 152x112"};
         QTest::newRow("preview 12 34") << "/P 12 34" << false << 0u << int(Preview) << false
-                                       << QStringList{"randomize", "clientSize 34", "cover:load", "cover:caption Preview",
-                                                      "cover:embed 34 152x112"};
+                                       << QStringList{"randomize", "clientSize 34", "cover:load",
+                                                      "cover:caption Preview", "cover:embed 34 152x112"};
     }
     void modes()
     {
@@ -159,7 +165,8 @@ private slots:
         QFETCH(int, mode);
         QFETCH(bool, ends);
         QFETCH(QStringList, calls);
-        QVERIFY(vbtest::WriteFile(m_dir.filePath("Lanternshade.ini"), "[Settings]\nNumDirs=1\nDir1=/pics\nInterval=9\n"));
+        QVERIFY(vbtest::WriteFile(m_dir.filePath("Lanternshade.ini"),
+                                  "[Settings]\nNumDirs=1\nDir1=/pics\nInterval=9\n"));
         Run run(m_dir.filePath("Lanternshade.ini"), prevInstance, foundWindow, QSize(152, 112));
         bool ended = false;
         try {
@@ -193,9 +200,11 @@ private slots:
         QTest::newRow("/P alone") << "/P" << QByteArray() << ErrorCode::TypeMismatch;
         QTest::newRow("/P 12x") << "/P 12x" << QByteArray() << ErrorCode::TypeMismatch;
         QTest::newRow("/P overflow") << "/P 99999999999" << QByteArray() << ErrorCode::Overflow;
-        QTest::newRow("bad NumDirs, full screen") << "/S" << QByteArray("NumDirs=abc") << ErrorCode::TypeMismatch;
+        QTest::newRow("bad NumDirs, full screen")
+            << "/S" << QByteArray("NumDirs=abc") << ErrorCode::TypeMismatch;
         QTest::newRow("bad NumDirs, dialog") << "/C" << QByteArray("NumDirs=40000") << ErrorCode::Overflow;
-        QTest::newRow("bad Interval, preview") << "/P 5" << QByteArray("Interval=x") << ErrorCode::TypeMismatch;
+        QTest::newRow("bad Interval, preview")
+            << "/P 5" << QByteArray("Interval=x") << ErrorCode::TypeMismatch;
     }
     void errorsBeforeAnyWindow()
     {

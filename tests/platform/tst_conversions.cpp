@@ -27,7 +27,8 @@ private:
             QCOMPARE(value, expected);
         } catch (const RuntimeError& e) {
             QVERIFY2(outcome != Outcome::Value, qPrintable(e.cause()));
-            QCOMPARE(e.code(), outcome == Outcome::TypeMismatch ? ErrorCode::TypeMismatch : ErrorCode::Overflow);
+            QCOMPARE(e.code(),
+                     outcome == Outcome::TypeMismatch ? ErrorCode::TypeMismatch : ErrorCode::Overflow);
             QVERIFY2(e.cause().contains(text), qPrintable(e.cause()));
         }
     }

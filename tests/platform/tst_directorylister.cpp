@@ -63,7 +63,9 @@ private slots:
                 asked.append(QString::fromUtf8(name.data(), qsizetype(name.size())));
                 return name.ends_with(".jpg");
             },
-            [&](std::string_view name) { found.append(QString::fromUtf8(name.data(), qsizetype(name.size()))); });
+            [&](std::string_view name) {
+                found.append(QString::fromUtf8(name.data(), qsizetype(name.size())));
+            });
         asked.sort();
         QCOMPARE(asked, (QStringList{"a.jpg", "b.txt"}));
         QCOMPARE(found, QStringList{"a.jpg"});
@@ -112,19 +114,22 @@ private slots:
             QCOMPARE(e.code(), ErrorCode::PermissionDenied);
             QVERIFY2(e.cause().contains("locked"), qPrintable(e.cause()));
         }
-        QFile::setPermissions(dir.filePath("locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(dir.filePath("locked"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
 
     void nonUtf8Name()
     {
         QTemporaryDir dir;
         const QByteArray name = QByteArray("caf\xe9.jpg");
-        const int fd = ::open((QFile::encodeName(dir.path()) + "/" + name).constData(), O_CREAT | O_WRONLY, 0600);
+        const int fd =
+            ::open((QFile::encodeName(dir.path()) + "/" + name).constData(), O_CREAT | O_WRONLY, 0600);
         QVERIFY(fd >= 0);
         ::close(fd);
         std::vector<std::string> raw;
         PosixDirectoryLister().List(
-            dir.path(), [](std::string_view) { return true; }, [&](std::string_view n) { raw.emplace_back(n); });
+            dir.path(), [](std::string_view) { return true; },
+            [&](std::string_view n) { raw.emplace_back(n); });
         QCOMPARE(raw.size(), size_t(1));
         QCOMPARE(QByteArray::fromStdString(raw[0]), name);
     }

@@ -34,7 +34,8 @@ private slots:
         QTest::newRow("backslashes") << "C:\\Pics\\new\\";
         QTest::newRow("backslash before quote") << "\\\"";
         QTest::newRow("escape lookalike") << "/a\\nb\\x41";
-        QTest::newRow("non-ascii") << QString::fromUtf8("/home/jos\xc3\xa9/Bilder/\xe5\x86\x99\xe7\x9c\x9f \xf0\x9f\x93\xb7");
+        QTest::newRow("non-ascii") << QString::fromUtf8(
+            "/home/jos\xc3\xa9/Bilder/\xe5\x86\x99\xe7\x9c\x9f \xf0\x9f\x93\xb7");
         QTest::newRow("newline") << "/pics/two\nlines";
         QTest::newRow("carriage return and tab") << "/a\rb\tc";
         QTest::newRow("control char") << QString("/a") + QChar(1) + "b";
@@ -79,10 +80,11 @@ private slots:
 
     void lookupRules()
     {
-        const IniDocument doc = IniDocument::Parse("NumDirs=9\n"
-                                                   "[Other]\nNumDirs=8\n"
-                                                   "[settings]\n; NumDirs=7\n# NumDirs=6\nNumDirs=1\nNumDirs=2\n"
-                                                   "[Settings]\nInterval=30\n");
+        const IniDocument doc =
+            IniDocument::Parse("NumDirs=9\n"
+                               "[Other]\nNumDirs=8\n"
+                               "[settings]\n; NumDirs=7\n# NumDirs=6\nNumDirs=1\nNumDirs=2\n"
+                               "[Settings]\nInterval=30\n");
         // Of repeated keys the last counts; comments, other sections and keys outside any
         // section do not.
         QCOMPARE(doc.Value("Settings", "NumDirs"), std::optional<QString>("2"));
@@ -93,15 +95,17 @@ private slots:
 
     void rewriteKeepsForeignContent()
     {
-        const QByteArray before = "; written by hand\n[Other]\nKey=value, with comma\n\n[Settings]\nNumDirs=2\n"
-                                  "Foreign=keep me\nDir1=/a\nDir2=/b\n";
+        const QByteArray before =
+            "; written by hand\n[Other]\nKey=value, with comma\n\n[Settings]\nNumDirs=2\n"
+            "Foreign=keep me\nDir1=/a\nDir2=/b\n";
         IniDocument doc = IniDocument::Parse(before);
         doc.SetValue("Settings", "NumDirs", "1");
         QVERIFY(doc.Remove("Settings", "Dir2"));
         QVERIFY(!doc.Remove("Settings", "Dir2"));
         doc.SetValue("Settings", "Interval", "90");
-        QCOMPARE(doc.Serialize(), QByteArray("; written by hand\n[Other]\nKey=value, with comma\n\n[Settings]\n"
-                                             "NumDirs=1\nForeign=keep me\nDir1=/a\nInterval=90\n"));
+        QCOMPARE(doc.Serialize(),
+                 QByteArray("; written by hand\n[Other]\nKey=value, with comma\n\n[Settings]\n"
+                            "NumDirs=1\nForeign=keep me\nDir1=/a\nInterval=90\n"));
     }
 
     void setReplacesEveryCopy()
@@ -123,7 +127,8 @@ private slots:
         store.Update([](IniDocument& doc) { doc.SetValue("Settings", "NumDirs", "0"); });
         QCOMPARE(vbtest::ReadFile(store.filePath()), QByteArray("[Settings]\nNumDirs=0\n"));
         // Nothing but the file itself is left in the folder: no temporary file, no lock.
-        QCOMPARE(QDir(dir.filePath("nested/config")).entryList(QDir::Files | QDir::Hidden), QStringList{"Lanternshade.ini"});
+        QCOMPARE(QDir(dir.filePath("nested/config")).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"Lanternshade.ini"});
     }
 
     // A failing edit writes nothing: the file keeps its old content.

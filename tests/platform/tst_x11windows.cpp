@@ -48,7 +48,8 @@ struct OtherProcessWindow
 
 bool SetWmState(WId window)
 {
-    return QProcess::execute("xprop", {"-id", QString::number(window), "-f", "WM_STATE", "32c", "-set", "WM_STATE", "1, 0"}) == 0;
+    return QProcess::execute("xprop", {"-id", QString::number(window), "-f", "WM_STATE", "32c", "-set",
+                                       "WM_STATE", "1, 0"}) == 0;
 }
 
 bool Mapped(WId window)
@@ -71,11 +72,16 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("searched");
         QTest::addColumn<bool>("found");
-        QTest::newRow("exact") << "Lanternshade/S" << "Lanternshade/S" << true;
-        QTest::newRow("other case") << "lanternshade/s" << "Lanternshade/S" << false;
-        QTest::newRow("trailing space") << "Lanternshade/S " << "Lanternshade/S" << false;
-        QTest::newRow("prefix only") << "Lanternshade" << "Lanternshade/S" << false;
-        QTest::newRow("non-ascii") << QString::fromUtf8("Vorschau \xe2\x80\x93 \xc3\xbc") << QString::fromUtf8("Vorschau \xe2\x80\x93 \xc3\xbc") << true;
+        QTest::newRow("exact") << "Lanternshade/S"
+                               << "Lanternshade/S" << true;
+        QTest::newRow("other case") << "lanternshade/s"
+                                    << "Lanternshade/S" << false;
+        QTest::newRow("trailing space") << "Lanternshade/S "
+                                        << "Lanternshade/S" << false;
+        QTest::newRow("prefix only") << "Lanternshade"
+                                     << "Lanternshade/S" << false;
+        QTest::newRow("non-ascii") << QString::fromUtf8("Vorschau \xe2\x80\x93 \xc3\xbc")
+                                   << QString::fromUtf8("Vorschau \xe2\x80\x93 \xc3\xbc") << true;
     }
     void findTopLevelWindow()
     {

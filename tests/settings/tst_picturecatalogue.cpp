@@ -49,21 +49,27 @@ private slots:
     void orderAcrossPatterns()
     {
         FakeLister lister;
-        lister.folders["/p/"].entries = {{"b.gif"}, {"a.bmp"}, {"c.jpeg"}, {"d.jpg"}, {"e.BMP"},
+        lister.folders["/p/"].entries = {{"b.gif"}, {"a.bmp"}, {"c.jpeg"},         {"d.jpg"}, {"e.BMP"},
                                          {"f.txt"}, {"g.Jpg"}, {"sub.jpg", false}, {".h.jpg"}};
         AddPicturesFromFolder("/p", lister);
-        QCOMPARE(PictureList, (QStringList{"/p/a.bmp", "/p/e.BMP", "/p/d.jpg", "/p/g.Jpg", "/p/c.jpeg", "/p/b.gif"}));
+        QCOMPARE(PictureList,
+                 (QStringList{"/p/a.bmp", "/p/e.BMP", "/p/d.jpg", "/p/g.Jpg", "/p/c.jpeg", "/p/b.gif"}));
     }
 
     void folderText_data()
     {
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("asked");
-        QTest::newRow("without slash") << "/p" << "/p/";
-        QTest::newRow("with slash") << "/p/" << "/p/";
-        QTest::newRow("root") << "/" << "/";
-        QTest::newRow("empty is the root") << "" << "/";
-        QTest::newRow("relative") << "pics" << "pics/";
+        QTest::newRow("without slash") << "/p"
+                                       << "/p/";
+        QTest::newRow("with slash") << "/p/"
+                                    << "/p/";
+        QTest::newRow("root") << "/"
+                              << "/";
+        QTest::newRow("empty is the root") << ""
+                                           << "/";
+        QTest::newRow("relative") << "pics"
+                                  << "pics/";
     }
     void folderText()
     {
@@ -113,7 +119,8 @@ private slots:
     {
         QTemporaryDir dir;
         const QString d = dir.path();
-        for (const char* name : {"b.gif", "a.bmp", "c.jpeg", "d.jpg", "PHOTO.JPG", "z.png", ".y.jpg", "sub/deep.jpg"})
+        for (const char* name :
+             {"b.gif", "a.bmp", "c.jpeg", "d.jpg", "PHOTO.JPG", "z.png", ".y.jpg", "sub/deep.jpg"})
             QVERIFY(vbtest::WriteFile(d + "/" + name, "x"));
         QVERIFY(QDir(d).mkdir("x.jpg"));
         QVERIFY(QFile::link(d + "/a.bmp", d + "/link.bmp"));
@@ -123,7 +130,8 @@ private slots:
         for (const char* extension : {".bmp", ".jpg", ".jpeg", ".gif"}) {
             for (const auto& entry : std::filesystem::directory_iterator(d.toStdString())) {
                 const QString name = QString::fromStdString(entry.path().filename().string());
-                if (name.endsWith(extension, Qt::CaseInsensitive) && !name.startsWith('.') && entry.is_regular_file())
+                if (name.endsWith(extension, Qt::CaseInsensitive) && !name.startsWith('.') &&
+                    entry.is_regular_file())
                     expected.append(d + "/" + name);
             }
         }
@@ -148,8 +156,10 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(vbtest::WriteFile(dir.filePath("locked/a.jpg"), "x"));
         QVERIFY(QFile::setPermissions(dir.filePath("locked"), QFileDevice::WriteOwner));
-        QVERIFY_THROWS_EXCEPTION(RuntimeError, AddPicturesFromFolder(dir.filePath("locked"), PosixDirectoryLister()));
-        QFile::setPermissions(dir.filePath("locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QVERIFY_THROWS_EXCEPTION(RuntimeError,
+                                 AddPicturesFromFolder(dir.filePath("locked"), PosixDirectoryLister()));
+        QFile::setPermissions(dir.filePath("locked"),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
 };
 

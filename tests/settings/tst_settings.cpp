@@ -51,7 +51,8 @@ private slots:
 
     void loadSkipsGapsAndStopsAtCount()
     {
-        Store("[Settings]\nNumDirs=3\nDir1=/a\nDir2=\nDir3=/c\nDir4=/never-read\nInterval=15\nShowFileNames=True\n");
+        Store("[Settings]\nNumDirs=3\nDir1=/a\nDir2=\nDir3=/c\nDir4=/"
+              "never-read\nInterval=15\nShowFileNames=True\n");
         const FakeLister lister = Pictures();
         LoadSettings(SettingsStore(m_path), lister);
         QCOMPARE(FolderList, (QStringList{"/a", "/c"}));
@@ -117,12 +118,21 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("listsBuilt");
-        QTest::newRow("NumDirs abc") << QByteArray("NumDirs=abc") << ErrorCode::TypeMismatch << "NumDirs" << "abc" << false;
-        QTest::newRow("NumDirs 40000") << QByteArray("NumDirs=40000") << ErrorCode::Overflow << "NumDirs" << "40000" << false;
-        QTest::newRow("NumDirs empty") << QByteArray("NumDirs=") << ErrorCode::TypeMismatch << "NumDirs" << "" << false;
-        QTest::newRow("Interval huge") << QByteArray("NumDirs=1\nDir1=/a\nInterval=99999999999") << ErrorCode::Overflow << "Interval" << "99999999999" << true;
-        QTest::newRow("Interval words") << QByteArray("NumDirs=1\nDir1=/a\nInterval=a minute") << ErrorCode::TypeMismatch << "Interval" << "a minute" << true;
-        QTest::newRow("ShowFileNames yes") << QByteArray("NumDirs=1\nDir1=/a\nShowFileNames=yes") << ErrorCode::TypeMismatch << "ShowFileNames" << "yes" << true;
+        QTest::newRow("NumDirs abc") << QByteArray("NumDirs=abc") << ErrorCode::TypeMismatch << "NumDirs"
+                                     << "abc" << false;
+        QTest::newRow("NumDirs 40000") << QByteArray("NumDirs=40000") << ErrorCode::Overflow << "NumDirs"
+                                       << "40000" << false;
+        QTest::newRow("NumDirs empty") << QByteArray("NumDirs=") << ErrorCode::TypeMismatch << "NumDirs"
+                                       << "" << false;
+        QTest::newRow("Interval huge")
+            << QByteArray("NumDirs=1\nDir1=/a\nInterval=99999999999") << ErrorCode::Overflow << "Interval"
+            << "99999999999" << true;
+        QTest::newRow("Interval words")
+            << QByteArray("NumDirs=1\nDir1=/a\nInterval=a minute") << ErrorCode::TypeMismatch << "Interval"
+            << "a minute" << true;
+        QTest::newRow("ShowFileNames yes") << QByteArray("NumDirs=1\nDir1=/a\nShowFileNames=yes")
+                                           << ErrorCode::TypeMismatch << "ShowFileNames"
+                                           << "yes" << true;
     }
     void badStoredValue()
     {
@@ -138,7 +148,8 @@ private slots:
             QFAIL("no error");
         } catch (const RuntimeError& e) {
             QCOMPARE(e.code(), code);
-            const QString expected = QString("setting %1 holds \"%2\" (%3)").arg(key, text, SettingsStore(m_path).displayPath());
+            const QString expected =
+                QString("setting %1 holds \"%2\" (%3)").arg(key, text, SettingsStore(m_path).displayPath());
             QCOMPARE(e.cause(), expected);
         }
         QCOMPARE(FolderList, listsBuilt ? QStringList{"/a"} : QStringList{"/before"});
@@ -155,7 +166,8 @@ private slots:
         LoadSettings(SettingsStore(m_path), lister);
         const QStringList lines = capture.Finish().split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 1);
-        QVERIFY2(lines[0].startsWith("vellumbright: warning: ") && lines[0].contains("/broken") && lines[0].contains("Dir2"),
+        QVERIFY2(lines[0].startsWith("vellumbright: warning: ") && lines[0].contains("/broken") &&
+                     lines[0].contains("Dir2"),
                  qPrintable(lines[0]));
         QCOMPARE(FolderList, (QStringList{"/a", "/broken", "/c"}));
         // Of the broken folder, what the "*.bmp" pass saw before the failure.
@@ -171,7 +183,8 @@ private slots:
 
     void saveShrinks()
     {
-        Store("[Settings]\nNumDirs=5\nDir1=/1\nDir2=/2\nDir3=/3\nDir4=/4\nDir5=/5\nInterval=60\nShowFileNames=False\n");
+        Store("[Settings]\nNumDirs=5\nDir1=/1\nDir2=/2\nDir3=/3\nDir4=/4\nDir5=/"
+              "5\nInterval=60\nShowFileNames=False\n");
         FolderList = {"/x", "/y"};
         IntervalSeconds = 90;
         ShowFileNames = -1;
@@ -242,7 +255,8 @@ private slots:
         FolderList = {"/a"};
         SettingsStore store(m_path);
         SaveSettings(store);
-        QCOMPARE(vbtest::ReadFile(m_path), QByteArray("[Settings]\nNumDirs=1\nDir1=/a\nInterval=0\nShowFileNames=False\n"));
+        QCOMPARE(vbtest::ReadFile(m_path),
+                 QByteArray("[Settings]\nNumDirs=1\nDir1=/a\nInterval=0\nShowFileNames=False\n"));
     }
 
     void oddFolderNamesRoundTrip_data()
