@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QImage>
+#include <QImageIOHandler>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <memory>
+
+class QImageReader;
+
+namespace vb {
+
+// `picHidden`: the invisible picture holder that the slide tick loads each picture into.
+//
+// Loading reads the file's header. From then on the holder reports the picture's own size,
+// upright (the orientation a camera stores in a photo is applied). A picture is decoded only as
+// far as it will be seen: a JPEG, whose decoder can cut out a rectangle and scale while it
+// decodes, waits until it is drawn and then decodes just the visible part at the drawn size,
+// so a 24-megapixel photo on a smaller screen never occupies its full size in memory. Pictures
+// of other formats are decoded whole when loaded.
+class PictureHolder
+{
+public:
+    // A decode that would need more memory than this fails like a corrupt file.
+    static constexpr int DecodeLimitMegabytes = 256;
+
+    PictureHolder();
+    ~PictureHolder();
+    PictureHolder(const PictureHolder&) = delete;
+    PictureHolder& operator=(const PictureHolder&) = delete;
+
+    // The ratio of device pixels to logical pixels of the window the pictures are shown in;
+    // a picture's size in twips depends on it.
+    void SetDevicePixelRatio(qreal ratio);
+    qreal DevicePixelRatio() const { return m_devicePixelRatio; }
+
+    // `Picture = LoadPicture(path)`. Throws RuntimeError (FileNotFound, InvalidPicture) when the
+    // file is missing, unreadable, no picture or too large; the previous picture then stays.
+    void Load(const QString& path);
+
+    bool IsEmpty() const { return m_size.isEmpty(); }
+    const QString& Path() const { return m_path; }
+    // The own size in device pixels.
+    QSize PixelSize() const { return m_size; }
+    // `ScaleWidth`, `ScaleHeight`: the own size in twips, so that the picture shows one picture
+    // pixel to one device pixel at any device-pixel ratio.
+    float ScaleWidth() const;
+    float ScaleHeight() const;
+
+    struct Part
+    {
+        QImage image;
+        QRect source; // the rectangle of `image` to draw
+    };
+    // The rectangle `part` of the picture scaled to `target` device pixels (part in the scaled
+    // picture's coordinates, inside it). When the decoder can fill `buffer` (an RGB32 image of
+    // part's size) directly, it does, and the result shares buffer's memory; otherwise the result
+    // is another image. Throws RuntimeError InvalidPicture when the picture cannot be decoded.
+    Part Decode(QSize target, const QRect& part, QImage buffer);
+
+private:
+    QString m_path;
+    QSize m_size;
+    qreal m_devicePixelRatio = 1.0;
+    // A picture decoded when drawn: its reader, header read, and the stored orientation.
+    std::unique_ptr<QImageReader> m_reader;
+    QImageIOHandler::Transformations m_transformation = QImageIOHandler::TransformationNone;
+    // A picture decoded whole when loaded.
+    QImage m_whole;
+};
+
+} // namespace vb
