@@ -1,10 +1,11 @@
 #include "app/ApplicationWindows.h"
 
+#include "cover/CoverWindow.h"
 #include "platform/RuntimeError.h"
 
 namespace vb {
 
-ApplicationWindows::ApplicationWindows() = default;
+ApplicationWindows::ApplicationWindows(RandomSource& random) : m_random(random) {}
 ApplicationWindows::~ApplicationWindows() = default;
 
 void ApplicationWindows::ShowConfig()
@@ -15,8 +16,9 @@ void ApplicationWindows::ShowConfig()
 
 CoverWindowHandle& ApplicationWindows::Cover()
 {
-    throw RuntimeError(ErrorCode::PathFileAccess,
-                       QStringLiteral("the cover window is not part of this build"));
+    if (!m_cover)
+        m_cover = std::make_unique<CoverWindow>(m_random);
+    return *m_cover;
 }
 
 } // namespace vb

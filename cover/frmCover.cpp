@@ -1,0 +1,252 @@
+#include "cover/frmCover.h"
+
+#include "app/ModuleState.h"
+#include "app/UncaughtError.h"
+#include "platform/Clock.h"
+#include "platform/CursorCounter.h"
+#include "platform/RuntimeError.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWindow>
+
+namespace vb {
+
+namespace {
+
+// The window's design: client area 3480 by 2910 twips.
+constexpr QSize DesignSize(3480 / 15, 2910 / 15);
+
+QFont CoverFont()
+{
+    // Where "MS Sans Serif" is not installed the style hint picks the system's sans-serif.
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(13.5);
+    font.setWeight(QFont::Normal);
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    return font;
+}
+
+int ShiftState(Qt::KeyboardModifiers modifiers)
+{
+    return (modifiers.testFlag(Qt::ShiftModifier) ? 1 : 0) |
+           (modifiers.testFlag(Qt::ControlModifier) ? 2 : 0) | (modifiers.testFlag(Qt::AltModifier) ? 4 : 0);
+}
+
+int ButtonCode(Qt::MouseButtons buttons)
+{
+    return (buttons.testFlag(Qt::LeftButton) ? 1 : 0) | (buttons.testFlag(Qt::RightButton) ? 2 : 0) |
+           (buttons.testFlag(Qt::MiddleButton) ? 4 : 0);
+}
+
+float Twips(qreal logicalPixels)
+{
+    return float(logicalPixels * TwipsPerPixel);
+}
+
+} // namespace
+
+frmCover::frmCover(const Clock& clock, RandomSource& random, std::function<QSizeF()> screenSize,
+                   QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_clock(clock),
+      m_tick(clock, random, m_canvas, picHidden, std::move(screenSize))
+{
+    setWindowTitle(QString());
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    QPalette black = palette();
+    black.setColor(QPalette::Window, Qt::black);
+    setPalette(black);
+    resize(DesignSize);
+
+    m_canvas.SetBackColor(RuntimeBlack);
+    m_canvas.SetForeColor(RuntimeWhite);
+    m_canvas.SetFont(CoverFont());
+
+    tmrShowPicture.setInterval(TimerIntervalMs);
+    connect(&tmrShowPicture, &QTimer::timeout, this, &frmCover::tmrShowPicture_Timer);
+    tmrShowPicture.start();
+
+    m_grabRetry.setInterval(100);
+    connect(&m_grabRetry, &QTimer::timeout, this, &frmCover::TryGrabKeyboard);
+}
+
+frmCover::~frmCover() = default;
+
+void frmCover::Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    close();
+    // A window that was never shown may not get a close event everywhere; the unload still
+    // happens, once.
+    if (!m_unloadRaised) {
+        m_unloadRaised = true;
+        Form_Unload();
+        emit unloaded();
+    }
+}
+
+void frmCover::closeEvent(QCloseEvent* event)
+{
+    m_unloaded = true;
+    if (!m_unloadRaised) {
+        m_unloadRaised = true;
+        Form_Unload();
+        emit unloaded();
+    }
+    event->accept();
+}
+
+void frmCover::Form_Unload()
+{
+    tmrShowPicture.stop();
+    m_grabRetry.stop();
+    if (RunMode == ScreenSaver)
+        ShowCursor(true);
+}
+
+void frmCover::EndRunOnInput()
+{
+    if (RunMode == ScreenSaver)
+        Unload();
+}
+
+void frmCover::Form_Click()
+{
+    EndRunOnInput();
+}
+
+void frmCover::Form_DblClick()
+{
+    EndRunOnInput();
+}
+
+void frmCover::Form_KeyDown(int, int)
+{
+    EndRunOnInput();
+}
+
+void frmCover::Form_KeyPress(int)
+{
+    EndRunOnInput();
+}
+
+void frmCover::Form_MouseDown(int, int, float, float)
+{
+    EndRunOnInput();
+}
+
+void frmCover::Form_MouseMove(int, int, float X, float Y)
+{
+    if (RunMode != ScreenSaver)
+        return;
+    if (m_movement.Report(X, Y))
+        Unload();
+}
+
+void frmCover::Form_Resize()
+{
+    // `AutoRedraw = True`: from here on all drawing goes to the persistent image.
+    m_canvas.Resize(size(), devicePixelRatioF());
+    m_canvas.SetLogicalDpi(logicalDpiY());
+    picHidden.SetDevicePixelRatio(devicePixelRatioF());
+    NextPictureTime = m_clock.Now();
+    tmrShowPicture_Timer();
+}
+
+void frmCover::tmrShowPicture_Timer()
+{
+    try {
+        if (m_tick.Run())
+            update();
+    } catch (const RuntimeError& error) {
+        EndWithUncaughtError(error, false);
+    }
+}
+
+void frmCover::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const QImage& image = m_canvas.Image();
+    const qreal ratio = m_canvas.DevicePixelRatio();
+    const QRectF drawn(0, 0, image.width() / ratio, image.height() / ratio);
+    if (!image.isNull())
+        painter.drawImage(drawn, image);
+    // Only between a size change and its resize event can the window be larger than the image.
+    const QRegion rest = QRegion(rect()) - QRegion(drawn.toAlignedRect());
+    for (const QRect& r : rest)
+        painter.fillRect(r, Qt::black);
+}
+
+void frmCover::resizeEvent(QResizeEvent*)
+{
+    Form_Resize();
+}
+
+void frmCover::keyPressEvent(QKeyEvent* event)
+{
+    Form_KeyDown(event->key(), ShiftState(event->modifiers()));
+    if (!m_unloaded && !event->text().isEmpty())
+        Form_KeyPress(event->text().at(0).unicode());
+}
+
+void frmCover::mousePressEvent(QMouseEvent* event)
+{
+    m_buttonPressed = true;
+    Form_MouseDown(ButtonCode(event->button()), ShiftState(event->modifiers()), Twips(event->position().x()),
+                   Twips(event->position().y()));
+}
+
+void frmCover::mouseReleaseEvent(QMouseEvent* event)
+{
+    // A click is a button pressed and released over the window.
+    const bool click = m_buttonPressed && rect().contains(event->position().toPoint());
+    m_buttonPressed = false;
+    if (click && !m_unloaded)
+        Form_Click();
+}
+
+void frmCover::mouseDoubleClickEvent(QMouseEvent*)
+{
+    if (!m_unloaded)
+        Form_DblClick();
+}
+
+void frmCover::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!m_unloaded)
+        Form_MouseMove(ButtonCode(event->buttons()), ShiftState(event->modifiers()),
+                       Twips(event->position().x()), Twips(event->position().y()));
+}
+
+void frmCover::GrabKeyboardWhenViewable()
+{
+    TryGrabKeyboard();
+    if (!m_keyboardGrabbed)
+        m_grabRetry.start();
+}
+
+void frmCover::TryGrabKeyboard()
+{
+    if (m_unloaded || m_keyboardGrabbed) {
+        m_grabRetry.stop();
+        return;
+    }
+    if (!isVisible() || !windowHandle())
+        return;
+    activateWindow();
+    m_keyboardGrabbed = windowHandle()->setKeyboardGrabEnabled(true);
+    if (m_keyboardGrabbed)
+        m_grabRetry.stop();
+}
+
+} // namespace vb

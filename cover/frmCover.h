@@ -1,0 +1,91 @@
+#pragma once
+
+#include "cover/ImageCanvas.h"
+#include "cover/MovementRule.h"
+#include "cover/PictureHolder.h"
+#include "cover/SlideTick.h"
+
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+namespace vb {
+
+class Clock;
+class RandomSource;
+
+// The cover window: borderless and black, the slideshow drawn into its persistent image.
+//
+// In a full-screen run (RunMode ScreenSaver) any key, mouse button, click or pointer movement
+// unloads it, and unloading shows the pointer again; in other run modes input does nothing.
+// Every size change draws a new picture at once; `tmrShowPicture` runs the slide tick every
+// 750 ms from the moment the window is loaded.
+class frmCover final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int TimerIntervalMs = 750;
+
+    // Loads the window, hidden. `screenSize` gives `Screen.Width` and `Screen.Height` in twips.
+    frmCover(const Clock& clock, RandomSource& random, std::function<QSizeF()> screenSize,
+             QWidget* parent = nullptr);
+    ~frmCover() override;
+
+    // `Unload`: raises Form_Unload, stops the timer and closes the window. Once only.
+    void Unload();
+    bool IsUnloaded() const { return m_unloaded; }
+
+    // For a full-screen run: takes the keyboard as soon as the window can have it, so that keys
+    // reach the window also where no window manager gives it the focus.
+    void GrabKeyboardWhenViewable();
+    bool HasKeyboardGrab() const { return m_keyboardGrabbed; }
+
+    const ImageCanvas& Canvas() const { return m_canvas; }
+    const PictureHolder& PictureHidden() const { return picHidden; }
+    const MovementRule& Movement() const { return m_movement; }
+    const QTimer& Timer() const { return tmrShowPicture; }
+
+    // The window's event handlers.
+    void Form_Click();
+    void Form_DblClick();
+    void Form_KeyDown(int KeyCode, int Shift);
+    void Form_KeyPress(int KeyAscii);
+    void Form_MouseDown(int Button, int Shift, float X, float Y);
+    void Form_MouseMove(int Button, int Shift, float X, float Y);
+    void Form_Resize();
+    void Form_Unload();
+    void tmrShowPicture_Timer();
+
+signals:
+    // After Form_Unload, however the window was closed.
+    void unloaded();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void EndRunOnInput();
+    void TryGrabKeyboard();
+
+    const Clock& m_clock;
+    ImageCanvas m_canvas;
+    PictureHolder picHidden;
+    QTimer tmrShowPicture;
+    MovementRule m_movement;
+    SlideTick m_tick;
+    QTimer m_grabRetry;
+    bool m_unloaded = false;
+    bool m_unloadRaised = false;
+    bool m_buttonPressed = false;
+    bool m_keyboardGrabbed = false;
+};
+
+} // namespace vb
