@@ -9,16 +9,6 @@ namespace vb {
 
 namespace {
 
-std::unique_ptr<QImageReader> OpenReader(const QString& path)
-{
-    // The limit is process-wide in Qt; setting it here keeps it fixed whatever the environment
-    // says (QT_IMAGEIO_MAXALLOC).
-    QImageReader::setAllocationLimit(PictureHolder::DecodeLimitMegabytes);
-    auto reader = std::make_unique<QImageReader>(path);
-    reader->setAutoTransform(true);
-    return reader;
-}
-
 RuntimeError LoadFailure(const QImageReader& reader, const QString& path)
 {
     const ErrorCode code = reader.error() == QImageReader::FileNotFoundError ? ErrorCode::FileNotFound
@@ -65,8 +55,23 @@ QRect ToStored(const QRect& rect, QSize upright, QImageIOHandler::Transformation
 
 } // namespace
 
-PictureHolder::PictureHolder() = default;
+void PictureHolder::ApplyDecodeLimit() const
+{
+    // Qt's limit is process-wide and checked where a decoder allocates its image; setting it
+    // before every decode keeps it at this holder's value whatever the environment says
+    // (QT_IMAGEIO_MAXALLOC).
+    QImageReader::setAllocationLimit(m_decodeLimitMegabytes);
+}
+
+PictureHolder::PictureHolder(int decodeLimitMegabytes) : m_decodeLimitMegabytes(decodeLimitMegabytes) {}
 PictureHolder::~PictureHolder() = default;
+
+std::unique_ptr<QImageReader> PictureHolder::OpenReader(const QString& path) const
+{
+    auto reader = std::make_unique<QImageReader>(path);
+    reader->setAutoTransform(true);
+    return reader;
+}
 
 void PictureHolder::SetDevicePixelRatio(qreal ratio)
 {
@@ -103,6 +108,7 @@ void PictureHolder::Load(const QString& path)
     // The size in some headers is not the size of the decoded picture (a GIF's first frame may
     // be smaller than its canvas), so the own size comes from the decoded picture.
     QImage whole;
+    ApplyDecodeLimit();
     if (!reader->read(&whole) || whole.isNull())
         throw LoadFailure(*reader, path);
     m_reader.reset();
@@ -134,6 +140,7 @@ PictureHolder::Part PictureHolder::Decode(QSize target, const QRect& part, QImag
         if (part != whole)
             reader->setScaledClipRect(ToStored(part, target, m_transformation));
     }
+    ApplyDecodeLimit();
     if (!reader->read(&buffer) || buffer.isNull())
         throw LoadFailure(*reader, m_path);
     return Part{std::move(buffer), QRect(QPoint(0, 0), part.size())};

@@ -23,9 +23,9 @@ class PictureHolder
 {
 public:
     // A decode that would need more memory than this fails like a corrupt file.
-    static constexpr int DecodeLimitMegabytes = 256;
+    static constexpr int DefaultDecodeLimitMegabytes = 256;
 
-    PictureHolder();
+    explicit PictureHolder(int decodeLimitMegabytes = DefaultDecodeLimitMegabytes);
     ~PictureHolder();
     PictureHolder(const PictureHolder&) = delete;
     PictureHolder& operator=(const PictureHolder&) = delete;
@@ -60,6 +60,10 @@ public:
     Part Decode(QSize target, const QRect& part, QImage buffer);
 
 private:
+    std::unique_ptr<QImageReader> OpenReader(const QString& path) const;
+    void ApplyDecodeLimit() const;
+
+    int m_decodeLimitMegabytes;
     QString m_path;
     QSize m_size;
     qreal m_devicePixelRatio = 1.0;

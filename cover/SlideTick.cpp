@@ -17,8 +17,9 @@ namespace {
 
 constexpr int CrossDrawWidth = 5;
 
-// A 0-based index, uniform over the whole list however long it is. `Rnd` is below 1, yet
-// r x count can round up to count for long lists; the last entry takes that case.
+// A 0-based index, uniform over the whole list however long it is (a 16-bit index would leave
+// everything past entry 32767 out). `Rnd` promises r < 1, which keeps r x count below count;
+// the clamp only guards against a generator that breaks that promise.
 qsizetype PickIndex(double r, qsizetype count)
 {
     const double index = std::floor(r * double(count));
