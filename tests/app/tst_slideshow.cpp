@@ -1,0 +1,307 @@
+#include "HostWindow.h"
+#include "PictureFiles.h"
+#include "TestSupport.h"
+#include "platform/X11Windows.h"
+
+#include <QApplication>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+#include <QWindow>
+#include <csignal>
+#include <memory>
+
+// The real program under the test's X server (1280 x 1024, no window manager), started as a
+// screen saver would start it, watched with screenshots and driven with xdotool.
+namespace {
+
+const QSize ScreenSize(1280, 1024);
+
+QImage Screenshot(const QString& window = "root")
+{
+    QProcess import;
+    import.start("import", {"-window", window, "png:-"});
+    if (!import.waitForFinished(10000) || import.exitCode() != 0)
+        return QImage();
+    return QImage::fromData(import.readAllStandardOutput(), "png").convertToFormat(QImage::Format_RGB32);
+}
+
+bool Xdotool(const QStringList& arguments)
+{
+    return QProcess::execute("xdotool", arguments) == 0;
+}
+
+bool Near(const QImage& image, QPoint p, QRgb colour)
+{
+    return image.rect().contains(p) && vbtest::Near(image.pixel(p), colour, 40);
+}
+
+// The quadrant picture drawn into `rect` of `image`, with black just outside it.
+bool ShowsQuadrants(const QImage& image, const QRect& rect)
+{
+    const int qx = rect.width() / 4, qy = rect.height() / 4;
+    const QPoint c = rect.topLeft();
+    return Near(image, c + QPoint(qx, qy), qRgb(255, 0, 0)) &&
+           Near(image, c + QPoint(3 * qx, qy), qRgb(0, 255, 0)) &&
+           Near(image, c + QPoint(qx, 3 * qy), qRgb(0, 0, 255)) &&
+           Near(image, c + QPoint(3 * qx, 3 * qy), qRgb(255, 255, 0)) &&
+           Near(image, rect.topLeft() + QPoint(-2, rect.height() / 2), qRgb(0, 0, 0)) &&
+           Near(image, rect.topRight() + QPoint(2, rect.height() / 2), qRgb(0, 0, 0)) &&
+           Near(image, rect.topLeft() + QPoint(rect.width() / 2, -2), qRgb(0, 0, 0)) &&
+           Near(image, rect.bottomLeft() + QPoint(rect.width() / 2, 2), qRgb(0, 0, 0));
+}
+
+// A full-screen picture of 200 x 100 in the middle of the screen, black around it.
+bool FullScreenPictureShown()
+{
+    const QImage screen = Screenshot();
+    return ShowsQuadrants(screen, QRect(540, 462, 200, 100)) && Near(screen, QPoint(0, 0), qRgb(0, 0, 0)) &&
+           Near(screen, QPoint(1279, 1023), qRgb(0, 0, 0));
+}
+
+// Watches the root window for windows being mapped while it lives.
+struct MapWatch
+{
+    QProcess xev;
+    bool Start()
+    {
+        xev.start("xev", {"-root", "-event", "substructure"});
+        if (!xev.waitForStarted())
+            return false;
+        // xev says nothing until an event comes: make one and wait until it is reported.
+        QByteArray seen;
+        for (int i = 0; i < 50 && !seen.contains("CreateNotify"); ++i) {
+            QWindow probe;
+            probe.create();
+            xev.waitForReadyRead(100);
+            seen += xev.readAllStandardOutput();
+        }
+        return seen.contains("CreateNotify");
+    }
+    int Maps()
+    {
+        QWindow probe;
+        probe.create();
+        probe.setTitle("end of watch");
+        probe.show();
+        QByteArray seen;
+        for (int i = 0; i < 50 && seen.count("MapNotify event") == 0; ++i) {
+            xev.waitForReadyRead(100);
+            seen += xev.readAllStandardOutput();
+        }
+        xev.terminate();
+        xev.waitForFinished();
+        seen += xev.readAllStandardOutput();
+        return int(seen.count("MapNotify event")) - 1;
+    }
+};
+
+} // namespace
+
+class tst_Slideshow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_config;
+    QTemporaryDir m_pictures;
+    std::vector<std::unique_ptr<QProcess>> m_runs;
+
+    QProcess& Start(const QStringList& arguments)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", m_config.path());
+        auto& run = m_runs.emplace_back(std::make_unique<QProcess>());
+        run->setProcessEnvironment(env);
+        run->start(VB_PROGRAM, arguments);
+        return *run;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(vb::x11::Available(), "this test needs an X server and the xcb platform");
+        QCOMPARE(QGuiApplication::primaryScreen()->size(), ScreenSize);
+        QVERIFY(vbtest::SavePicture(m_pictures.filePath("quadrants.bmp"), vbtest::Quadrants(QSize(200, 100)),
+                                    "bmp"));
+        QVERIFY(vbtest::WriteFile(m_config.filePath("Lanternshade.ini"),
+                                  "[Settings]\nNumDirs=1\nDir1=" + m_pictures.path().toUtf8() +
+                                      "\nInterval=60\nShowFileNames=False\n"));
+    }
+    void cleanup()
+    {
+        for (auto& run : m_runs) {
+            if (run->state() != QProcess::NotRunning) {
+                run->kill();
+                run->waitForFinished();
+            }
+        }
+        m_runs.clear();
+    }
+
+    // "/S" covers the screen in black with the picture centred at its own size, and ends with
+    // status 0 on a key, a click, a one-pixel move after the first report, SIGTERM or SIGINT.
+    void fullScreen_data()
+    {
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("key") << "key";
+        QTest::newRow("click") << "click";
+        QTest::newRow("one-pixel move after the first report") << "move";
+        QTest::newRow("SIGTERM") << "SIGTERM";
+        QTest::newRow("SIGINT") << "SIGINT";
+    }
+    void fullScreen()
+    {
+        QFETCH(QString, ending);
+        QVERIFY(Xdotool({"mousemove", "10", "10"}));
+        QProcess& run = Start({"/S"});
+        QVERIFY(run.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(FullScreenPictureShown(), 10000);
+
+        if (ending == "key") {
+            QVERIFY(Xdotool({"key", "x"}));
+        } else if (ending == "click") {
+            QVERIFY(Xdotool({"click", "1"}));
+        } else if (ending == "move") {
+            QVERIFY(Xdotool({"mousemove", "600", "500"}));
+            // The first report only tells where the pointer is.
+            QVERIFY(!run.waitForFinished(700));
+            QVERIFY(Xdotool({"mousemove", "601", "500"}));
+        } else if (ending == "SIGTERM") {
+            run.terminate();
+        } else {
+            ::kill(pid_t(run.processId()), SIGINT);
+        }
+        QVERIFY(run.waitForFinished(5000));
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.exitCode(), 0);
+        QCOMPARE(vbtest::ErrorLines(run.readAllStandardError()), QStringList());
+        QTRY_VERIFY(!Near(Screenshot(), QPoint(545, 467), qRgb(255, 0, 0)));
+    }
+
+    // "/P <id>" draws the miniature inside a foreign window: reduced by the host-to-screen ratio,
+    // centred, at (0, 0) with the host's size, without the focus; input does
+    // nothing; the run ends with status 0 once the host is gone.
+    void preview_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::newRow("host window destroyed") << "this process";
+        QTest::newRow("host process killed") << "other process";
+    }
+    void preview()
+    {
+        QFETCH(QString, host);
+        auto local = std::make_unique<QWidget>();
+        vbtest::HostWindowProcess other;
+        vb::x11::WindowId hostId = 0;
+        if (host == "this process") {
+            local->setWindowTitle("host");
+            local->setFixedSize(320, 256);
+            local->show();
+            QVERIFY(QTest::qWaitForWindowExposed(local.get()));
+            hostId = vb::x11::WindowId(local->winId());
+        } else {
+            QVERIFY(other.Start("host", QSize(320, 256)));
+            hostId = other.id();
+        }
+        QTRY_VERIFY(vb::x11::QueryWindow(hostId) && vb::x11::QueryWindow(hostId)->mapped);
+        QVERIFY(Xdotool({"mousemove", "10", "10"}));
+        const vb::x11::WindowId focusBefore = vb::x11::InputFocus();
+
+        QProcess& run = Start({"/p", QString::number(hostId)});
+        QVERIFY(run.waitForStarted());
+        const QString hostText = QString::number(hostId);
+        // 200 x 100 at a quarter (the host is a quarter of the screen both ways), centred; the
+        // half pixel of free height rounds down the screen.
+        const QRect miniature(135, 116, 50, 25);
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsQuadrants(Screenshot(hostText), miniature), 10000);
+
+        QProcess search;
+        search.start("xdotool", {"search", "--name", "^Preview$"});
+        QVERIFY(search.waitForFinished());
+        const QList<QByteArray> found = search.readAllStandardOutput().trimmed().split('\n');
+        QCOMPARE(found.size(), 1);
+        const auto preview = vb::x11::WindowId(found[0].toULongLong());
+        const auto state = vb::x11::QueryWindow(preview);
+        QVERIFY(state);
+        QCOMPARE(state->parent, hostId);
+        QCOMPARE(state->geometry, QRect(0, 0, 320, 256));
+        QVERIFY(state->mapped);
+        QCOMPARE(vb::x11::InputFocus(), focusBefore);
+        QCOMPARE(vb::x11::FindTopLevelWindow("Preview"), 0u);
+
+        // Input over the miniature changes nothing.
+        const QPoint inside = vb::x11::QueryWindow(hostId)->geometry.topLeft() + QPoint(160, 128);
+        QVERIFY(Xdotool({"mousemove", QString::number(inside.x()), QString::number(inside.y())}));
+        QVERIFY(Xdotool({"mousemove", QString::number(inside.x() + 20), QString::number(inside.y())}));
+        QVERIFY(Xdotool({"click", "1"}));
+        QVERIFY(Xdotool({"key", "--window", QString::number(preview), "x"}));
+        QVERIFY(!run.waitForFinished(700));
+        QVERIFY(ShowsQuadrants(Screenshot(hostText), miniature));
+
+        if (host == "this process")
+            local.reset();
+        else
+            other.Kill();
+        QVERIFY(run.waitForFinished(3000));
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.exitCode(), 0);
+    }
+
+    // A host id that names no window: no crash, no window, the run ends with status 0.
+    void previewOfMissingHost()
+    {
+        MapWatch watch;
+        QVERIFY(watch.Start());
+        QProcess& run = Start({"/P", "536870656"});
+        QVERIFY(run.waitForFinished(5000));
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.exitCode(), 0);
+        QCOMPARE(watch.Maps(), 0);
+    }
+
+    // Three full-screen runs: the first keeps its empty caption, the second, started while
+    // another runs, captions itself "Lanternshade/S", the third ends at once showing nothing.
+    void singleInstanceGuard()
+    {
+        const QString caption = "Lanternshade/S";
+        QProcess& first = Start({"/S"});
+        QTRY_VERIFY_WITH_TIMEOUT(FullScreenPictureShown(), 10000);
+        QCOMPARE(vb::x11::FindTopLevelWindow(caption), 0u);
+
+        QProcess& second = Start({"/s"});
+        QTRY_VERIFY_WITH_TIMEOUT(vb::x11::FindTopLevelWindow(caption) != 0, 10000);
+        const vb::x11::WindowId marked = vb::x11::FindTopLevelWindow(caption);
+
+        MapWatch watch;
+        QVERIFY(watch.Start());
+        QProcess& third = Start({"/S"});
+        QVERIFY(third.waitForFinished(5000));
+        QCOMPARE(third.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(third.exitCode(), 0);
+        QCOMPARE(watch.Maps(), 0);
+        QVERIFY(first.state() == QProcess::Running && second.state() == QProcess::Running);
+
+        // The marked window is the second run's.
+        first.terminate();
+        QVERIFY(first.waitForFinished(5000));
+        QCOMPARE(vb::x11::FindTopLevelWindow(caption), marked);
+        second.terminate();
+        QVERIFY(second.waitForFinished(5000));
+        QCOMPARE(second.exitCode(), 0);
+        QTRY_COMPARE(vb::x11::FindTopLevelWindow(caption), 0u);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    const int host = vbtest::RunHostWindowIfAsked(argc, argv);
+    if (host >= 0)
+        return host;
+    QApplication app(argc, argv);
+    tst_Slideshow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_slideshow.moc"
