@@ -8,11 +8,17 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QScreen>
 
 namespace vb {
 
-CoverWindow::CoverWindow(RandomSource& random) : m_form(m_clock, random, &CoverWindow::ScreenSizeTwips) {}
+CoverWindow::CoverWindow(RandomSource& random) : m_form(m_clock, random, &CoverWindow::ScreenSizeTwips)
+{
+    // A picture that cannot be shown gets the failure cross and nothing else; Qt's decoders
+    // would also warn on standard error. QT_LOGGING_RULES still turns them back on.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*.warning=false"));
+}
 
 CoverWindow::~CoverWindow()
 {

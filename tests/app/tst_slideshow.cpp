@@ -4,6 +4,7 @@
 #include "platform/X11Windows.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -178,6 +179,34 @@ private slots:
         QCOMPARE(run.exitCode(), 0);
         QCOMPARE(vbtest::ErrorLines(run.readAllStandardError()), QStringList());
         QTRY_VERIFY(!Near(Screenshot(), QPoint(545, 467), qRgb(255, 0, 0)));
+    }
+
+    // A picture that cannot be shown gives the cross and says nothing on standard error.
+    void failingPictureIsSilent()
+    {
+        QTemporaryDir config, pictures;
+        QByteArray jpeg;
+        {
+            QBuffer buffer(&jpeg);
+            buffer.open(QIODevice::WriteOnly);
+            vbtest::Solid(QSize(64, 64), Qt::blue).save(&buffer, "jpg");
+        }
+        QVERIFY(vbtest::WriteFile(pictures.filePath("no-data.jpg"), jpeg.left(jpeg.indexOf("\xff\xda"))));
+        QVERIFY(vbtest::WriteFile(config.filePath("Lanternshade.ini"),
+                                  "[Settings]\nNumDirs=1\nDir1=" + pictures.path().toUtf8() + "\n"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config.path());
+        env.remove("QT_LOGGING_RULES");
+        QProcess run;
+        run.setProcessEnvironment(env);
+        run.start(VB_PROGRAM, {"/S"});
+        QTRY_VERIFY_WITH_TIMEOUT(Near(Screenshot(), QPoint(640, 512), qRgb(255, 0, 0)) &&
+                                     Near(Screenshot(), QPoint(640, 100), qRgb(0, 0, 0)),
+                                 10000);
+        QVERIFY(Xdotool({"key", "x"}));
+        QVERIFY(run.waitForFinished(5000));
+        QCOMPARE(run.exitCode(), 0);
+        QCOMPARE(vbtest::ErrorLines(run.readAllStandardError()), QStringList());
     }
 
     // "/P <id>" draws the miniature inside a foreign window: reduced by the host-to-screen ratio,
