@@ -350,6 +350,9 @@ private slots:
         QTest::newRow("bmp ratio 1.5") << "bmp" << 1.5 << QSize(100, 50) << QPoint(100, 50) << 0;
         QTest::newRow("gif smaller") << "gif" << 1.0 << QSize(100, 50) << QPoint(50, 25) << 0;
         QTest::newRow("jpg smaller") << "jpg" << 1.0 << QSize(100, 50) << QPoint(50, 25) << 4;
+        // One component: the decoder makes an image of its own, drawn onto the canvas.
+        QTest::newRow("jpg greyscale, larger")
+            << "jpg-grey" << 1.0 << QSize(400, 300) << QPoint(-100, -100) << 4;
         QTest::newRow("jpg larger, clipped decode")
             << "jpg" << 1.0 << QSize(400, 300) << QPoint(-100, -100) << 4;
         QTest::newRow("jpg larger, ratio 2") << "jpg" << 2.0 << QSize(1000, 500) << QPoint(-300, -150) << 4;
@@ -367,11 +370,15 @@ private slots:
                                                 .arg(QTest::currentDataTag())
                                                 .arg(picture.width())
                                                 .arg(picture.height())
-                                                .arg(format));
+                                                .arg(format.left(3)));
         if (format == "gif") {
             const QString png = path + ".png";
             QVERIFY(vbtest::SavePicture(png, vbtest::Quadrants(picture), "png"));
             QCOMPARE(QProcess::execute("convert", {png, path}), 0);
+        } else if (format == "jpg-grey") {
+            const QImage grey = vbtest::GreyQuadrants(picture).convertToFormat(QImage::Format_Grayscale8);
+            QVERIFY(vbtest::SavePicture(path, grey, "jpg"));
+            QCOMPARE(QImageReader(path).imageFormat(), QImage::Format_Grayscale8);
         } else {
             const QImage image =
                 format == "jpg" ? vbtest::GreyQuadrants(picture) : vbtest::Quadrants(picture);

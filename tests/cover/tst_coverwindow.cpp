@@ -1,0 +1,57 @@
+#include "PictureFiles.h"
+#include "app/ModuleState.h"
+#include "cover/CoverWindow.h"
+#include "platform/RandomSource.h"
+#include "platform/X11Windows.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vb;
+
+// The cover window on a real X server without a window manager, where Qt's full-screen state
+// alone leaves a window small and keys go wherever the pointer is.
+class tst_CoverWindow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(x11::Available(), "this test needs an X server and the xcb platform");
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
+    void init() { ResetModuleState(); }
+
+    void fullScreenCoversPrimaryScreenAndTakesKeyboard()
+    {
+        const QString picture = m_dir.filePath("p.bmp");
+        QVERIFY(vbtest::SavePicture(picture, vbtest::Solid(QSize(50, 40), Qt::green), "bmp"));
+        PictureList = {picture};
+        RunMode = ScreenSaver;
+        StdRandomSource random;
+        CoverWindow cover(random);
+        cover.Show();
+        cover.Maximise();
+        frmCover& form = cover.Form();
+        const auto id = x11::WindowId(form.winId());
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        QTRY_VERIFY(x11::QueryWindow(id) && x11::QueryWindow(id)->mapped);
+        QTRY_COMPARE(x11::QueryWindow(id)->geometry, screen);
+        QCOMPARE(form.Canvas().LogicalSize(), screen.size());
+        QTRY_VERIFY(form.HasKeyboardGrab());
+        QVERIFY(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(form.windowFlags().testFlag(Qt::FramelessWindowHint));
+        QCOMPARE(form.windowTitle(), QString());
+
+        form.Unload();
+        QTRY_VERIFY(!x11::QueryWindow(id) || !x11::QueryWindow(id)->mapped);
+    }
+};
+
+QTEST_MAIN(tst_CoverWindow)
+#include "tst_coverwindow.moc"
