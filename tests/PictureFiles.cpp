@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QPainter>
+#include <QProcess>
 #include <QtEndian>
 #include <cstdlib>
 
@@ -44,6 +45,11 @@ QImage GreyQuadrants(QSize size)
 
 bool SavePicture(const QString& path, const QImage& image, const char* format, int quality)
 {
+    if (qstrcmp(format, "gif") == 0)
+        return SavePicture(path + ".png", image, "png") &&
+               QProcess::execute("convert", {path + ".png", path}) == 0;
+    if (qstrcmp(format, "grey.jpg") == 0)
+        return SavePicture(path, image.convertToFormat(QImage::Format_Grayscale8), "jpg", quality);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);

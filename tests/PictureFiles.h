@@ -20,7 +20,8 @@ QImage Quadrants(QSize size);
 // blur the edges, so a part decoded alone matches the whole decoded picture.
 QImage GreyQuadrants(QSize size);
 
-// Saves in the format given ("bmp", "jpg", "png"); creates the folder.
+// Saves in the format given ("bmp", "jpg", "png"; "gif" through ImageMagick; "grey.jpg" a
+// JPEG of one component); creates the folder.
 bool SavePicture(const QString& path, const QImage& image, const char* format, int quality = 95);
 
 // A JPEG with an EXIF block that stores `orientation` (1 to 8) as a camera does.

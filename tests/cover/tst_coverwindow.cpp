@@ -44,9 +44,6 @@ private slots:
         QTRY_COMPARE(x11::QueryWindow(id)->geometry, screen);
         QCOMPARE(form.Canvas().LogicalSize(), screen.size());
         QTRY_VERIFY(form.HasKeyboardGrab());
-        QVERIFY(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
-        QVERIFY(form.windowFlags().testFlag(Qt::FramelessWindowHint));
-        QCOMPARE(form.windowTitle(), QString());
 
         form.Unload();
         QTRY_VERIFY(!x11::QueryWindow(id) || !x11::QueryWindow(id)->mapped);

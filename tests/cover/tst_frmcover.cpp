@@ -1,14 +1,11 @@
+#include "CoverFakes.h"
 #include "PictureFiles.h"
 #include "app/ModuleState.h"
 #include "cover/frmCover.h"
-#include "platform/Clock.h"
 #include "platform/CursorCounter.h"
-#include "platform/RandomSource.h"
 
 #include <QApplication>
 #include <QFile>
-#include <QFontDatabase>
-#include <QFontInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,20 +14,6 @@ using namespace vb;
 using namespace std::chrono_literals;
 
 namespace {
-
-class FakeClock final : public Clock
-{
-public:
-    DateTime now = DateTime{} + std::chrono::hours(24 * 365 * 50);
-    DateTime Now() const override { return now; }
-};
-
-class FakeRandom final : public RandomSource
-{
-public:
-    void Randomize() override {}
-    double Rnd() override { return 0; }
-};
 
 QSizeF Screen()
 {
@@ -54,8 +37,8 @@ class tst_frmCover : public QObject
 
     QTemporaryDir m_dir;
     QString m_green;
-    FakeClock m_clock;
-    FakeRandom m_random;
+    vbtest::FakeClock m_clock;
+    vbtest::FakeRandom m_random;
 
 private slots:
     void initTestCase()
@@ -230,22 +213,6 @@ private slots:
         QVERIFY(!form.isVisible());
         m_clock.now += 2h;
         QTRY_COMPARE(NextPictureTime, m_clock.now + 60s);
-    }
-
-    // White text in "MS Sans Serif" 13.5 points, or the system's sans-serif where it is missing.
-    void font()
-    {
-        frmCover form(m_clock, m_random, Screen);
-        const QFont& font = form.Canvas().Font();
-        QCOMPARE(font.family(), QString("MS Sans Serif"));
-        QCOMPARE(font.pointSizeF(), 13.5);
-        QCOMPARE(font.weight(), QFont::Normal);
-        if (!QFontDatabase::families().contains("MS Sans Serif")) {
-            QFont sans;
-            sans.setStyleHint(QFont::SansSerif);
-            sans.setFamily("sans-serif");
-            QCOMPARE(QFontInfo(font).family(), QFontInfo(sans).family());
-        }
     }
 };
 
