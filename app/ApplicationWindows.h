@@ -2,21 +2,30 @@
 
 #include "app/ModeWindows.h"
 
+#include <QPointer>
 #include <memory>
 
 namespace vb {
+
+class DirectoryLister;
+class SettingsStore;
+class frmConfig;
 
 // The program's real windows behind start-up's ModeWindows.
 class ApplicationWindows final : public ModeWindows
 {
 public:
-    ApplicationWindows();
+    // The configuration dialog saves to `store` and lists folders with `lister`.
+    ApplicationWindows(SettingsStore& store, const DirectoryLister& lister);
     ~ApplicationWindows() override;
 
     void ShowConfig() override;
     CoverWindowHandle& Cover() override;
 
 private:
+    SettingsStore& m_store;
+    const DirectoryLister& m_lister;
+    QPointer<frmConfig> m_config;
     std::unique_ptr<CoverWindowHandle> m_cover;
 };
 
