@@ -208,6 +208,13 @@ void frmConfig::showEvent(QShowEvent* event)
     // The native window exists now and is not mapped yet: the moment to blank its title.
     x11::ClearTitle(this);
     QDialog::showEvent(event);
+    FollowFrame();
+}
+
+void frmConfig::moveEvent(QMoveEvent* event)
+{
+    QDialog::moveEvent(event);
+    FollowFrame();
 }
 
 void frmConfig::keyPressEvent(QKeyEvent* event)
@@ -251,15 +258,31 @@ void frmConfig::Form_Load()
     txtInterval->setText(IntToText(IntervalSeconds));
     chkShowFileNames->setChecked(ShowFileNames != 0);
 
-    // Centred on the primary screen by the window's outer size, frame included. Before the
-    // window is first shown a window manager has not framed it yet, so that is the client size.
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->geometry();
-        const QSize outer = frameGeometry().size();
-        const float top = float(area.height() - outer.height()) / 2.0f;
-        const float left = float(area.width() - outer.width()) / 2.0f;
-        move(area.x() + qRound(left), area.y() + qRound(top));
-    }
+    CentreOnPrimaryScreen();
+}
+
+void frmConfig::CentreOnPrimaryScreen()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // By the window's outer size, its frame and title bar included.
+    const QRect area = screen->geometry();
+    const QSize outer = frameGeometry().size();
+    const float top = float(area.height() - outer.height()) / 2.0f;
+    const float left = float(area.width() - outer.width()) / 2.0f;
+    move(area.x() + qRound(left), area.y() + qRound(top));
+    m_centredFor = outer;
+    m_centredAt = pos();
+}
+
+void frmConfig::FollowFrame()
+{
+    // The frame is known only once the window is shown; before that the outer size is the client
+    // size. When the frame turns up, centre once more for the true outer size, unless the window
+    // has been moved meanwhile.
+    if (m_centredFor.isValid() && frameGeometry().size() != m_centredFor && pos() == m_centredAt)
+        CentreOnPrimaryScreen();
 }
 
 void frmConfig::cmdOk_Click()

@@ -32,12 +32,15 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateControls();
     void SizeWebLabelToText();
+    void CentreOnPrimaryScreen();
+    void FollowFrame();
     // The selected entry of FirstDirectories, or -1 when none is selected.
     int ListIndex() const;
 
@@ -51,6 +54,9 @@ private:
 
     ConfigServices m_services;
     bool m_webPressed = false;
+    // The outer size and position of the last centring.
+    QSize m_centredFor;
+    QPoint m_centredAt;
 
     QCheckBox* chkShowFileNames = nullptr;
     QGroupBox* fraCopyright = nullptr;
