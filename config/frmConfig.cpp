@@ -91,15 +91,12 @@ frmConfig::frmConfig(ConfigServices services, QWidget* parent)
     Form_Load();
 }
 
-frmConfig::~frmConfig() = default;
-
 void frmConfig::CreateControls()
 {
     setObjectName(QStringLiteral("frmConfig"));
     setFont(SansSerif(ControlPoints));
     setWindowIcon(ProgramIcon());
     setFixedSize(416, 312);
-    setModal(false);
 
     // In the order the design creates them, which is also the order they are painted in.
     chkShowFileNames = new QCheckBox(QStringLiteral("Show File Names"), this);
@@ -251,9 +248,7 @@ void frmConfig::Form_Load()
     fraCopyright->setTitle(QStringLiteral("Vellumbright ") + IntToText(VELLUMBRIGHT_VERSION_MAJOR) +
                            QStringLiteral(".") + IntToText(VELLUMBRIGHT_VERSION_MINOR));
 
-    const qint16 count = qint16(FolderList.size());
-    for (qint16 i = 1; i <= count; ++i)
-        FirstDirectories->addItem(FolderList.at(i - 1));
+    FirstDirectories->addItems(FolderList);
 
     txtInterval->setText(IntToText(IntervalSeconds));
     chkShowFileNames->setChecked(ShowFileNames != 0);
@@ -299,8 +294,9 @@ void frmConfig::cmdOk_Click()
         const BusyPointer busy;
         FolderList = QStringList();
         PictureList = QStringList();
-        const qint16 count = qint16(FirstDirectories->count());
-        for (qint16 i = 0; i < count; ++i) {
+        // Counted in full: a count narrowed to 16 bits could wrap and save an empty list. More
+        // folders than the settings hold make the save fail instead.
+        for (int i = 0; i < FirstDirectories->count(); ++i) {
             const QString folder = FirstDirectories->item(i)->text();
             FolderList.append(folder);
             try {

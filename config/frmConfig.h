@@ -28,7 +28,6 @@ class frmConfig final : public QDialog
 
 public:
     explicit frmConfig(ConfigServices services, QWidget* parent = nullptr);
-    ~frmConfig() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
