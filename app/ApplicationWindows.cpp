@@ -1,17 +1,38 @@
 #include "app/ApplicationWindows.h"
 
+#include "app/UncaughtError.h"
+#include "config/BrowseForFolder.h"
+#include "config/OpenWebAddress.h"
+#include "config/frmConfig.h"
 #include "cover/CoverWindow.h"
 #include "platform/RuntimeError.h"
 
 namespace vb {
 
-ApplicationWindows::ApplicationWindows(RandomSource& random) : m_random(random) {}
-ApplicationWindows::~ApplicationWindows() = default;
+ApplicationWindows::ApplicationWindows(SettingsStore& store, const DirectoryLister& lister,
+                                       RandomSource& random)
+    : m_store(store), m_lister(lister), m_random(random)
+{
+}
+
+ApplicationWindows::~ApplicationWindows()
+{
+    delete m_config.data();
+}
 
 void ApplicationWindows::ShowConfig()
 {
-    throw RuntimeError(ErrorCode::PathFileAccess,
-                       QStringLiteral("the configuration dialog is not part of this build"));
+    // Modeless and without an owner. Closing it destroys it; being the only window, that ends
+    // the event loop and with it the process.
+    m_config = new frmConfig(ConfigServices{
+        m_store,
+        m_lister,
+        BrowseForFolder,
+        OpenWebAddress,
+        [](const RuntimeError& error) { EndWithUncaughtError(error, true); },
+    });
+    m_config->setAttribute(Qt::WA_DeleteOnClose);
+    m_config->show();
 }
 
 CoverWindowHandle& ApplicationWindows::Cover()

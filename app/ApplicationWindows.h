@@ -2,25 +2,33 @@
 
 #include "app/ModeWindows.h"
 
+#include <QPointer>
 #include <memory>
 
 namespace vb {
 
+class DirectoryLister;
 class RandomSource;
+class SettingsStore;
+class frmConfig;
 
 // The program's real windows behind start-up's ModeWindows.
 class ApplicationWindows final : public ModeWindows
 {
 public:
-    // `random`: the generator start-up seeds, which the slideshow picks with.
-    explicit ApplicationWindows(RandomSource& random);
+    // The configuration dialog saves to `store` and lists folders with `lister`; the slideshow
+    // picks with `random`, the generator start-up seeds.
+    ApplicationWindows(SettingsStore& store, const DirectoryLister& lister, RandomSource& random);
     ~ApplicationWindows() override;
 
     void ShowConfig() override;
     CoverWindowHandle& Cover() override;
 
 private:
+    SettingsStore& m_store;
+    const DirectoryLister& m_lister;
     RandomSource& m_random;
+    QPointer<frmConfig> m_config;
     std::unique_ptr<CoverWindowHandle> m_cover;
 };
 

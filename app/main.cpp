@@ -40,7 +40,7 @@ int main(int argc, char** argv)
         vb::x11::ClientSize,
         vb::ShowCursor,
     };
-    vb::ApplicationWindows windows(random);
+    vb::ApplicationWindows windows(store, lister, random);
 
     try {
         vb::SubMain(commandText, services, windows);

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace vb {
+
+class DirectoryLister;
+class RuntimeError;
+class SettingsStore;
+
+// What the configuration dialog needs from outside. The program passes the real services; tests
+// replace the folder picker, the web-address opener and the error report.
+struct ConfigServices
+{
+    // Where OK saves the settings.
+    SettingsStore& store;
+    // Lists each folder when OK rebuilds the picture list.
+    const DirectoryLister& lister;
+    // `BrowseForFolder`: shows a folder picker modal to `owner`; the chosen folder or "".
+    std::function<QString(QWidget* owner)> browseForFolder;
+    // Hands a web address to the desktop's handler; reports nothing, whatever happens.
+    std::function<void(const QString& address)> openWebAddress;
+    // An error of the save, which the dialog does not handle: in the program, the report of an
+    // uncaught error, which ends the process.
+    std::function<void(const RuntimeError& error)> uncaughtError;
+};
+
+} // namespace vb

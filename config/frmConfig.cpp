@@ -1,0 +1,355 @@
+#include "config/frmConfig.h"
+
+#include "app/ModuleState.h"
+#include "config/ProgramIcon.h"
+#include "platform/Conversions.h"
+#include "platform/RuntimeError.h"
+#include "platform/X11Title.h"
+#include "settings/PictureCatalogue.h"
+#include "settings/Settings.h"
+
+#include <QCheckBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
+
+namespace vb {
+
+namespace {
+
+// The maker's web address. The label shows it and a click opens whatever the label shows, so
+// this is the only place that holds it.
+const QString MakerWebAddress = QStringLiteral("https://www.quorrel.com/");
+
+// The dialog is designed in twips; at 15 twips to the pixel every design value is a whole number
+// of logical pixels.
+constexpr int TwipsPerPixel = 15;
+
+QRect Twips(int left, int top, int width, int height)
+{
+    return QRect(left / TwipsPerPixel, top / TwipsPerPixel, width / TwipsPerPixel, height / TwipsPerPixel);
+}
+
+// "MS Sans Serif" where it is installed, else the system's sans-serif face at the same size.
+QFont SansSerif(qreal points, bool bold = false, bool underline = false)
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    font.setUnderline(underline);
+    return font;
+}
+
+constexpr qreal ControlPoints = 8.25;
+
+// The design's widths were measured in a narrow face. Where the fallback face is wider, the text
+// of a fixed-size control is condensed until it fits the room it has, rather than cut off.
+void CondenseToFit(QWidget* control, const QString& text, int room)
+{
+    QFont font = control->font();
+    for (int stretch = 98; stretch >= 60 && QFontMetrics(font).horizontalAdvance(text) > room; stretch -= 2)
+        font.setStretch(stretch);
+    control->setFont(font);
+}
+
+// The width a check box leaves its text beside the box.
+int CheckBoxTextRoom(const QCheckBox* box)
+{
+    QStyleOptionButton option;
+    option.initFrom(box);
+    option.text = box->text();
+    return box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box).width();
+}
+
+// Shows the busy pointer for as long as it lives, also when the work it covers throws.
+struct BusyPointer
+{
+    BusyPointer() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyPointer() { QGuiApplication::restoreOverrideCursor(); }
+    BusyPointer(const BusyPointer&) = delete;
+    BusyPointer& operator=(const BusyPointer&) = delete;
+};
+
+} // namespace
+
+frmConfig::frmConfig(ConfigServices services, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
+      m_services(std::move(services))
+{
+    CreateControls();
+    Form_Load();
+}
+
+void frmConfig::CreateControls()
+{
+    setObjectName(QStringLiteral("frmConfig"));
+    setFont(SansSerif(ControlPoints));
+    setWindowIcon(ProgramIcon());
+    setFixedSize(416, 312);
+
+    // In the order the design creates them, which is also the order they are painted in.
+    chkShowFileNames = new QCheckBox(QStringLiteral("Show File Names"), this);
+    chkShowFileNames->setGeometry(Twips(2520, 1560, 1815, 255));
+
+    fraCopyright = new QGroupBox(QStringLiteral("Vellumbright"), this);
+    fraCopyright->setFont(SansSerif(12, true));
+    fraCopyright->setGeometry(Twips(120, 120, 6015, 1335));
+
+    QLabel* visit = new QLabel(QStringLiteral("Visit Quorrel on the web"), fraCopyright);
+    visit->setFont(SansSerif(ControlPoints));
+    visit->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    visit->setGeometry(Twips(120, 600, 5775, 255));
+    Label1[3] = visit;
+
+    lblWeb = new QLabel(MakerWebAddress, fraCopyright);
+    lblWeb->setFont(SansSerif(ControlPoints, true, true));
+    lblWeb->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    QPalette webPalette = lblWeb->palette();
+    webPalette.setColor(QPalette::WindowText, QColor(0, 0, 255));
+    lblWeb->setPalette(webPalette);
+    lblWeb->setCursor(Qt::PointingHandCursor);
+    lblWeb->setGeometry(Twips(1770, 960, 2475, 195));
+    SizeWebLabelToText();
+    lblWeb->installEventFilter(this);
+
+    txtInterval = new QLineEdit(this);
+    txtInterval->setGeometry(Twips(1560, 1560, 735, 285));
+
+    cmdDelete = new QPushButton(QStringLiteral("Delete"), this);
+    cmdDelete->setGeometry(Twips(1440, 4200, 1095, 375));
+    cmdDelete->setEnabled(false);
+
+    cmdAdd = new QPushButton(QStringLiteral("Add..."), this);
+    cmdAdd->setGeometry(Twips(120, 4200, 1095, 375));
+
+    FirstDirectories = new QListWidget(this);
+    FirstDirectories->setGeometry(Twips(120, 2040, 6015, 2010));
+    FirstDirectories->setSelectionMode(QAbstractItemView::SingleSelection);
+    FirstDirectories->setSortingEnabled(false);
+    FirstDirectories->setUniformItemSizes(true);
+
+    cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cmdCancel->setGeometry(Twips(5040, 4200, 1095, 375));
+
+    cmdOk = new QPushButton(QStringLiteral("OK"), this);
+    cmdOk->setGeometry(Twips(3840, 4200, 1095, 375));
+    cmdOk->setDefault(true);
+
+    QLabel* interval = new QLabel(QStringLiteral("Interval (seconds)"), this);
+    interval->setGeometry(Twips(120, 1560, 1335, 255));
+    interval->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Label1[0] = interval;
+
+    CondenseToFit(Label1[0], Label1[0]->text(), Label1[0]->width());
+    CondenseToFit(Label1[3], Label1[3]->text(), Label1[3]->width());
+    CondenseToFit(chkShowFileNames, chkShowFileNames->text(), CheckBoxTextRoom(chkShowFileNames));
+
+    chkShowFileNames->setObjectName(QStringLiteral("chkShowFileNames"));
+    fraCopyright->setObjectName(QStringLiteral("fraCopyright"));
+    Label1[3]->setObjectName(QStringLiteral("Label1_3"));
+    lblWeb->setObjectName(QStringLiteral("lblWeb"));
+    txtInterval->setObjectName(QStringLiteral("txtInterval"));
+    cmdDelete->setObjectName(QStringLiteral("cmdDelete"));
+    cmdAdd->setObjectName(QStringLiteral("cmdAdd"));
+    FirstDirectories->setObjectName(QStringLiteral("FirstDirectories"));
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    cmdOk->setObjectName(QStringLiteral("cmdOk"));
+    Label1[0]->setObjectName(QStringLiteral("Label1_0"));
+
+    // Tab indices 0 to 10; the frame and the labels take no focus, and Qt skips cmdDelete while
+    // it is disabled.
+    setTabOrder(cmdOk, cmdCancel);
+    setTabOrder(cmdCancel, FirstDirectories);
+    setTabOrder(FirstDirectories, cmdAdd);
+    setTabOrder(cmdAdd, cmdDelete);
+    setTabOrder(cmdDelete, txtInterval);
+    setTabOrder(txtInterval, chkShowFileNames);
+    cmdOk->setFocus(Qt::OtherFocusReason);
+
+    connect(cmdOk, &QPushButton::clicked, this, &frmConfig::cmdOk_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmConfig::cmdCancel_Click);
+    connect(cmdAdd, &QPushButton::clicked, this, &frmConfig::cmdAdd_Click);
+    connect(cmdDelete, &QPushButton::clicked, this, &frmConfig::cmdDelete_Click);
+    // Every change of the selection, by mouse, keyboard or code, so that cmdDelete is enabled
+    // exactly while an entry is selected.
+    connect(FirstDirectories, &QListWidget::itemSelectionChanged, this, &frmConfig::FirstDirectories_Click);
+}
+
+void frmConfig::SizeWebLabelToText()
+{
+    // The label fits its text on one line and sits centred in the frame, whatever the address.
+    const QFontMetrics metrics(lblWeb->font());
+    const int width = metrics.horizontalAdvance(lblWeb->text());
+    lblWeb->setGeometry((fraCopyright->width() - width) / 2, lblWeb->y(), width, metrics.height());
+}
+
+int frmConfig::ListIndex() const
+{
+    const QList<QListWidgetItem*> selected = FirstDirectories->selectedItems();
+    return selected.isEmpty() ? -1 : FirstDirectories->row(selected.first());
+}
+
+void frmConfig::showEvent(QShowEvent* event)
+{
+    // The native window exists now and is not mapped yet: the moment to blank its title.
+    x11::ClearTitle(this);
+    QDialog::showEvent(event);
+    FollowFrame();
+}
+
+void frmConfig::moveEvent(QMoveEvent* event)
+{
+    QDialog::moveEvent(event);
+    FollowFrame();
+}
+
+void frmConfig::keyPressEvent(QKeyEvent* event)
+{
+    // Esc presses the cancel button itself, as Enter presses the default one.
+    if (event->matches(QKeySequence::Cancel)) {
+        cmdCancel->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool frmConfig::eventFilter(QObject* watched, QEvent* event)
+{
+    // A click on the web label: the left button pressed and released over it.
+    if (watched == lblWeb) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            m_webPressed = static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+        } else if (event->type() == QEvent::MouseButtonRelease) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            const bool click = m_webPressed && mouse->button() == Qt::LeftButton &&
+                               lblWeb->rect().contains(mouse->position().toPoint());
+            m_webPressed = false;
+            if (click)
+                lblWeb_Click();
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void frmConfig::Form_Load()
+{
+    // No default folder is offered: the list starts as stored, empty on a first run.
+    fraCopyright->setTitle(QStringLiteral("Vellumbright ") + IntToText(VELLUMBRIGHT_VERSION_MAJOR) +
+                           QStringLiteral(".") + IntToText(VELLUMBRIGHT_VERSION_MINOR));
+
+    FirstDirectories->addItems(FolderList);
+
+    txtInterval->setText(IntToText(IntervalSeconds));
+    chkShowFileNames->setChecked(ShowFileNames != 0);
+
+    CentreOnPrimaryScreen();
+}
+
+void frmConfig::CentreOnPrimaryScreen()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    // By the window's outer size, its frame and title bar included.
+    const QRect area = screen->geometry();
+    const QSize outer = frameGeometry().size();
+    const float top = float(area.height() - outer.height()) / 2.0f;
+    const float left = float(area.width() - outer.width()) / 2.0f;
+    move(area.x() + qRound(left), area.y() + qRound(top));
+    m_centredFor = outer;
+    m_centredAt = pos();
+}
+
+void frmConfig::FollowFrame()
+{
+    // The frame is known only once the window is shown; before that the outer size is the client
+    // size. When the frame turns up, centre once more for the true outer size, unless the window
+    // has been moved meanwhile.
+    if (m_centredFor.isValid() && frameGeometry().size() != m_centredFor && pos() == m_centredAt)
+        CentreOnPrimaryScreen();
+}
+
+void frmConfig::cmdOk_Click()
+{
+    // Phase 1: each step on its own; a step that fails is passed over and the next one runs.
+    try {
+        IntervalSeconds = TextToInt32(txtInterval->text());
+    } catch (const RuntimeError&) {
+        // Not a number, or out of range: the interval shown at load stays.
+    }
+    ShowFileNames = chkShowFileNames->isChecked() ? -1 : 0;
+
+    {
+        const BusyPointer busy;
+        FolderList = QStringList();
+        PictureList = QStringList();
+        // Counted in full: a count narrowed to 16 bits could wrap and save an empty list. More
+        // folders than the settings hold make the save fail instead.
+        for (int i = 0; i < FirstDirectories->count(); ++i) {
+            const QString folder = FirstDirectories->item(i)->text();
+            FolderList.append(folder);
+            try {
+                AddPicturesFromFolder(folder, m_services.lister);
+            } catch (const RuntimeError&) {
+                // A folder that cannot be listed keeps the pictures found before the failure and
+                // stays in the list; the next folder is scanned as usual.
+            }
+        }
+    }
+
+    // Phase 2: a failing save is an error nobody handles here.
+    try {
+        SaveSettings(m_services.store);
+    } catch (const RuntimeError& error) {
+        m_services.uncaughtError(error);
+        return;
+    }
+    accept();
+}
+
+void frmConfig::cmdCancel_Click()
+{
+    reject();
+}
+
+void frmConfig::cmdAdd_Click()
+{
+    const QString folder = m_services.browseForFolder(this);
+    // The same folder may be listed more than once; each entry is scanned on OK.
+    if (!folder.isEmpty())
+        FirstDirectories->addItem(folder);
+}
+
+void frmConfig::cmdDelete_Click()
+{
+    const int index = ListIndex();
+    if (index >= 0)
+        delete FirstDirectories->takeItem(index);
+    // Nothing is selected afterwards, not even the entry that moved up into the place.
+    FirstDirectories->setCurrentItem(nullptr);
+    FirstDirectories->clearSelection();
+    cmdDelete->setEnabled(false);
+}
+
+void frmConfig::FirstDirectories_Click()
+{
+    cmdDelete->setEnabled(ListIndex() >= 0);
+}
+
+void frmConfig::lblWeb_Click()
+{
+    m_services.openWebAddress(lblWeb->text());
+}
+
+} // namespace vb

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "config/ConfigServices.h"
+
+#include <QDialog>
+#include <map>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+namespace vb {
+
+// The configuration dialog: the list of picture folders, the seconds between pictures and the
+// option that prints each picture's path. Editing touches only the controls; OK puts them into
+// the module-wide state, rebuilds the picture list, saves the settings and closes; Cancel, Esc and
+// closing the window close without changing anything.
+//
+// Form_Load runs in the constructor, so the dialog is ready to show once built. Every control has
+// its own name as object name ("cmdOk", ...; the two Label1 members are "Label1_0" and
+// "Label1_3").
+class frmConfig final : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit frmConfig(ConfigServices services, QWidget* parent = nullptr);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateControls();
+    void SizeWebLabelToText();
+    void CentreOnPrimaryScreen();
+    void FollowFrame();
+    // The selected entry of FirstDirectories, or -1 when none is selected.
+    int ListIndex() const;
+
+    void Form_Load();
+    void cmdOk_Click();
+    void cmdCancel_Click();
+    void cmdAdd_Click();
+    void cmdDelete_Click();
+    void FirstDirectories_Click();
+    void lblWeb_Click();
+
+    ConfigServices m_services;
+    bool m_webPressed = false;
+    // The outer size and position of the last centring.
+    QSize m_centredFor;
+    QPoint m_centredAt;
+
+    QCheckBox* chkShowFileNames = nullptr;
+    QGroupBox* fraCopyright = nullptr;
+    // A control array: members 0 ("Interval (seconds)") and 3 ("Visit Quorrel on the web").
+    std::map<int, QLabel*> Label1;
+    QLabel* lblWeb = nullptr;
+    QLineEdit* txtInterval = nullptr;
+    QPushButton* cmdDelete = nullptr;
+    QPushButton* cmdAdd = nullptr;
+    QListWidget* FirstDirectories = nullptr;
+    QPushButton* cmdCancel = nullptr;
+    QPushButton* cmdOk = nullptr;
+};
+
+} // namespace vb

@@ -1,0 +1,542 @@
+#include "TestSupport.h"
+#include "app/ModuleState.h"
+#include "config/frmConfig.h"
+#include "platform/RuntimeError.h"
+#include "platform/SettingsStore.h"
+#include "settings/Settings.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QStyleOptionButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <optional>
+
+using namespace vb;
+
+namespace {
+
+// Forwards to a FakeLister and notes the pointer shape the application shows during each listing.
+class PointerWatchingLister final : public DirectoryLister
+{
+public:
+    vbtest::FakeLister inner;
+    mutable QList<int> shapes; // -1: no override pointer
+
+    void List(const QString& folder, const Wanted& wanted, const Found& found) const override
+    {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        shapes.append(cursor ? int(cursor->shape()) : -1);
+        inner.List(folder, wanted, found);
+    }
+};
+
+QStringList Entries(const QListWidget* list)
+{
+    QStringList entries;
+    for (int i = 0; i < list->count(); ++i)
+        entries.append(list->item(i)->text());
+    return entries;
+}
+
+} // namespace
+
+class tst_frmConfig : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_path;
+    std::optional<SettingsStore> m_store;
+    PointerWatchingLister m_lister;
+    QStringList m_pickerAnswers;
+    QList<QWidget*> m_pickerOwners;
+    QStringList m_opened;
+    QStringList m_errors; // "<error>: <cause>"
+    std::unique_ptr<frmConfig> m_dialog;
+
+    // Writes the settings file (none for an empty text), loads it as start-up does and opens the
+    // dialog on it, shown and active.
+    frmConfig& Open(const QByteArray& settings)
+    {
+        if (!settings.isEmpty())
+            vbtest::WriteFile(m_path, settings);
+        m_store.emplace(m_path);
+        LoadSettings(*m_store, m_lister);
+        m_dialog = std::make_unique<frmConfig>(ConfigServices{
+            *m_store,
+            m_lister,
+            [this](QWidget* owner) {
+                m_pickerOwners.append(owner);
+                return m_pickerAnswers.isEmpty() ? QString() : m_pickerAnswers.takeFirst();
+            },
+            [this](const QString& address) { m_opened.append(address); },
+            [this](const RuntimeError& error) { m_errors.append(error.errorText() + ": " + error.cause()); },
+        });
+        m_dialog->show();
+        return *m_dialog;
+    }
+
+    template <typename T>
+    T* Control(const char* name) const
+    {
+        T* control = m_dialog->findChild<T*>(QLatin1String(name));
+        if (!control)
+            qFatal("no control %s", name);
+        return control;
+    }
+    QListWidget* List() const { return Control<QListWidget>("FirstDirectories"); }
+    void Click(const char* name) const { QTest::mouseClick(Control<QWidget>(name), Qt::LeftButton); }
+    QPushButton* Delete() const { return Control<QPushButton>("cmdDelete"); }
+
+    void ClickEntry(int row) const
+    {
+        QListWidget* list = List();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->item(row)).center());
+    }
+    // A key as the window system delivers it: to whichever control has the focus.
+    void Key(Qt::Key key) const { QTest::keyClick(m_dialog->windowHandle(), key); }
+
+    std::optional<QString> Stored(const QString& key) const
+    {
+        return SettingsStore(m_path).Read().Value(QStringLiteral("Settings"), key);
+    }
+
+    static QByteArray FourFolders()
+    {
+        return "[Settings]\nNumDirs=4\nDir1=/a\nDir2=/b\nDir3=/c\nDir4=/d\nInterval=45\n";
+    }
+
+private slots:
+    void init()
+    {
+        ResetModuleState();
+        m_path = m_dir.filePath("Lanternshade.ini");
+        QFile::remove(m_path);
+        m_lister = PointerWatchingLister();
+        m_lister.inner.folders["/a/"].entries = {{"a1.jpg"}, {"a2.gif"}};
+        m_lister.inner.folders["/c/"].entries = {{"c1.bmp"}};
+        m_lister.inner.folders["/p/"].entries = {{"p1.jpeg"}};
+        m_pickerAnswers.clear();
+        m_pickerOwners.clear();
+        m_opened.clear();
+        m_errors.clear();
+    }
+    void cleanup() { m_dialog.reset(); }
+
+    void initialState_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QString>("interval");
+        QTest::addColumn<bool>("checked");
+        QTest::newRow("no settings file") << QByteArray() << QStringList() << "60" << false;
+        QTest::newRow("stored order, negative interval")
+            << QByteArray(
+                   "[Settings]\nNumDirs=3\nDir1=/z\nDir2=/a\nDir3=/m\nInterval=-30\nShowFileNames=True\n")
+            << QStringList{"/z", "/a", "/m"} << "-30" << true;
+    }
+    void initialState()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QStringList, entries);
+        QFETCH(QString, interval);
+        QFETCH(bool, checked);
+        frmConfig& dialog = Open(settings);
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+
+        QCOMPARE(Entries(List()), entries);
+        QVERIFY(List()->selectedItems().isEmpty());
+        QVERIFY(!Delete()->isEnabled());
+        QCOMPARE(Control<QLineEdit>("txtInterval")->text(), interval);
+        QCOMPARE(Control<QCheckBox>("chkShowFileNames")->isChecked(), checked);
+        QCOMPARE(Control<QGroupBox>("fraCopyright")->title(), QStringLiteral("Vellumbright 1.3"));
+        QCOMPARE(QApplication::focusWidget(), Control<QPushButton>("cmdOk"));
+        QVERIFY(!dialog.isModal());
+    }
+
+    // Selecting enables Delete; Delete removes exactly that entry and leaves nothing selected.
+    void deleteSelectedEntry_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QStringList>("left");
+        QTest::newRow("first") << 0 << QStringList{"/b", "/c", "/d"};
+        QTest::newRow("middle") << 2 << QStringList{"/a", "/b", "/d"};
+        QTest::newRow("last") << 3 << QStringList{"/a", "/b", "/c"};
+    }
+    void deleteSelectedEntry()
+    {
+        QFETCH(int, row);
+        QFETCH(QStringList, left);
+        Open(FourFolders());
+        QVERIFY(!Delete()->isEnabled());
+        ClickEntry(row);
+        QVERIFY(Delete()->isEnabled());
+
+        Click("cmdDelete");
+        QCOMPARE(Entries(List()), left);
+        QVERIFY(List()->selectedItems().isEmpty());
+        QVERIFY(!Delete()->isEnabled());
+        // Nothing was saved or applied yet.
+        QCOMPARE(FolderList, (QStringList{"/a", "/b", "/c", "/d"}));
+        QCOMPARE(Stored("Dir4"), QString("/d"));
+
+        Click("cmdOk");
+        QCOMPARE(FolderList, left);
+        QCOMPARE(Stored("NumDirs"), QString("3"));
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(Stored(QString("Dir%1").arg(i + 1)), left[i]);
+        QCOMPARE(Stored("Dir4"), std::nullopt);
+    }
+
+    // Each picker answer in turn; an empty answer (cancelled) adds nothing.
+    void addFolders_data()
+    {
+        QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QStringList>("pictures");
+        QTest::newRow("cancelled") << QStringList{""} << QStringList{"/a"}
+                                   << QStringList{"/a/a1.jpg", "/a/a2.gif"};
+        QTest::newRow("same folder twice")
+            << QStringList{"/p", "/p"} << QStringList{"/a", "/p", "/p"}
+            << QStringList{"/a/a1.jpg", "/a/a2.gif", "/p/p1.jpeg", "/p/p1.jpeg"};
+        QTest::newRow("root, cancel, folder") << QStringList{"/", "", "/c"} << QStringList{"/a", "/", "/c"}
+                                              << QStringList{"/a/a1.jpg", "/a/a2.gif", "/c/c1.bmp"};
+    }
+    void addFolders()
+    {
+        QFETCH(QStringList, answers);
+        QFETCH(QStringList, entries);
+        QFETCH(QStringList, pictures);
+        frmConfig& dialog = Open("[Settings]\nNumDirs=1\nDir1=/a\n");
+        ClickEntry(0);
+        m_pickerAnswers = answers;
+        for (qsizetype i = 0; i < answers.size(); ++i)
+            Click("cmdAdd");
+
+        QCOMPARE(m_pickerOwners.size(), answers.size());
+        QVERIFY(std::all_of(m_pickerOwners.begin(), m_pickerOwners.end(),
+                            [&](QWidget* owner) { return owner == &dialog; }));
+        QCOMPARE(Entries(List()), entries);
+        // Adding leaves the selection, and so Delete, as it was.
+        QCOMPARE(List()->selectedItems().size(), 1);
+        QCOMPARE(List()->selectedItems().first()->text(), QStringLiteral("/a"));
+        QVERIFY(Delete()->isEnabled());
+
+        Click("cmdOk");
+        QCOMPARE(FolderList, entries);
+        QCOMPARE(PictureList, pictures);
+        QCOMPARE(Stored("NumDirs"), QString::number(entries.size()));
+        for (qsizetype i = 0; i < entries.size(); ++i)
+            QCOMPARE(Stored(QString("Dir%1").arg(i + 1)), entries[i]);
+    }
+
+    // Every way of leaving without OK, after edits to every control.
+    void leavingWithoutOkChangesNothing_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("Cancel clicked") << "cancel";
+        QTest::newRow("Esc on OK") << "cmdOk";
+        QTest::newRow("Esc in the list") << "FirstDirectories";
+        QTest::newRow("Esc in the interval box") << "txtInterval";
+        QTest::newRow("Esc on the check box") << "chkShowFileNames";
+        QTest::newRow("window closed") << "close";
+    }
+    void leavingWithoutOkChangesNothing()
+    {
+        QFETCH(QString, way);
+        frmConfig& dialog = Open(FourFolders());
+        const QByteArray file = vbtest::ReadFile(m_path);
+        const QStringList folders = FolderList;
+        const QStringList pictures = PictureList;
+        QSignalSpy finished(&dialog, &QDialog::finished);
+        QSignalSpy cancelPressed(Control<QPushButton>("cmdCancel"), &QPushButton::clicked);
+
+        ClickEntry(1);
+        Click("cmdDelete");
+        m_pickerAnswers = {"/p"};
+        Click("cmdAdd");
+        Control<QLineEdit>("txtInterval")->setText("7");
+        Click("chkShowFileNames");
+        QCOMPARE(Entries(List()), (QStringList{"/a", "/c", "/d", "/p"}));
+
+        if (way == "cancel") {
+            Click("cmdCancel");
+        } else if (way == "close") {
+            dialog.windowHandle()->close();
+        } else {
+            Control<QWidget>(qPrintable(way))->setFocus();
+            Key(Qt::Key_Escape);
+        }
+
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().first().toInt(), int(QDialog::Rejected));
+        QVERIFY(!dialog.isVisible());
+        // Esc presses the cancel button itself; closing the window does the same without it.
+        QCOMPARE(cancelPressed.size(), way == "close" ? 0 : 1);
+        QCOMPARE(FolderList, folders);
+        QCOMPARE(PictureList, pictures);
+        QCOMPARE(IntervalSeconds, 45);
+        QCOMPARE(ShowFileNames, qint16(0));
+        QCOMPARE(vbtest::ReadFile(m_path), file);
+    }
+
+    // Enter presses OK unless a button has the focus; then it presses that button.
+    void enterKey_data()
+    {
+        QTest::addColumn<QString>("focus");
+        QTest::addColumn<QString>("pressed");
+        const auto row = [](const char* tag, const char* focus, const char* pressed) {
+            QTest::newRow(tag) << QString(focus) << QString(pressed);
+        };
+        row("OK", "cmdOk", "cmdOk");
+        row("list", "FirstDirectories", "cmdOk");
+        row("interval box", "txtInterval", "cmdOk");
+        row("check box", "chkShowFileNames", "cmdOk");
+        row("Cancel", "cmdCancel", "cmdCancel");
+        row("Add", "cmdAdd", "cmdAdd");
+        row("Delete", "cmdDelete", "cmdDelete");
+    }
+    void enterKey()
+    {
+        QFETCH(QString, focus);
+        QFETCH(QString, pressed);
+        frmConfig& dialog = Open(FourFolders());
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        ClickEntry(0);
+        QList<std::pair<QString, std::shared_ptr<QSignalSpy>>> spies;
+        for (const char* name : {"cmdOk", "cmdCancel", "cmdAdd", "cmdDelete"})
+            spies.append(
+                {name, std::make_shared<QSignalSpy>(Control<QPushButton>(name), &QPushButton::clicked)});
+
+        Control<QWidget>(qPrintable(focus))->setFocus();
+        QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+        Key(Qt::Key_Return);
+
+        for (const auto& [name, spy] : spies)
+            QCOMPARE(spy->size(), name == pressed ? 1 : 0);
+    }
+
+    // What OK makes of the interval text; the interval at load is 45.
+    void intervalText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint32>("interval");
+        QTest::newRow("letters") << "abc" << 45;
+        QTest::newRow("empty") << "" << 45;
+        QTest::newRow("beyond 32 bits") << "99999999999" << 45;
+        QTest::newRow("one beyond the top") << "2147483648" << 45;
+        QTest::newRow("number then letters") << "12abc" << 45;
+        QTest::newRow("zero") << "0" << 0;
+        QTest::newRow("negative") << "-5" << -5;
+        QTest::newRow("half to even, down") << "2.5" << 2;
+        QTest::newRow("half to even, up") << "3.5" << 4;
+        QTest::newRow("blanks around") << " 7 " << 7;
+        QTest::newRow("plus sign") << "+8" << 8;
+        QTest::newRow("lowest") << "-2147483648" << std::numeric_limits<qint32>::min();
+    }
+    void intervalText()
+    {
+        QFETCH(QString, text);
+        QFETCH(qint32, interval);
+        frmConfig& dialog = Open(FourFolders());
+        QSignalSpy finished(&dialog, &QDialog::finished);
+        QLineEdit* box = Control<QLineEdit>("txtInterval");
+        box->clear();
+        QTest::keyClicks(box, text);
+        QCOMPARE(box->text(), text);
+
+        Click("cmdOk");
+        QCOMPARE(IntervalSeconds, interval);
+        QCOMPARE(Stored("Interval"), QString::number(interval));
+        // The rest is applied and saved all the same.
+        QCOMPARE(Stored("NumDirs"), QString("4"));
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().first().toInt(), int(QDialog::Accepted));
+        QVERIFY(m_errors.isEmpty());
+    }
+
+    void okWithEmptyListDeletesStoredFolders()
+    {
+        Open(FourFolders());
+        for (int i = 0; i < 4; ++i) {
+            ClickEntry(0);
+            Click("cmdDelete");
+        }
+        QCOMPARE(List()->count(), 0);
+        Click("cmdOk");
+        QCOMPARE(FolderList, QStringList());
+        QCOMPARE(PictureList, QStringList());
+        QCOMPARE(Stored("NumDirs"), QString("0"));
+        for (int i = 1; i <= 4; ++i)
+            QCOMPARE(Stored(QString("Dir%1").arg(i)), std::nullopt);
+        QCOMPARE(Stored("Interval"), QString("45"));
+    }
+
+    // A folder that cannot be listed keeps what was found before the failure, stays listed and
+    // saved, and the folders after it are scanned; all of it under the busy pointer.
+    void unlistableFolderIsSkipped()
+    {
+        m_lister.inner.folders["/bad/"] = {{{"b1.bmp"}, {"b2.jpg"}, {"b3.bmp"}}, 1};
+        frmConfig& dialog = Open("[Settings]\nNumDirs=3\nDir1=/bad\nDir2=/a\nDir3=/bad\n");
+        QSignalSpy finished(&dialog, &QDialog::finished);
+        m_lister.shapes.clear();
+
+        Click("cmdOk");
+        QCOMPARE(FolderList, (QStringList{"/bad", "/a", "/bad"}));
+        QCOMPARE(PictureList, (QStringList{"/bad/b1.bmp", "/a/a1.jpg", "/a/a2.gif", "/bad/b1.bmp"}));
+        QCOMPARE(Stored("NumDirs"), QString("3"));
+        QCOMPARE(Stored("Dir3"), QString("/bad"));
+        QCOMPARE(finished.size(), 1);
+        QVERIFY(m_errors.isEmpty());
+        QCOMPARE(m_lister.shapes, (QList<int>{Qt::WaitCursor, Qt::WaitCursor, Qt::WaitCursor}));
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    }
+
+    // A failed save is not handled by the dialog: it goes to the uncaught-error report, after the
+    // edits were applied, and the dialog does not close by itself.
+    void failedSaveIsAnUncaughtError()
+    {
+        frmConfig& dialog = Open("[Settings]\nNumDirs=1\nDir1=/a\nInterval=45\n");
+        QSignalSpy finished(&dialog, &QDialog::finished);
+        const QByteArray spoiled("[Settings]\nNumDirs=many\nDir1=/a\n");
+        QVERIFY(vbtest::WriteFile(m_path, spoiled));
+        Control<QLineEdit>("txtInterval")->setText("30");
+        m_pickerAnswers = {"/c"};
+        Click("cmdAdd");
+
+        Click("cmdOk");
+        QCOMPARE(m_errors.size(), 1);
+        QVERIFY2(m_errors.first().startsWith("Type mismatch: setting NumDirs"), qPrintable(m_errors.first()));
+        QCOMPARE(IntervalSeconds, 30);
+        QCOMPARE(FolderList, (QStringList{"/a", "/c"}));
+        QCOMPARE(PictureList, (QStringList{"/a/a1.jpg", "/a/a2.gif", "/c/c1.bmp"}));
+        QCOMPARE(vbtest::ReadFile(m_path), spoiled);
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+        QCOMPARE(finished.size(), 0);
+    }
+
+    void webLabelOpensItsText()
+    {
+        Open(QByteArray());
+        QLabel* web = Control<QLabel>("lblWeb");
+        const QString address = web->text();
+        QVERIFY(address.startsWith("https://"));
+        QTest::mouseClick(web, Qt::LeftButton);
+        // Neither the right button nor a press that is released off the label is a click.
+        QTest::mouseClick(web, Qt::RightButton);
+        QTest::mousePress(web, Qt::LeftButton);
+        QTest::mouseRelease(web, Qt::LeftButton, {}, QPoint(-5, -5));
+        web->setText("https://example.org/other");
+        QTest::mouseClick(web, Qt::LeftButton);
+        QCOMPARE(m_opened, (QStringList{address, "https://example.org/other"}));
+        QVERIFY(m_dialog->isVisible());
+    }
+
+    // Design places in pixels (twips / 15), fonts, and texts that are not cut off even where the
+    // fallback face is wider than the design's.
+    void controlPlaces_data()
+    {
+        QTest::addColumn<QRect>("place");
+        QTest::addColumn<qreal>("points");
+        QTest::addColumn<bool>("bold");
+        const auto row = [](const char* name, QRect place, qreal points = 8.25, bool bold = false) {
+            QTest::newRow(name) << place << points << bold;
+        };
+        row("chkShowFileNames", {168, 104, 121, 17});
+        row("fraCopyright", {8, 8, 401, 89}, 12, true);
+        row("Label1_3", {8, 40, 385, 17});
+        row("txtInterval", {104, 104, 49, 19});
+        row("cmdDelete", {96, 280, 73, 25});
+        row("cmdAdd", {8, 280, 73, 25});
+        row("FirstDirectories", {8, 136, 401, 134});
+        row("cmdCancel", {336, 280, 73, 25});
+        row("cmdOk", {256, 280, 73, 25});
+        row("Label1_0", {8, 104, 89, 17});
+    }
+    void controlPlaces()
+    {
+        QFETCH(QRect, place);
+        QFETCH(qreal, points);
+        QFETCH(bool, bold);
+        Open(QByteArray());
+        const QWidget* control = Control<QWidget>(QTest::currentDataTag());
+        QCOMPARE(control->geometry(), place);
+        QCOMPARE(control->font().family(), QStringLiteral("MS Sans Serif"));
+        QCOMPARE(control->font().pointSizeF(), points);
+        QCOMPARE(control->font().bold(), bold);
+        if (const auto* label = qobject_cast<const QLabel*>(control))
+            QVERIFY(QFontMetrics(label->font()).horizontalAdvance(label->text()) <= label->width());
+        if (const auto* box = qobject_cast<const QCheckBox*>(control)) {
+            QStyleOptionButton option;
+            option.initFrom(box);
+            option.text = box->text();
+            const QRect room = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+            QVERIFY(QFontMetrics(box->font()).horizontalAdvance(box->text()) <= room.width());
+        }
+    }
+
+    void window()
+    {
+        frmConfig& dialog = Open(QByteArray());
+        QCOMPARE(dialog.size(), QSize(416, 312));
+        QCOMPARE(dialog.minimumSize(), QSize(416, 312));
+        QCOMPARE(dialog.maximumSize(), QSize(416, 312));
+        QVERIFY(!(dialog.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QCOMPARE(dialog.windowIcon().availableSizes(), QList<QSize>{QSize(64, 64)});
+
+        // The web label fits its text and sits centred in the frame.
+        const QLabel* web = Control<QLabel>("lblWeb");
+        QCOMPARE(web->size(), QSize(QFontMetrics(web->font()).horizontalAdvance(web->text()),
+                                    QFontMetrics(web->font()).height()));
+        QVERIFY(qAbs(web->x() * 2 + web->width() - Control<QGroupBox>("fraCopyright")->width()) <= 1);
+
+        // Centred on the primary screen by its outer size.
+        const QPoint offset =
+            dialog.frameGeometry().center() - QGuiApplication::primaryScreen()->geometry().center();
+        QVERIFY2(qAbs(offset.x()) <= 1 && qAbs(offset.y()) <= 1,
+                 qPrintable(QString("%1 pixels right, %2 down").arg(offset.x()).arg(offset.y())));
+    }
+
+    // Tab from OK visits the controls in design order and comes back to OK; Delete only while an
+    // entry is selected.
+    void tabOrder_data()
+    {
+        QTest::addColumn<bool>("selected");
+        QTest::addColumn<QStringList>("order");
+        QTest::newRow("Delete disabled") << false << QStringList{"cmdCancel",   "FirstDirectories", "cmdAdd",
+                                                                 "txtInterval", "chkShowFileNames", "cmdOk"};
+        QTest::newRow("entry selected")
+            << true << QStringList{"cmdCancel",   "FirstDirectories", "cmdAdd", "cmdDelete",
+                                   "txtInterval", "chkShowFileNames", "cmdOk"};
+    }
+    void tabOrder()
+    {
+        QFETCH(bool, selected);
+        QFETCH(QStringList, order);
+        frmConfig& dialog = Open(FourFolders());
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        if (selected) {
+            ClickEntry(2);
+            Control<QWidget>("cmdOk")->setFocus();
+        }
+        QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("cmdOk"));
+        QStringList visited;
+        for (qsizetype i = 0; i < order.size(); ++i) {
+            Key(Qt::Key_Tab);
+            visited.append(QApplication::focusWidget()->objectName());
+        }
+        QCOMPARE(visited, order);
+    }
+};
+
+QTEST_MAIN(tst_frmConfig)
+#include "tst_frmconfig.moc"

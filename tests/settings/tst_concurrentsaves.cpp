@@ -1,0 +1,125 @@
+#include "TestSupport.h"
+#include "app/ModuleState.h"
+#include "platform/SettingsStore.h"
+#include "settings/Settings.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstring>
+
+using namespace vb;
+
+namespace {
+
+constexpr int Saves = 200;
+
+// Child mode: save `Saves` times, alternating between two folder lists of its own whose sizes
+// differ, so that every save both grows and shrinks the stored list.
+int Saver(const char* path, const char* tag)
+{
+    SettingsStore store(QString::fromLocal8Bit(path));
+    const QString name = QString::fromLocal8Bit(tag);
+    for (int i = 0; i < Saves; ++i) {
+        const int count = (i % 2 == 0) ? 3 + name.size() : 11 - name.size();
+        FolderList = QStringList();
+        for (int k = 1; k <= count; ++k)
+            FolderList.append(QString("/%1/folder %2, \"of\" %3").arg(name).arg(k).arg(count));
+        IntervalSeconds = i;
+        ShowFileNames = i % 2 ? -1 : 0;
+        try {
+            SaveSettings(store);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "save failed: %s\n", e.what());
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// What a reader may see: NumDirs = n, exactly the keys Dir1..Dirn, all written by one save.
+QString Inconsistency(const IniDocument& doc)
+{
+    const auto numDirs = doc.Value("Settings", "NumDirs");
+    if (!numDirs)
+        return "no NumDirs";
+    bool ok = false;
+    const int n = numDirs->toInt(&ok);
+    if (!ok)
+        return "NumDirs is " + *numDirs;
+    const QRegularExpression pattern("^/(\\w+)/folder (\\d+), \"of\" (\\d+)$");
+    QString writer;
+    for (int k = 1; k <= n + 12; ++k) {
+        const auto dir = doc.Value("Settings", QString("Dir%1").arg(k));
+        if (k > n) {
+            if (dir)
+                return QString("Dir%1 present with NumDirs %2").arg(k).arg(n);
+            continue;
+        }
+        if (!dir)
+            return QString("Dir%1 missing with NumDirs %2").arg(k).arg(n);
+        const auto match = pattern.match(*dir);
+        if (!match.hasMatch() || match.captured(2).toInt() != k || match.captured(3).toInt() != n)
+            return QString("Dir%1 is \"%2\" with NumDirs %3").arg(k).arg(*dir).arg(n);
+        if (!writer.isEmpty() && match.captured(1) != writer)
+            return "folders of two savers mixed";
+        writer = match.captured(1);
+    }
+    if (!doc.Value("Settings", "Interval") || !doc.Value("Settings", "ShowFileNames"))
+        return "Interval or ShowFileNames missing";
+    return QString();
+}
+
+} // namespace
+
+class tst_ConcurrentSaves : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void twoProcessesSaveWhileOneReads()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Lanternshade.ini");
+        // A complete file from the start, so that every read below must find one.
+        QVERIFY(vbtest::WriteFile(path, "[Settings]\nNumDirs=1\nDir1=/start/folder 1, \"of\" 1\nInterval=0\n"
+                                        "ShowFileNames=False\n"));
+        QProcess a, b;
+        a.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        b.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        a.start(QCoreApplication::applicationFilePath(), {"--saver", path, "ab"});
+        b.start(QCoreApplication::applicationFilePath(), {"--saver", path, "wxyz"});
+        QVERIFY(a.waitForStarted() && b.waitForStarted());
+
+        int reads = 0;
+        const SettingsStore store(path);
+        while (a.state() != QProcess::NotRunning || b.state() != QProcess::NotRunning) {
+            const IniDocument doc = store.Read();
+            ++reads;
+            const QString problem = Inconsistency(doc);
+            QVERIFY2(problem.isEmpty(), qPrintable(problem + "\n" + doc.Serialize()));
+            a.waitForFinished(0);
+            b.waitForFinished(0);
+        }
+        QCOMPARE(a.exitCode(), 0);
+        QCOMPARE(b.exitCode(), 0);
+        const QString problem = Inconsistency(store.Read());
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        qInfo("%d reads during %d saves", reads, 2 * Saves);
+        // No temporary file or lock is left behind.
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Lanternshade.ini"});
+    }
+};
+
+int main(int argc, char** argv)
+{
+    if (argc == 4 && std::strcmp(argv[1], "--saver") == 0)
+        return Saver(argv[2], argv[3]);
+    QCoreApplication app(argc, argv);
+    tst_ConcurrentSaves test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_concurrentsaves.moc"
