@@ -42,7 +42,6 @@ public:
     bool HasKeyboardGrab() const { return m_keyboardGrabbed; }
 
     const ImageCanvas& Canvas() const { return m_canvas; }
-    const PictureHolder& PictureHidden() const { return picHidden; }
     const MovementRule& Movement() const { return m_movement; }
     const QTimer& Timer() const { return tmrShowPicture; }
 

@@ -28,8 +28,6 @@ public:
               QObject* parent = nullptr);
     ~HostWatch() override;
 
-    bool IsHostGone() const { return m_gone; }
-
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
 signals:
