@@ -7,8 +7,6 @@
 #include <QString>
 #include <memory>
 
-class QImageReader;
-
 namespace vb {
 
 // `picHidden`: the invisible picture holder that the slide tick loads each picture into.
@@ -19,10 +17,15 @@ namespace vb {
 // decodes, waits until it is drawn and then decodes just the visible part at the drawn size,
 // so a 24-megapixel photo on a smaller screen never occupies its full size in memory. Pictures
 // of other formats are decoded whole when loaded.
+//
+// The decode limit bounds the memory one picture takes: a picture whose header already says it
+// would need more is refused before any decoder allocates for it. Only regular files are read.
 class PictureHolder
 {
 public:
-    // A decode that would need more memory than this fails like a corrupt file.
+    // A decode that would need more memory than this fails like a corrupt file: the decoded
+    // picture, a 32-bit copy of it where it has fewer or more bits per pixel (drawing makes one),
+    // and what a JPEG decoder holds of the whole picture while it works.
     static constexpr int DefaultDecodeLimitMegabytes = 256;
 
     explicit PictureHolder(int decodeLimitMegabytes = DefaultDecodeLimitMegabytes);
@@ -60,15 +63,20 @@ public:
     Part Decode(QSize target, const QRect& part, QImage buffer);
 
 private:
-    std::unique_ptr<QImageReader> OpenReader(const QString& path) const;
+    struct Source;
+    std::unique_ptr<Source> OpenSource(const QString& path) const;
+    // The stored size of a picture decoded when drawn, after checking what its decoder will hold.
+    QSize CheckParts(Source& source, const QString& path) const;
+    qint64 LimitBytes() const;
     void ApplyDecodeLimit() const;
 
     int m_decodeLimitMegabytes;
     QString m_path;
     QSize m_size;
     qreal m_devicePixelRatio = 1.0;
-    // A picture decoded when drawn: its reader, header read, and the stored orientation.
-    std::unique_ptr<QImageReader> m_reader;
+    // A picture decoded when drawn: its open file and reader, header read, and the stored
+    // orientation.
+    std::unique_ptr<Source> m_source;
     QImageIOHandler::Transformations m_transformation = QImageIOHandler::TransformationNone;
     // A picture decoded whole when loaded.
     QImage m_whole;
