@@ -314,6 +314,11 @@ private slots:
         preview("preview gif", "gif", c, 1, {400, 200}, {80, 40, 40, 20});
         preview("jpg scaled in the decoder", "jpg", c, 1, {800, 400}, {60, 30, 80, 40});
         preview("jpg larger than the screen overflows", "jpg", c, 1, {4000, 2000}, {-100, -50, 400, 200});
+        preview("bmp larger than the screen overflows", "bmp", c, 1, {4000, 2000}, {-100, -50, 400, 200});
+        // Only the part that shows is scaled, not the whole picture enlarged.
+        for (const char* format : {"bmp", "jpg"})
+            preview(qPrintable(QString("%1 in a preview larger than the screen").arg(format)), format,
+                    {2400, 1200}, 1, {4000, 2000}, {-1200, -600, 4800, 2400});
 
         for (int o = 1; o <= 8; ++o) {
             const bool turned = o >= 5;
