@@ -9,6 +9,7 @@
 #include "platform/RandomSource.h"
 #include "platform/RuntimeError.h"
 #include "platform/SettingsStore.h"
+#include "platform/X11ConnectionWatch.h"
 #include "platform/X11Windows.h"
 
 #include <QApplication>
@@ -24,6 +25,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vellumbright"));
     QApplication::setApplicationVersion(QStringLiteral(VELLUMBRIGHT_VERSION));
+    // A run whose X server dies ends with one line and status 1.
+    vb::x11::ConnectionWatch connectionWatch;
 
     vb::InstanceRegistry instances;
     instances.Register();

@@ -1,0 +1,60 @@
+#include "platform/X11ConnectionWatch.h"
+
+#include "platform/ErrorReport.h"
+#include "platform/RuntimeError.h"
+
+#include <QGuiApplication>
+#include <cstdlib>
+#include <xcb/xcb.h>
+
+namespace vb::x11 {
+
+namespace {
+
+xcb_connection_t* g_connection = nullptr;
+QtMessageHandler g_previousHandler = nullptr;
+
+void EndIfBroken()
+{
+    if (!g_connection)
+        return;
+    const int error = xcb_connection_has_error(g_connection);
+    if (error == 0)
+        return;
+    WriteErrorReport(
+        RuntimeError(ErrorCode::DeviceIO,
+                     QStringLiteral("the connection to the X server broke (xcb error %1)").arg(error)));
+    // Nothing is left to tidy: the windows went with the server, and no file is open for writing.
+    std::_Exit(1);
+}
+
+void CheckFirst(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    EndIfBroken();
+    if (g_previousHandler)
+        g_previousHandler(type, context, message);
+}
+
+} // namespace
+
+ConnectionWatch::ConnectionWatch(QObject* parent) : QObject(parent)
+{
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (!x11 || g_connection)
+        return;
+    g_connection = x11->connection();
+    g_previousHandler = qInstallMessageHandler(CheckFirst);
+    connect(&m_poll, &QTimer::timeout, this, &EndIfBroken);
+    m_poll.start(1000);
+}
+
+ConnectionWatch::~ConnectionWatch()
+{
+    if (!m_poll.isActive())
+        return;
+    qInstallMessageHandler(g_previousHandler);
+    g_previousHandler = nullptr;
+    g_connection = nullptr;
+}
+
+} // namespace vb::x11

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+namespace vb::x11 {
+
+// Ends the process cleanly when its connection to the X server breaks: the server was killed or
+// crashed. Qt's xcb plugin notices as well, but then prints a warning of its own and calls
+// exit(), which runs the destructors of windows whose server is gone. Instead, this writes the
+// runtime's one-line report and ends the process at once with status 1.
+//
+// Qt warns before it gives up, so every message Qt writes first passes a check of the
+// connection's error state; a timer checks it as well, in case no message comes. One instance
+// at a time, made after the application; without an X connection it does nothing.
+class ConnectionWatch final : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ConnectionWatch(QObject* parent = nullptr);
+    ~ConnectionWatch() override;
+
+private:
+    QTimer m_poll;
+};
+
+} // namespace vb::x11
