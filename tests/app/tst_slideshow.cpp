@@ -13,7 +13,15 @@
 #include <QWidget>
 #include <QWindow>
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 // The real program under the test's X server (1280 x 1024, no window manager), started as a
 // screen saver would start it, watched with screenshots and driven with xdotool.
@@ -21,9 +29,14 @@ namespace {
 
 const QSize ScreenSize(1280, 1024);
 
-QImage Screenshot(const QString& window = "root")
+QImage Screenshot(const QString& window = "root", const QString& display = QString())
 {
     QProcess import;
+    if (!display.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", display);
+        import.setProcessEnvironment(env);
+    }
     import.start("import", {"-window", window, "png:-"});
     if (!import.waitForFinished(10000) || import.exitCode() != 0)
         return QImage();
@@ -62,6 +75,76 @@ bool FullScreenPictureShown()
     return ShowsQuadrants(screen, QRect(540, 462, 200, 100)) && Near(screen, QPoint(0, 0), qRgb(0, 0, 0)) &&
            Near(screen, QPoint(1279, 1023), qRgb(0, 0, 0));
 }
+
+// The program started outside QProcess, for what QProcess cannot tell: whether it ended by a
+// signal, and the processor time it used.
+struct Spawned
+{
+    pid_t pid = -1;
+    int status = 0;
+    rusage usage{};
+
+    bool Start(const QStringList& arguments, const QProcessEnvironment& environment, const QString& errorFile)
+    {
+        std::vector<QByteArray> args{QByteArray(VB_PROGRAM)}, env;
+        for (const QString& a : arguments)
+            args.push_back(a.toLocal8Bit());
+        for (const QString& e : environment.toStringList())
+            env.push_back(e.toLocal8Bit());
+        std::vector<char*> argv, envp;
+        for (QByteArray& a : args)
+            argv.push_back(a.data());
+        for (QByteArray& e : env)
+            envp.push_back(e.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, errorFile.toLocal8Bit().constData(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const bool started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) == 0;
+        posix_spawn_file_actions_destroy(&actions);
+        return started;
+    }
+    // Processor time so far, in seconds, while it runs.
+    double CpuSeconds() const
+    {
+        QFile stat(QString("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return -1;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        return double(fields.value(11).toLongLong() + fields.value(12).toLongLong()) /
+               double(sysconf(_SC_CLK_TCK));
+    }
+    double UsageSeconds() const
+    {
+        return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    bool Wait(int timeoutMs)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (pid > 0) {
+            if (wait4(pid, &status, WNOHANG, &usage) == pid) {
+                pid = -1;
+                return true;
+            }
+            if (timer.elapsed() > timeoutMs)
+                return false;
+            QTest::qWait(20);
+        }
+        return true;
+    }
+    ~Spawned()
+    {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+        }
+    }
+};
 
 // Counts the windows mapped on the screen, as xev reports them on the root window.
 struct MapWatch
@@ -213,6 +296,82 @@ private slots:
         QCOMPARE(vbtest::ErrorLines(run.readAllStandardError()), QStringList());
     }
 
+    // The picture goes away after the scan, or something that is no file takes its place: the
+    // next change draws the cross, and the run goes on and still ends on a key.
+    void pictureGoneAfterTheScan_data()
+    {
+        QTest::addColumn<QString>("replacement");
+        QTest::newRow("deleted") << "nothing";
+        QTest::newRow("replaced by a pipe") << "pipe";
+        QTest::newRow("replaced by a folder") << "folder";
+    }
+    void pictureGoneAfterTheScan()
+    {
+        QFETCH(QString, replacement);
+        QTemporaryDir config, pictures;
+        const QString picture = pictures.filePath("quadrants.bmp");
+        QVERIFY(vbtest::SavePicture(picture, vbtest::Quadrants(QSize(200, 100)), "bmp"));
+        QVERIFY(
+            vbtest::WriteFile(config.filePath("Lanternshade.ini"),
+                              "[Settings]\nNumDirs=1\nDir1=" + pictures.path().toUtf8() + "\nInterval=1\n"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config.path());
+        QProcess run;
+        run.setProcessEnvironment(env);
+        QVERIFY(Xdotool({"mousemove", "10", "10"}));
+        run.start(VB_PROGRAM, {"/S"});
+        QTRY_VERIFY_WITH_TIMEOUT(FullScreenPictureShown(), 10000);
+
+        QVERIFY(QFile::remove(picture));
+        if (replacement == "pipe")
+            QCOMPARE(mkfifo(QFile::encodeName(picture).constData(), 0600), 0);
+        else if (replacement == "folder")
+            QVERIFY(QDir().mkdir(picture));
+        QTRY_VERIFY_WITH_TIMEOUT(Near(Screenshot(), QPoint(640, 512), qRgb(255, 0, 0)) &&
+                                     Near(Screenshot(), QPoint(640, 100), qRgb(0, 0, 0)),
+                                 10000);
+        QVERIFY(Xdotool({"key", "x"}));
+        QVERIFY(run.waitForFinished(5000));
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.exitCode(), 0);
+        QCOMPARE(vbtest::ErrorLines(run.readAllStandardError()), QStringList());
+    }
+
+    // The X server dies under a full-screen run: the run ends within 5 s with the runtime's
+    // one-line report and status 1, by itself rather than by a signal, and without spinning.
+    void xServerDies()
+    {
+        // A server of its own, so that the test keeps its connection.
+        QProcess xvfb;
+        xvfb.start("Xvfb", {"-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+        QVERIFY(xvfb.waitForStarted());
+        QByteArray number;
+        QTRY_VERIFY_WITH_TIMEOUT((number += xvfb.readAllStandardOutput()).endsWith('\n'), 10000);
+        const QString display = ":" + QString::fromLatin1(number.trimmed());
+        QTemporaryDir scratch;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", m_config.path());
+        env.insert("DISPLAY", display);
+        Spawned run;
+        QVERIFY(run.Start({"/S"}, env, scratch.filePath("stderr")));
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsQuadrants(Screenshot("root", display), QRect(220, 190, 200, 100)),
+                                 10000);
+
+        const double cpuBefore = run.CpuSeconds();
+        xvfb.kill();
+        QVERIFY(run.Wait(5000));
+        QVERIFY2(WIFEXITED(run.status), "ended by a signal");
+        QCOMPARE(WEXITSTATUS(run.status), 1);
+        const double cpuAfter = run.UsageSeconds() - cpuBefore;
+        QVERIFY2(cpuBefore >= 0 && cpuAfter < 1.0,
+                 qPrintable(QString("%1 s of processor time").arg(cpuAfter)));
+        const QStringList lines = vbtest::ErrorLines(vbtest::ReadFile(scratch.filePath("stderr")));
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].startsWith("vellumbright: Device I/O error: the connection to the X server broke"),
+                 qPrintable(lines[0]));
+        xvfb.waitForFinished();
+    }
+
     // "/P <id>" draws the miniature inside a foreign window: reduced by the host-to-screen ratio,
     // centred, at (0, 0) with the host's size, without the focus; input does
     // nothing; the run ends with status 0 once the host is gone.
@@ -273,11 +432,15 @@ private slots:
         QVERIFY(!run.waitForFinished(700));
         QVERIFY(ShowsQuadrants(Screenshot(hostText), miniature));
 
+        QElapsedTimer sinceHostWent;
+        sinceHostWent.start();
         if (host == "this process")
             local.reset();
         else
             other.Kill();
         QVERIFY(run.waitForFinished(3000));
+        qInfo("the preview ended %lld ms after its host", sinceHostWent.elapsed());
+        QVERIFY(sinceHostWent.elapsed() <= 1000);
         QCOMPARE(run.exitStatus(), QProcess::NormalExit);
         QCOMPARE(run.exitCode(), 0);
     }
