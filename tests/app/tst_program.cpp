@@ -87,19 +87,96 @@ private slots:
             QCOMPARE(vbtest::ReadFile(config.filePath("Lanternshade.ini")), settings);
     }
 
-    void unreadableSettingsFile()
+    // The settings file is no file, cannot be read, or lies in a folder nobody may write: the
+    // first two stop start-up with the runtime's report, the third is fine, as start-up only
+    // reads. Each is tried as an ordinary user.
+    void troubledSettingsFile_data()
     {
-        QTemporaryDir config;
-        QVERIFY(QDir(config.path()).mkdir("Lanternshade.ini"));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", config.path());
-        const vbtest::ProcessResult result = vbtest::RunProgram({"/S"}, env);
-        QCOMPARE(result.exitCode, 1);
+        QTest::addColumn<QString>("trouble");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("line"); // empty: nothing on standard error
+        const QString cause = "cannot read settings file .*/Lanternshade\\.ini: ";
+        QTest::newRow("a folder") << "folder" << 1
+                                  << "vellumbright: Path/File access error: " + cause + "it is a folder";
+        QTest::newRow("unreadable") << "unreadable" << 1
+                                    << "vellumbright: Permission denied: " + cause + ".*";
+        QTest::newRow("in a read-only folder") << "read-only folder" << 0 << QString();
+    }
+    void troubledSettingsFile()
+    {
+        QFETCH(QString, trouble);
+        QFETCH(int, status);
+        QFETCH(QString, line);
+        QTemporaryDir scratch;
+        const QString config = scratch.filePath("config");
+        const QString file = config + "/Lanternshade.ini";
+        if (trouble == "folder")
+            QVERIFY(QDir().mkpath(file));
+        else
+            QVERIFY(vbtest::WriteFile(file, "[Settings]\nNumDirs=0\n"));
+        QVERIFY(vbtest::GiveToUser(scratch.path()));
+        if (trouble == "unreadable")
+            QVERIFY(QFile::setPermissions(file, QFileDevice::WriteOwner));
+        if (trouble == "read-only folder")
+            QVERIFY(QFile::setPermissions(config, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        QProcessEnvironment env =
+            vbtest::EnvironmentForUser(QProcessEnvironment::systemEnvironment(), scratch.path());
+        env.insert("XDG_CONFIG_HOME", config);
+
+        // A preview of a window that does not exist ends with status 0 right after start-up.
+        const vbtest::ProcessResult result = vbtest::RunProgram({"/P", "536870656"}, env, 20000, true);
+        QFile::setPermissions(config,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(file, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QVERIFY(!result.crashed && !result.timedOut);
+        QCOMPARE(result.exitCode, status);
         const QStringList lines = vbtest::ErrorLines(result.err);
-        QCOMPARE(lines.size(), 1);
-        QVERIFY2(lines[0].startsWith("vellumbright: Path/File access error: cannot read settings file ") &&
-                     lines[0].contains("Lanternshade.ini"),
-                 qPrintable(lines[0]));
+        QCOMPARE(lines.size(), line.isEmpty() ? 0 : 1);
+        if (!line.isEmpty())
+            QVERIFY2(QRegularExpression("^" + line + "$").match(lines[0]).hasMatch(), qPrintable(lines[0]));
+    }
+
+    // A stored folder that was deleted or replaced by a file adds no pictures and starts as
+    // usual; one that cannot be listed costs a warning, not the start. Tried as an ordinary user.
+    void storedFolderGone_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("warnings");
+        QTest::newRow("deleted") << "deleted" << 0;
+        QTest::newRow("replaced by a file") << "file" << 0;
+        QTest::newRow("cannot be listed") << "locked" << 1;
+    }
+    void storedFolderGone()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, warnings);
+        QTemporaryDir scratch;
+        const QString pictures = scratch.filePath("pictures");
+        QVERIFY(vbtest::WriteFile(pictures + "/a.bmp", "BM"));
+        QVERIFY(vbtest::WriteFile(scratch.filePath("config/Lanternshade.ini"),
+                                  "[Settings]\nNumDirs=1\nDir1=" + pictures.toUtf8() + "\n"));
+        if (change != "locked")
+            QVERIFY(QDir(pictures).removeRecursively());
+        if (change == "file")
+            QVERIFY(vbtest::WriteFile(pictures, "not a folder"));
+        QVERIFY(vbtest::GiveToUser(scratch.path()));
+        if (change == "locked")
+            QVERIFY(QFile::setPermissions(pictures, QFileDevice::WriteOwner));
+        QProcessEnvironment env =
+            vbtest::EnvironmentForUser(QProcessEnvironment::systemEnvironment(), scratch.path());
+        env.insert("XDG_CONFIG_HOME", scratch.filePath("config"));
+
+        const vbtest::ProcessResult result = vbtest::RunProgram({"/P", "536870656"}, env, 20000, true);
+        QFile::setPermissions(pictures,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QVERIFY(!result.crashed && !result.timedOut);
+        QCOMPARE(result.exitCode, 0);
+        const QStringList lines = vbtest::ErrorLines(result.err);
+        QCOMPARE(lines.size(), warnings);
+        if (warnings)
+            QVERIFY2(lines[0].startsWith("vellumbright: warning: cannot list folder \"" + pictures +
+                                         "/\": Permission denied"),
+                     qPrintable(lines[0]));
     }
 };
 

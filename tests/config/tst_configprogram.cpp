@@ -2,6 +2,7 @@
 #include "platform/SettingsStore.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QRegularExpression>
@@ -40,16 +41,22 @@ class tst_ConfigProgram : public QObject
         QString settings;
         QProcess process;
 
-        bool Start(const QByteArray& content)
+        // `asUser`: as an ordinary user, who owns the folders (vbtest::ProgramAsUser).
+        bool Start(const QByteArray& content, bool asUser = false)
         {
             config = home.filePath("config");
             settings = config + "/Lanternshade.ini";
-            if (!vbtest::WriteFile(settings, content))
+            if (!vbtest::WriteFile(settings, content) || (asUser && !vbtest::GiveToUser(home.path())))
                 return false;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            if (asUser)
+                env = vbtest::EnvironmentForUser(env, home.path());
             env.insert("XDG_CONFIG_HOME", config);
             process.setProcessEnvironment(env);
-            process.start(QStringLiteral(VB_PROGRAM), {"/C"});
+            if (asUser)
+                process.start(vbtest::ProgramAsUser(), vbtest::ArgumentsAsUser({"/C"}));
+            else
+                process.start(QStringLiteral(VB_PROGRAM), {"/C"});
             return process.waitForStarted();
         }
         // The program's shown windows, newest last.
@@ -128,16 +135,50 @@ private slots:
         QCOMPARE(vbtest::ReadFile(run.settings), content);
     }
 
-    // The settings folder turns into a file while the dialog is open: the save fails, and that
-    // is reported as an uncaught error: the message box, one line on standard error, status 1.
+    // While the dialog is open the settings file stops being writable: the save fails, and that
+    // is reported as an uncaught error (the message box, one line on standard error, status 1);
+    // the file is left as it was and no temporary file stays behind. As an ordinary user.
+    void failedSaveEndsTheProgram_data()
+    {
+        QTest::addColumn<QString>("trouble");
+        QTest::addColumn<QString>("line");
+        const QString write = "cannot write settings file .*Lanternshade\\.ini: ";
+        const QString read = "cannot read settings file .*Lanternshade\\.ini: ";
+        QTest::newRow("settings folder replaced by a file")
+            << "folder is a file"
+            << "Path/File access error: " + write + "cannot create the folder .*";
+        QTest::newRow("settings file replaced by a folder")
+            << "file is a folder"
+            << "Path/File access error: " + read + "it is a folder";
+        QTest::newRow("settings file unreadable") << "unreadable"
+                                                  << "Permission denied: " + read + ".*";
+        QTest::newRow("settings folder read-only")
+            << "read-only folder"
+            << "Permission denied: " + write + "cannot create its lock file";
+    }
     void failedSaveEndsTheProgram()
     {
+        QFETCH(QString, trouble);
+        QFETCH(QString, line);
         Run run;
-        QVERIFY(run.Start("[Settings]\nNumDirs=1\nDir1=/pics/one\n"));
+        const QByteArray content("[Settings]\nNumDirs=1\nDir1=/pics/one\n");
+        QVERIFY(run.Start(content, true));
         QTRY_COMPARE_WITH_TIMEOUT(run.Windows().size(), 1, 15000);
         const QString dialog = run.Windows().first();
-        QVERIFY(QDir(run.config).removeRecursively());
-        QVERIFY(vbtest::WriteFile(run.config, "not a folder"));
+        const auto rwx = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+        if (trouble == "folder is a file") {
+            QVERIFY(QDir(run.config).removeRecursively());
+            QVERIFY(vbtest::WriteFile(run.config, "not a folder"));
+        } else if (trouble == "file is a folder") {
+            QVERIFY(QFile::remove(run.settings));
+            QVERIFY(QDir().mkdir(run.settings));
+        } else if (trouble == "unreadable") {
+            QVERIFY(QFile::setPermissions(run.settings, QFileDevice::WriteOwner));
+        } else {
+            QVERIFY(QFile::setPermissions(run.config, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        }
+        const QStringList before =
+            QDir(run.config).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 
         Keys(dialog, {"Return"});
         QTRY_VERIFY_WITH_TIMEOUT(!run.Windows().isEmpty() && run.Windows().first() != dialog, 15000);
@@ -152,10 +193,55 @@ private slots:
         QCOMPARE(run.process.exitCode(), 1);
         const QStringList lines = vbtest::ErrorLines(run.process.readAllStandardError());
         QCOMPARE(lines.size(), 1);
-        const QRegularExpression line("^vellumbright: Path/File access error: cannot write settings file "
-                                      ".*Lanternshade\\.ini: cannot create the folder .*$");
-        QVERIFY2(line.match(lines.first()).hasMatch(), qPrintable(lines.first()));
-        QCOMPARE(vbtest::ReadFile(run.config), QByteArray("not a folder"));
+        QVERIFY2(QRegularExpression("^vellumbright: " + line + "$").match(lines.first()).hasMatch(),
+                 qPrintable(lines.first()));
+
+        // Nothing half-written: the same entries as before, and the file as it was.
+        QCOMPARE(QDir(run.config).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+        QFile::setPermissions(run.config, rwx);
+        QFile::setPermissions(run.settings, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        if (trouble == "folder is a file")
+            QCOMPARE(vbtest::ReadFile(run.config), QByteArray("not a folder"));
+        else if (trouble == "file is a folder")
+            QVERIFY(QFileInfo(run.settings).isDir());
+        else
+            QCOMPARE(vbtest::ReadFile(run.settings), content);
+    }
+
+    // A listed folder that was deleted, replaced by a file or made unlistable while the dialog
+    // is open: OK scans what it can, saves the folder as listed and ends normally, silently.
+    void okWithFolderGone_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("deleted") << "deleted";
+        QTest::newRow("replaced by a file") << "file";
+        QTest::newRow("cannot be listed") << "locked";
+    }
+    void okWithFolderGone()
+    {
+        QFETCH(QString, change);
+        Run run;
+        const QString pictures = run.home.filePath("pictures");
+        QVERIFY(vbtest::WriteFile(pictures + "/a.bmp", "BM"));
+        QVERIFY(run.Start("[Settings]\nNumDirs=1\nDir1=" + pictures.toUtf8() + "\n", true));
+        QTRY_COMPARE_WITH_TIMEOUT(run.Windows().size(), 1, 15000);
+        if (change == "locked") {
+            QVERIFY(QFile::setPermissions(pictures, QFileDevice::WriteOwner));
+        } else {
+            QVERIFY(QDir(pictures).removeRecursively());
+            if (change == "file")
+                QVERIFY(vbtest::WriteFile(pictures, "not a folder"));
+        }
+
+        Keys(run.Windows().first(), {"Return"});
+        QTRY_VERIFY_WITH_TIMEOUT(run.Ended(), 15000);
+        QFile::setPermissions(pictures,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.process.exitCode(), 0);
+        QCOMPARE(run.process.readAllStandardError(), QByteArray());
+        QCOMPARE(Value(run.settings, "NumDirs"), QString("1"));
+        QCOMPARE(Value(run.settings, "Dir1"), pictures);
     }
 };
 
