@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cstring>
@@ -39,8 +40,9 @@ int Saver(const char* path, const char* tag)
     return 0;
 }
 
-// What a reader may see: NumDirs = n, exactly the keys Dir1..Dirn, all written by one save.
-QString Inconsistency(const IniDocument& doc)
+// What a reader may see: NumDirs = n, exactly the keys Dir1..Dirn, all written by one save;
+// `writer` tells whose.
+QString Inconsistency(const IniDocument& doc, QString* writer)
 {
     const auto numDirs = doc.Value("Settings", "NumDirs");
     if (!numDirs)
@@ -50,7 +52,7 @@ QString Inconsistency(const IniDocument& doc)
     if (!ok)
         return "NumDirs is " + *numDirs;
     const QRegularExpression pattern("^/(\\w+)/folder (\\d+), \"of\" (\\d+)$");
-    QString writer;
+    writer->clear();
     for (int k = 1; k <= n + 12; ++k) {
         const auto dir = doc.Value("Settings", QString("Dir%1").arg(k));
         if (k > n) {
@@ -63,9 +65,9 @@ QString Inconsistency(const IniDocument& doc)
         const auto match = pattern.match(*dir);
         if (!match.hasMatch() || match.captured(2).toInt() != k || match.captured(3).toInt() != n)
             return QString("Dir%1 is \"%2\" with NumDirs %3").arg(k).arg(*dir).arg(n);
-        if (!writer.isEmpty() && match.captured(1) != writer)
+        if (!writer->isEmpty() && match.captured(1) != *writer)
             return "folders of two savers mixed";
-        writer = match.captured(1);
+        *writer = match.captured(1);
     }
     if (!doc.Value("Settings", "Interval") || !doc.Value("Settings", "ShowFileNames"))
         return "Interval or ShowFileNames missing";
@@ -94,20 +96,25 @@ private slots:
         QVERIFY(a.waitForStarted() && b.waitForStarted());
 
         int reads = 0;
+        QSet<QString> writers;
         const SettingsStore store(path);
+        QString writer;
         while (a.state() != QProcess::NotRunning || b.state() != QProcess::NotRunning) {
             const IniDocument doc = store.Read();
             ++reads;
-            const QString problem = Inconsistency(doc);
+            const QString problem = Inconsistency(doc, &writer);
             QVERIFY2(problem.isEmpty(), qPrintable(problem + "\n" + doc.Serialize()));
+            writers.insert(writer);
             a.waitForFinished(0);
             b.waitForFinished(0);
         }
         QCOMPARE(a.exitCode(), 0);
         QCOMPARE(b.exitCode(), 0);
-        const QString problem = Inconsistency(store.Read());
+        const QString problem = Inconsistency(store.Read(), &writer);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         qInfo("%d reads during %d saves", reads, 2 * Saves);
+        // The reads fell between the saves of both, not only before or after them.
+        QVERIFY(writers.contains("ab") && writers.contains("wxyz"));
         // No temporary file or lock is left behind.
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Lanternshade.ini"});
     }
