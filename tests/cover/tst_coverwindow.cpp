@@ -1,6 +1,7 @@
 #include "PictureFiles.h"
 #include "app/ModuleState.h"
 #include "cover/CoverWindow.h"
+#include "platform/CursorCounter.h"
 #include "platform/RandomSource.h"
 #include "platform/X11Windows.h"
 
@@ -8,6 +9,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 
 using namespace vb;
 
@@ -27,8 +29,18 @@ private slots:
     }
     void init() { ResetModuleState(); }
 
+    // The run ends by unloading the window, or by SIGTERM or SIGINT, which unload it too: the
+    // window goes and the pointer that start-up hid shows again.
+    void fullScreenCoversPrimaryScreenAndTakesKeyboard_data()
+    {
+        QTest::addColumn<int>("ending"); // 0: Unload
+        QTest::newRow("unload") << 0;
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
     void fullScreenCoversPrimaryScreenAndTakesKeyboard()
     {
+        QFETCH(int, ending);
         const QString picture = m_dir.filePath("p.bmp");
         QVERIFY(vbtest::SavePicture(picture, vbtest::Solid(QSize(50, 40), Qt::green), "bmp"));
         PictureList = {picture};
@@ -37,6 +49,7 @@ private slots:
         CoverWindow cover(random);
         cover.Show();
         cover.Maximise();
+        ShowCursor(false);
         frmCover& form = cover.Form();
         const auto id = x11::WindowId(form.winId());
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
@@ -45,8 +58,12 @@ private slots:
         QCOMPARE(form.Canvas().LogicalSize(), screen.size());
         QTRY_VERIFY(form.HasKeyboardGrab());
 
-        form.Unload();
+        if (ending == 0)
+            form.Unload();
+        else
+            std::raise(ending);
         QTRY_VERIFY(!x11::QueryWindow(id) || !x11::QueryWindow(id)->mapped);
+        QCOMPARE(CursorDisplayCount(), 0);
     }
 };
 
