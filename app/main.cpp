@@ -22,6 +22,12 @@ int main(int argc, char** argv)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const QString commandText = vb::CommandText(arguments);
 
+    try {
+        vb::x11::RequireDisplay();
+    } catch (const vb::RuntimeError& error) {
+        vb::ReportUncaughtError(error, false);
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vellumbright"));
     QApplication::setApplicationVersion(QStringLiteral(VELLUMBRIGHT_VERSION));

@@ -37,6 +37,21 @@ void CheckFirst(QtMsgType type, const QMessageLogContext& context, const QString
 
 } // namespace
 
+void RequireDisplay()
+{
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (!platform.isEmpty() && !platform.startsWith("xcb"))
+        return;
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const int error = xcb_connection_has_error(connection);
+    xcb_disconnect(connection);
+    if (error != 0)
+        throw RuntimeError(ErrorCode::DeviceIO,
+                           QStringLiteral("cannot connect to the X server \"%1\" (xcb error %2)")
+                               .arg(QString::fromLocal8Bit(qgetenv("DISPLAY")))
+                               .arg(error));
+}
+
 ConnectionWatch::ConnectionWatch(QObject* parent) : QObject(parent)
 {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;

@@ -5,6 +5,11 @@
 
 namespace vb::x11 {
 
+// Before the application is made: when Qt is going to use its xcb plugin, checks that the X
+// server can be reached, and throws RuntimeError (Device I/O error) when not. Qt's plugin would
+// abort the process with a core dump instead.
+void RequireDisplay();
+
 // Ends the process cleanly when its connection to the X server breaks: the server was killed or
 // crashed. Qt's xcb plugin notices as well, but then prints a warning of its own and calls
 // exit(), which runs the destructors of windows whose server is gone. Instead, this writes the

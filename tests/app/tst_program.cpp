@@ -87,6 +87,28 @@ private slots:
             QCOMPARE(vbtest::ReadFile(config.filePath("Lanternshade.ini")), settings);
     }
 
+    // No X server to be reached: one report line and status 1, not Qt's abort with a core dump.
+    void noXServer_data()
+    {
+        QTest::addColumn<QString>("display");
+        QTest::newRow("DISPLAY empty") << "";
+        QTest::newRow("no server at the display") << ":65000";
+    }
+    void noXServer()
+    {
+        QFETCH(QString, display);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", display);
+        const vbtest::ProcessResult result = vbtest::RunProgram({"/S"}, env);
+        QVERIFY(!result.crashed && !result.timedOut);
+        QCOMPARE(result.exitCode, 1);
+        const QStringList lines = vbtest::ErrorLines(result.err);
+        QCOMPARE(lines.size(), 1);
+        const QRegularExpression line("^vellumbright: Device I/O error: cannot connect to the X server \"" +
+                                      QRegularExpression::escape(display) + "\" \\(xcb error \\d+\\)$");
+        QVERIFY2(line.match(lines[0]).hasMatch(), qPrintable(lines[0]));
+    }
+
     // The settings file is no file, cannot be read, or lies in a folder nobody may write: the
     // first two stop start-up with the runtime's report, the third is fine, as start-up only
     // reads. Each is tried as an ordinary user.
