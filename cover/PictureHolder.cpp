@@ -1,6 +1,7 @@
 #include "cover/PictureHolder.h"
 
 #include "cover/Canvas.h"
+#include "platform/JpegDecoder.h"
 #include "platform/RuntimeError.h"
 
 #include <QImageReader>
@@ -132,6 +133,26 @@ PictureHolder::Part PictureHolder::Decode(QSize target, const QRect& part, QImag
     // The reader from Load is used once; drawing the same picture again reads the file again.
     std::unique_ptr<QImageReader> reader = m_reader ? std::move(m_reader) : OpenReader(m_path);
     const QRect whole(QPoint(0, 0), target);
+
+    // An upright JPEG at its own size (the full-screen case) goes straight to libjpeg-turbo: it
+    // skips the rows above the part instead of decoding and discarding them, stops after the
+    // part, and writes the window's pixel format, so nothing is converted or copied afterwards.
+    if (target == m_size && m_transformation == QImageIOHandler::TransformationNone &&
+        reader->format() == "jpeg" && buffer.format() == QImage::Format_RGB32 &&
+        buffer.size() == part.size()) {
+        QString why;
+        switch (JpegDecoder::DecodeRegion(m_path, part, buffer, qint64(m_decodeLimitMegabytes) * 1024 * 1024,
+                                          &why)) {
+        case JpegDecoder::Result::Done:
+            return Part{std::move(buffer), QRect(QPoint(0, 0), part.size())};
+        case JpegDecoder::Result::Failed:
+            throw RuntimeError(ErrorCode::InvalidPicture,
+                               QStringLiteral("cannot load picture \"%1\": %2").arg(m_path, why));
+        case JpegDecoder::Result::NotHandled:
+            break;
+        }
+    }
+
     if (target == m_size) {
         if (part != whole)
             reader->setClipRect(ToStored(part, target, m_transformation));
