@@ -60,7 +60,7 @@ vbt_version() {
 vbt_wait() {
     local deadline=$((SECONDS + $1))
     shift
-    until "$@" 2>/dev/null; do
+    until "$@" >/dev/null 2>&1; do
         [ $SECONDS -lt $deadline ] || return 1
         sleep 0.2
     done
