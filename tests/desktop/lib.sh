@@ -103,6 +103,19 @@ vbt_window_of() {
     xdotool search --onlyvisible --pid "$1" 2>/dev/null | head -n1
 }
 
+# vbt_gone PID : the process has ended.
+vbt_gone() {
+    ! kill -0 "$1" 2>/dev/null
+}
+
+# vbt_screen : sets screen ("WIDTHxHEIGHT+0+0"), screen_width and screen_height.
+vbt_screen() {
+    screen=$(xwininfo -root | awk '/-geometry/ {print $2}')
+    screen_width=${screen%%x*}
+    screen_height=${screen#*x}
+    screen_height=${screen_height%%+*}
+}
+
 # vbt_geometry WINDOW : "WIDTHxHEIGHT+X+Y" as the X server has it.
 vbt_geometry() {
     xwininfo -id "$1" | awk '/-geometry/ {print $2}'
