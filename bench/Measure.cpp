@@ -42,14 +42,20 @@ void PrintTable(const std::vector<Row>& rows)
         const bool hasReference = row.reference > 0;
         const double ratio = hasReference ? row.ours / row.reference : 0;
         QString result = QStringLiteral("report");
-        if (row.maxRatio > 0)
-            result = ratio <= row.maxRatio ? QStringLiteral("pass") : QStringLiteral("falls short");
-        std::printf(
-            "| %s | %.3f %s | %s | %s | %s | %s |\n", qPrintable(row.figure), row.ours, qPrintable(row.unit),
-            hasReference ? qPrintable(QString::asprintf("%.3f %s", row.reference, qPrintable(row.unit)))
-                         : "-",
-            hasReference ? qPrintable(QString::asprintf("%.2f x", ratio)) : "-",
-            qPrintable(row.goal.isEmpty() ? QStringLiteral("-") : row.goal), qPrintable(result));
+        if (row.maxRatio > 0 || row.maxOurs) {
+            const bool pass = (row.maxRatio <= 0 || (hasReference && ratio <= row.maxRatio)) &&
+                              (!row.maxOurs || row.ours <= *row.maxOurs);
+            result = pass ? QStringLiteral("pass") : QStringLiteral("falls short");
+        }
+        // Counts have no unit and no fraction.
+        const auto value = [&](double v) {
+            return row.unit.isEmpty() ? QString::number(v, 'f', 0)
+                                      : QString::asprintf("%.3f %s", v, qPrintable(row.unit));
+        };
+        std::printf("| %s | %s | %s | %s | %s | %s |\n", qPrintable(row.figure), qPrintable(value(row.ours)),
+                    hasReference ? qPrintable(value(row.reference)) : "-",
+                    hasReference ? qPrintable(QString::asprintf("%.2f x", ratio)) : "-",
+                    qPrintable(row.goal.isEmpty() ? QStringLiteral("-") : row.goal), qPrintable(result));
     }
 }
 

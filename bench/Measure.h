@@ -5,9 +5,19 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace vbbench {
+
+// What every figure gets: where bench/run put the corpora, and how often to measure.
+struct Context
+{
+    QString corpus;
+    int repetitions = 5;
+    // The whole program's figures run it under the X server of DISPLAY.
+    QString program;
+};
 
 // Wall-clock seconds of one call.
 double Seconds(const std::function<void()>& work);
@@ -25,10 +35,22 @@ struct Row
     double ours = 0;      // median, in `unit`
     double reference = 0; // median, in `unit`; 0 when the row has no reference
     QString unit;
-    QString goal;        // human-readable goal, e.g. "<= 1.5 x"
-    double maxRatio = 0; // the goal as a ratio; 0 for "report only"
+    QString goal;                    // as printed, e.g. "<= 1.5 x"
+    double maxRatio = 0;             // a goal on ours / reference; 0 for none
+    std::optional<double> maxOurs{}; // a goal on ours itself
 };
 
 void PrintTable(const std::vector<Row>& rows);
+
+// The figures, one file each; a figure whose corpus is missing adds no row.
+void CatalogueFigures(const Context& context, std::vector<Row>& rows);
+void PictureChangeFigures(const Context& context, std::vector<Row>& rows);
+void PeakMemoryFigures(const Context& context, std::vector<Row>& rows);
+void ProgramFigures(const Context& context, std::vector<Row>& rows);
+
+// The child side of the peak-memory figure (a process of its own per sample).
+int PeakMemoryChild(const QString& work, const QString& path, const QString& warmUp);
+// For a profiler: `count` picture changes of one file on a canvas of the given size.
+int ChangesForProfiler(const QString& path, const QString& size, const QString& mode, int count);
 
 } // namespace vbbench

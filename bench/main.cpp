@@ -1,215 +1,23 @@
 // The benchmark: every figure against a reference measured in the same run, printed as a table.
 //   vellumbright_bench CORPUS_DIR [REPETITIONS]
-// bench/run makes the corpora; a figure whose corpus is missing is left out.
+// bench/run makes the corpora and an X server; a figure whose corpus is missing is left out.
 #include "Measure.h"
-#include "app/ModuleState.h"
-#include "cover/ImageCanvas.h"
-#include "cover/PictureHolder.h"
-#include "cover/SlideTick.h"
-#include "platform/Clock.h"
-#include "platform/DirectoryLister.h"
-#include "platform/RandomSource.h"
-#include "settings/PictureCatalogue.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QGuiApplication>
-#include <QImageReader>
-#include <QProcess>
+#include <QApplication>
 #include <cstdio>
 #include <cstring>
 
 using namespace vbbench;
 
-namespace {
-
-struct Context
-{
-    QString corpus;
-    int repetitions = 5;
-};
-
-double CatalogueSeconds(const QString& folder)
-{
-    const vb::PosixDirectoryLister lister;
-    return Seconds([&] {
-        vb::PictureList = QStringList();
-        vb::AddPicturesFromFolder(folder, lister);
-    });
-}
-
-void CatalogueFigures(const Context& context, std::vector<Row>& rows)
-{
-    const QString folder = context.corpus + QStringLiteral("/listing-100000");
-    if (!QFileInfo(folder).isDir())
-        return;
-    std::vector<double> ours, reference;
-    for (int i = 0; i < context.repetitions; ++i) {
-        ours.push_back(CatalogueSeconds(folder));
-        reference.push_back(CommandSeconds(QStringLiteral("ls"), {QStringLiteral("-f"), folder}));
-    }
-    rows.push_back(
-        Row{QStringLiteral("catalogue of a 100,000-entry folder (%1 pictures)").arg(vb::PictureList.size()),
-            Median(ours) * 1000, Median(reference) * 1000, QStringLiteral("ms"), QStringLiteral("<= 1.5 x"),
-            1.5});
-}
-
-// The slide tick as the cover window runs it, on a canvas of a given size: one picture change
-// is one due run of the tick with a one-entry PictureList, loading and drawing included.
-struct Slideshow
-{
-    vb::SystemClock clock;
-    vb::StdRandomSource random;
-    vb::ImageCanvas canvas;
-    vb::PictureHolder picHidden;
-    vb::SlideTick tick;
-
-    Slideshow(QSize canvasSize, vb::RunModes mode)
-        : tick(clock, random, canvas, picHidden, [] { return QSizeF(1920 * 15.0, 1080 * 15.0); })
-    {
-        vb::RunMode = mode;
-        vb::ShowFileNames = 0;
-        canvas.Resize(canvasSize, 1.0);
-        canvas.Cls();
-    }
-    void Change(const QString& path)
-    {
-        vb::PictureList = {path};
-        vb::NextPictureTime = vb::DateTime{};
-        tick.Run();
-    }
-};
-
-QSize PictureSize(const QString& path)
-{
-    return QImageReader(path).size();
-}
-
-// Times one picture change against a djpeg command on the same file, alternating the two.
-void ChangeFigure(const Context& context, std::vector<Row>& rows, const QString& figure, const QString& path,
-                  QSize canvas, vb::RunModes mode, const QStringList& djpegArguments, double maxRatio)
-{
-    if (!QFileInfo::exists(path))
-        return;
-    Slideshow show(canvas, mode);
-    show.Change(path); // loads the decoder plugin and touches the canvas
-    std::vector<double> ours, reference;
-    for (int i = 0; i < context.repetitions; ++i) {
-        ours.push_back(Seconds([&] { show.Change(path); }));
-        reference.push_back(CommandSeconds(QStringLiteral("djpeg"), djpegArguments + QStringList{path}));
-    }
-    rows.push_back(Row{figure, Median(ours) * 1000, Median(reference) * 1000, QStringLiteral("ms"),
-                       QString::asprintf("<= %.1f x", maxRatio), maxRatio});
-}
-
-void PictureChangeFigures(const Context& context, std::vector<Row>& rows)
-{
-    const QString photo = context.corpus + QStringLiteral("/pictures/photo.jpg");
-    const QString screenSized = context.corpus + QStringLiteral("/pictures/screen.jpg");
-    const QSize screen(1920, 1080);
-    const QSize photoSize = PictureSize(photo);
-    const QString photoText = QStringLiteral("%1x%2").arg(photoSize.width()).arg(photoSize.height());
-    // The part of the photo a 1920 x 1080 screen shows, centred.
-    const QString crop = QStringLiteral("%1x%2+%3+%4")
-                             .arg(screen.width())
-                             .arg(screen.height())
-                             .arg((photoSize.width() - screen.width()) / 2)
-                             .arg((photoSize.height() - screen.height()) / 2);
-
-    ChangeFigure(
-        context, rows,
-        QStringLiteral("full-screen change, %1 JPEG on 1920x1080 (vs djpeg -crop %2)").arg(photoText, crop),
-        photo, screen, vb::ScreenSaver, {QStringLiteral("-crop"), crop}, 2.0);
-    ChangeFigure(context, rows,
-                 QStringLiteral("preview change, %1 JPEG on 192x108 (vs djpeg -scale 1/8)").arg(photoText),
-                 photo, QSize(192, 108), vb::Preview, {QStringLiteral("-scale"), QStringLiteral("1/8")}, 1.5);
-    ChangeFigure(context, rows, QStringLiteral("full-screen change, 1920x1080 JPEG (vs djpeg)"), screenSized,
-                 screen, vb::ScreenSaver, {}, 1.5);
-}
-
-long StatusKilobytes(const char* key)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(int(std::strlen(key))).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
-// In a child process of its own: the peak resident memory that one piece of work adds, in
-// kilobytes, after a warm-up change with `warmUp` (decoder plugin, canvas pages, allocator).
-int PeakMemoryChild(const QString& work, const QString& path, const QString& warmUp)
-{
-    Slideshow show(QSize(1920, 1080), vb::ScreenSaver);
-    show.Change(warmUp);
-    // "5" resets the peak (VmHWM) to the present resident size.
-    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
-    if (!clearRefs.open(QIODevice::WriteOnly) || clearRefs.write("5") != 1)
-        return 1;
-    clearRefs.close();
-    const long before = StatusKilobytes("VmHWM:");
-    QImage whole;
-    if (work == QLatin1String("change"))
-        show.Change(path);
-    else
-        whole = QImage(path);
-    const long peak = StatusKilobytes("VmHWM:");
-    std::printf("%ld\n", peak - before);
-    return before < 0 || peak < 0 ? 1 : 0;
-}
-
-double PeakMemoryMegabytes(const Context& context, const QString& work, const QString& path,
-                           const QString& warmUp)
-{
-    std::vector<double> samples;
-    for (int i = 0; i < context.repetitions; ++i) {
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--peak-memory"), work, path, warmUp});
-        if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
-            return -1;
-        samples.push_back(child.readAllStandardOutput().trimmed().toDouble() / 1024);
-    }
-    return Median(samples);
-}
-
-void PeakMemoryFigures(const Context& context, std::vector<Row>& rows)
-{
-    const QString photo = context.corpus + QStringLiteral("/pictures/photo.jpg");
-    const QString small = context.corpus + QStringLiteral("/pictures/small.jpg");
-    if (!QFileInfo::exists(photo) || !QFileInfo::exists(small))
-        return;
-    const QSize photoSize = PictureSize(photo);
-    const QString photoText = QStringLiteral("%1x%2").arg(photoSize.width()).arg(photoSize.height());
-    const double change = PeakMemoryMegabytes(context, QStringLiteral("change"), photo, small);
-    const double smallChange = PeakMemoryMegabytes(context, QStringLiteral("change"), small, small);
-    const double whole = PeakMemoryMegabytes(context, QStringLiteral("whole"), photo, small);
-    if (change < 0 || smallChange < 0 || whole < 0) {
-        std::fprintf(stderr,
-                     "peak memory: /proc/self/clear_refs or /proc/self/status unusable; rows left out\n");
-        return;
-    }
-    rows.push_back(Row{QStringLiteral("peak memory added, full-screen change of a %1 JPEG on 1920x1080 "
-                                      "(vs QImage decoding it whole)")
-                           .arg(photoText),
-                       change, whole, QStringLiteral("MB"), QStringLiteral("<= 0.1 x"), 0.1});
-    rows.push_back(
-        Row{QStringLiteral("peak memory added, full-screen change of a %1 JPEG (vs of a 200x100 JPEG)")
-                .arg(photoText),
-            change, smallChange, QStringLiteral("MB"), QString(), 0});
-}
-
-} // namespace
-
 int main(int argc, char** argv)
 {
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
     if (argc == 5 && std::strcmp(argv[1], "--peak-memory") == 0)
         return PeakMemoryChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                                QString::fromLocal8Bit(argv[4]));
+    if (argc == 6 && std::strcmp(argv[1], "--changes") == 0)
+        return ChangesForProfiler(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                                  QString::fromLocal8Bit(argv[4]), std::atoi(argv[5]));
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s CORPUS_DIR [REPETITIONS]\n", argv[0]);
         return 2;
@@ -218,11 +26,13 @@ int main(int argc, char** argv)
     context.corpus = QString::fromLocal8Bit(argv[1]);
     if (argc > 2)
         context.repetitions = std::max(1, std::atoi(argv[2]));
+    context.program = QStringLiteral(VB_PROGRAM);
 
     std::vector<Row> rows;
     CatalogueFigures(context, rows);
     PictureChangeFigures(context, rows);
     PeakMemoryFigures(context, rows);
+    ProgramFigures(context, rows);
     PrintTable(rows);
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "cover/Canvas.h"
 #include "cover/PictureHeaders.h"
+#include "platform/JpegDecoder.h"
 #include "platform/RegularFile.h"
 #include "platform/RuntimeError.h"
 
@@ -253,6 +254,24 @@ PictureHolder::Part PictureHolder::Decode(QSize target, const QRect& part, QImag
     const auto storedSize = [this](QSize size) {
         return QuarterTurn(m_transformation) ? size.transposed() : size;
     };
+
+    // An upright JPEG at its own size (the full-screen case) goes straight to libjpeg-turbo: it
+    // skips the rows above the part instead of decoding and discarding them, stops after the
+    // part, and writes the window's pixel format, so nothing is converted or copied afterwards.
+    if (target == m_size && m_transformation == QImageIOHandler::TransformationNone && source->facts.jpeg &&
+        buffer.format() == QImage::Format_RGB32 && buffer.size() == part.size()) {
+        QString why;
+        switch (JpegDecoder::DecodeRegion(m_path, part, buffer, LimitBytes(), &why)) {
+        case JpegDecoder::Result::Done:
+            return Part{std::move(buffer), QRect(QPoint(0, 0), part.size())};
+        case JpegDecoder::Result::Failed:
+            throw RuntimeError(ErrorCode::InvalidPicture,
+                               QStringLiteral("cannot load picture \"%1\": %2").arg(m_path, why));
+        case JpegDecoder::Result::NotHandled:
+            break;
+        }
+    }
+
     if (target == m_size) {
         if (part != whole)
             reader.setClipRect(stored(part, target));

@@ -1,0 +1,197 @@
+// A picture change as the cover window makes it (the slide tick's real code, loading and
+// drawing) against libjpeg-turbo's own decoder on the same file, and the memory a change adds.
+#include "Measure.h"
+#include "app/ModuleState.h"
+#include "cover/ImageCanvas.h"
+#include "cover/PictureHolder.h"
+#include "cover/SlideTick.h"
+#include "platform/Clock.h"
+#include "platform/RandomSource.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QProcess>
+#include <cstdio>
+#include <cstring>
+
+namespace vbbench {
+
+namespace {
+
+// The slide tick as the cover window runs it, on a canvas of a given size: one picture change
+// is one due run of the tick with a one-entry PictureList, loading and drawing included.
+struct Slideshow
+{
+    vb::SystemClock clock;
+    vb::StdRandomSource random;
+    vb::ImageCanvas canvas;
+    vb::PictureHolder picHidden;
+    vb::SlideTick tick;
+
+    Slideshow(QSize canvasSize, vb::RunModes mode)
+        : tick(clock, random, canvas, picHidden, [] { return QSizeF(1920 * 15.0, 1080 * 15.0); })
+    {
+        vb::RunMode = mode;
+        vb::ShowFileNames = 0;
+        canvas.Resize(canvasSize, 1.0);
+        canvas.Cls();
+    }
+    void Change(const QString& path)
+    {
+        vb::PictureList = {path};
+        vb::NextPictureTime = vb::DateTime{};
+        tick.Run();
+    }
+};
+
+QSize PictureSize(const QString& path)
+{
+    return QImageReader(path).size();
+}
+
+// Times one picture change against a djpeg command on the same file, alternating the two.
+void ChangeFigure(const Context& context, std::vector<Row>& rows, const QString& figure, const QString& path,
+                  QSize canvas, vb::RunModes mode, const QStringList& djpegArguments, double maxRatio)
+{
+    if (!QFileInfo::exists(path))
+        return;
+    Slideshow show(canvas, mode);
+    show.Change(path); // loads the decoder plugin and touches the canvas
+    std::vector<double> ours, reference;
+    for (int i = 0; i < context.repetitions; ++i) {
+        ours.push_back(Seconds([&] { show.Change(path); }));
+        reference.push_back(CommandSeconds(QStringLiteral("djpeg"), djpegArguments + QStringList{path}));
+    }
+    rows.push_back(Row{figure, Median(ours) * 1000, Median(reference) * 1000, QStringLiteral("ms"),
+                       maxRatio > 0 ? QString::asprintf("<= %.1f x", maxRatio) : QString(), maxRatio});
+}
+
+} // namespace
+
+void PictureChangeFigures(const Context& context, std::vector<Row>& rows)
+{
+    const QString photo = context.corpus + QStringLiteral("/pictures/photo.jpg");
+    const QString screenSized = context.corpus + QStringLiteral("/pictures/screen.jpg");
+    const QSize screen(1920, 1080);
+    const QSize photoSize = PictureSize(photo);
+    const QString photoText = QStringLiteral("%1x%2").arg(photoSize.width()).arg(photoSize.height());
+    // The part of the photo a 1920 x 1080 screen shows, centred.
+    const QString crop = QStringLiteral("%1x%2+%3+%4")
+                             .arg(screen.width())
+                             .arg(screen.height())
+                             .arg((photoSize.width() - screen.width()) / 2)
+                             .arg((photoSize.height() - screen.height()) / 2);
+
+    ChangeFigure(
+        context, rows,
+        QStringLiteral("full-screen change, %1 JPEG on 1920x1080 (vs djpeg -crop %2)").arg(photoText, crop),
+        photo, screen, vb::ScreenSaver, {QStringLiteral("-crop"), crop}, 1.3);
+    ChangeFigure(context, rows,
+                 QStringLiteral("full-screen change, %1 JPEG on 1920x1080 (vs djpeg of the whole file)")
+                     .arg(photoText),
+                 photo, screen, vb::ScreenSaver, {}, 0);
+    ChangeFigure(context, rows,
+                 QStringLiteral("preview change, %1 JPEG on 192x108 (vs djpeg -scale 1/8)").arg(photoText),
+                 photo, QSize(192, 108), vb::Preview, {QStringLiteral("-scale"), QStringLiteral("1/8")}, 1.2);
+    ChangeFigure(context, rows, QStringLiteral("full-screen change, 1920x1080 JPEG (vs djpeg)"), screenSized,
+                 screen, vb::ScreenSaver, {}, 1.5);
+}
+
+namespace {
+
+long StatusKilobytes(const char* key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(int(std::strlen(key))).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+} // namespace
+
+// In a child process of its own: the peak resident memory that one piece of work adds, in
+// kilobytes, after a warm-up change with `warmUp` (decoder plugin, canvas pages, allocator).
+int PeakMemoryChild(const QString& work, const QString& path, const QString& warmUp)
+{
+    Slideshow show(QSize(1920, 1080), vb::ScreenSaver);
+    show.Change(warmUp);
+    // "5" resets the peak (VmHWM) to the present resident size.
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    if (!clearRefs.open(QIODevice::WriteOnly) || clearRefs.write("5") != 1)
+        return 1;
+    clearRefs.close();
+    const long before = StatusKilobytes("VmHWM:");
+    QImage whole;
+    if (work == QLatin1String("change"))
+        show.Change(path);
+    else
+        whole = QImage(path);
+    const long peak = StatusKilobytes("VmHWM:");
+    std::printf("%ld\n", peak - before);
+    return before < 0 || peak < 0 ? 1 : 0;
+}
+
+namespace {
+
+double PeakMemoryMegabytes(const Context& context, const QString& work, const QString& path,
+                           const QString& warmUp)
+{
+    std::vector<double> samples;
+    for (int i = 0; i < context.repetitions; ++i) {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--peak-memory"), work, path, warmUp});
+        if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+            return -1;
+        samples.push_back(child.readAllStandardOutput().trimmed().toDouble() / 1024);
+    }
+    return Median(samples);
+}
+
+} // namespace
+
+void PeakMemoryFigures(const Context& context, std::vector<Row>& rows)
+{
+    const QString photo = context.corpus + QStringLiteral("/pictures/photo.jpg");
+    const QString small = context.corpus + QStringLiteral("/pictures/small.jpg");
+    if (!QFileInfo::exists(photo) || !QFileInfo::exists(small))
+        return;
+    const QSize photoSize = PictureSize(photo);
+    const QString photoText = QStringLiteral("%1x%2").arg(photoSize.width()).arg(photoSize.height());
+    const double change = PeakMemoryMegabytes(context, QStringLiteral("change"), photo, small);
+    const double smallChange = PeakMemoryMegabytes(context, QStringLiteral("change"), small, small);
+    const double whole = PeakMemoryMegabytes(context, QStringLiteral("whole"), photo, small);
+    if (change < 0 || smallChange < 0 || whole < 0) {
+        std::fprintf(stderr,
+                     "peak memory: /proc/self/clear_refs or /proc/self/status unusable; rows left out\n");
+        return;
+    }
+    rows.push_back(Row{QStringLiteral("peak memory added, full-screen change of a %1 JPEG on 1920x1080 "
+                                      "(vs QImage decoding it whole)")
+                           .arg(photoText),
+                       change, whole, QStringLiteral("MB"), QStringLiteral("<= 25 MB"), 0, 25.0});
+    rows.push_back(
+        Row{QStringLiteral("peak memory added, full-screen change of a %1 JPEG (vs of a 200x100 JPEG)")
+                .arg(photoText),
+            change, smallChange, QStringLiteral("MB"), QString(), 0});
+}
+
+//   vellumbright_bench --changes PATH WIDTHxHEIGHT full|preview COUNT
+int ChangesForProfiler(const QString& path, const QString& size, const QString& mode, int count)
+{
+    const QStringList parts = size.split(u'x');
+    if (parts.size() != 2 || !QFileInfo::exists(path))
+        return 2;
+    Slideshow show(QSize(parts[0].toInt(), parts[1].toInt()),
+                   mode == QLatin1String("preview") ? vb::Preview : vb::ScreenSaver);
+    for (int i = 0; i < count; ++i)
+        show.Change(path);
+    return 0;
+}
+
+} // namespace vbbench

@@ -1,0 +1,311 @@
+// The whole program under the X server of DISPLAY: how long it takes to show its first picture,
+// and what it costs while it waits between pictures. And, in this process, what a tick that is
+// not due costs.
+#include "Measure.h"
+#include "app/ModuleState.h"
+#include "cover/ImageCanvas.h"
+#include "cover/PictureHolder.h"
+#include "cover/SlideTick.h"
+#include "platform/Clock.h"
+#include "platform/RandomSource.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLocale>
+#include <QPixmap>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QStandardPaths>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <new>
+#include <numeric>
+#include <thread>
+
+// Every allocation of this process through operator new, so that a figure can show that a piece
+// of code allocates nothing.
+static std::atomic<long> g_allocations{0};
+
+void* operator new(std::size_t size)
+{
+    ++g_allocations;
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+
+namespace vbbench {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+void NotDueTickFigures(std::vector<Row>& rows)
+{
+    vb::SystemClock clock;
+    vb::StdRandomSource random;
+    vb::ImageCanvas canvas;
+    vb::PictureHolder picHidden;
+    vb::SlideTick tick(clock, random, canvas, picHidden, [] { return QSizeF(1920 * 15.0, 1080 * 15.0); });
+    canvas.Resize(QSize(1920, 1080), 1.0);
+    vb::RunMode = vb::ScreenSaver;
+    vb::PictureList = {QStringLiteral("/nowhere/picture.jpg")};
+    vb::NextPictureTime = vb::DateAddSeconds(clock.Now(), 3600);
+
+    constexpr int Ticks = 100000;
+    int due = 0;
+    const long before = g_allocations;
+    const double seconds = Seconds([&] {
+        for (int i = 0; i < Ticks; ++i)
+            due += tick.Run() ? 1 : 0;
+    });
+    const long allocations = g_allocations - before;
+    rows.push_back(
+        Row{QStringLiteral("a not-due tick: allocations in %1 ticks").arg(QLocale::c().toString(Ticks)),
+            double(allocations), 0, QString(), QStringLiteral("0"), 0, 0.0});
+    if (due != 0)
+        std::fprintf(stderr, "%d of the ticks were due; the not-due figures are not what they say\n", due);
+    rows.push_back(Row{QStringLiteral("a not-due tick: time per tick"), seconds / Ticks * 1e9, 0,
+                       QStringLiteral("ns"), QString(), 0});
+}
+
+// The program's own folder of one picture, and its settings.
+struct Setup
+{
+    QString pictures;
+    QString config;
+    QString runtime;
+    QRgb colour = qRgb(255, 0, 255);
+
+    bool Make(const QString& corpus)
+    {
+        const QString root = corpus + QStringLiteral("/program");
+        pictures = root + QStringLiteral("/pictures");
+        config = root + QStringLiteral("/config");
+        runtime = root + QStringLiteral("/runtime");
+        if (!QDir().mkpath(pictures) || !QDir().mkpath(config) || !QDir().mkpath(runtime))
+            return false;
+        QFile::setPermissions(runtime,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QImage picture(800, 600, QImage::Format_RGB32);
+        picture.fill(colour);
+        if (!picture.save(pictures + QStringLiteral("/first.jpg"), "jpg", 95))
+            return false;
+        QFile ini(config + QStringLiteral("/Lanternshade.ini"));
+        if (!ini.open(QIODevice::WriteOnly))
+            return false;
+        ini.write(QStringLiteral("[Settings]\nNumDirs=1\nDir1=%1\nInterval=3600\nShowFileNames=False\n")
+                      .arg(pictures)
+                      .toUtf8());
+        return true;
+    }
+
+    QProcessEnvironment Environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        return env;
+    }
+};
+
+QRgb CentrePixel()
+{
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QPoint centre = screen->geometry().center();
+    return screen->grabWindow(0, centre.x(), centre.y(), 1, 1).toImage().pixel(0, 0);
+}
+
+bool Near(QRgb a, QRgb b)
+{
+    return std::abs(qRed(a) - qRed(b)) < 40 && std::abs(qGreen(a) - qGreen(b)) < 40 &&
+           std::abs(qBlue(a) - qBlue(b)) < 40;
+}
+
+// Seconds from the start of the program until `shown` holds for the screen's centre pixel;
+// negative when the program ended or nothing showed within ten seconds. The program is left
+// running.
+double SecondsUntilShown(QProcess& process, const Context& context, const Setup& setup, const QString& mode,
+                         const std::function<bool(QRgb)>& shown)
+{
+    process.setProcessEnvironment(setup.Environment());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    const auto start = std::chrono::steady_clock::now();
+    process.start(context.program, {mode});
+    if (!process.waitForStarted())
+        return -1;
+    while (std::chrono::steady_clock::now() - start < 10s) {
+        if (shown(CentrePixel()))
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (process.waitForFinished(1))
+            return -1;
+    }
+    return -1;
+}
+
+void End(QProcess& process)
+{
+    if (process.state() != QProcess::NotRunning) {
+        ::kill(pid_t(process.processId()), SIGTERM);
+        if (!process.waitForFinished(5000)) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+}
+
+// Nanoseconds of CPU time a process has used, all its threads together.
+qint64 CpuNanoseconds(qint64 pid)
+{
+    qint64 total = 0;
+    for (const QString& task :
+         QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(QStringLiteral("/proc/%1/task/%2/schedstat").arg(pid).arg(task));
+        if (stat.open(QIODevice::ReadOnly))
+            total += stat.readAll().split(' ').value(0).toLongLong();
+    }
+    return total;
+}
+
+// The system calls of a process during `seconds`, by name, from strace's summary.
+std::map<QString, long> SystemCalls(qint64 pid, int seconds, bool* ok)
+{
+    std::map<QString, long> calls;
+    const QString summary = QDir::tempPath() + QStringLiteral("/vb-bench-strace-%1.txt").arg(pid);
+    QProcess strace;
+    strace.setStandardOutputFile(QProcess::nullDevice());
+    strace.setStandardErrorFile(QProcess::nullDevice());
+    strace.start(QStringLiteral("strace"),
+                 {QStringLiteral("-f"), QStringLiteral("-c"), QStringLiteral("-q"), QStringLiteral("-o"),
+                  summary, QStringLiteral("-p"), QString::number(pid)});
+    *ok = strace.waitForStarted();
+    if (!*ok)
+        return calls;
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    ::kill(pid_t(strace.processId()), SIGINT);
+    strace.waitForFinished();
+    QFile file(summary);
+    *ok = file.open(QIODevice::ReadOnly);
+    static const QRegularExpression line(
+        QStringLiteral("^\\s*[\\d.]+\\s+[\\d.]+\\s+\\d+\\s+(\\d+)\\s+(?:\\d+\\s+)?(\\w+)\\s*$"));
+    for (const QString& text : QString::fromUtf8(file.readAll()).split(u'\n')) {
+        const auto match = line.match(text);
+        if (match.hasMatch() && match.captured(2) != QLatin1String("total"))
+            calls[match.captured(2)] = match.captured(1).toLong();
+    }
+    QFile::remove(summary);
+    return calls;
+}
+
+long Count(const std::map<QString, long>& calls, std::initializer_list<const char*> names)
+{
+    long total = 0;
+    for (const char* name : names) {
+        const auto it = calls.find(QLatin1String(name));
+        total += it == calls.end() ? 0 : it->second;
+    }
+    return total;
+}
+
+void WholeProgramFigures(const Context& context, std::vector<Row>& rows)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        std::fprintf(stderr,
+                     "the whole program's figures need an X server (bench/run starts one); left out\n");
+        return;
+    }
+    Setup setup;
+    if (!setup.Make(context.corpus)) {
+        std::fprintf(stderr, "cannot make the program's corpus; its figures are left out\n");
+        return;
+    }
+    const QRgb background = CentrePixel();
+
+    // Start-up to the first picture on screen, against the dialog's start-up to its window.
+    std::vector<double> ours, reference;
+    for (int i = 0; i < context.repetitions; ++i) {
+        QProcess saver;
+        const double toPicture = SecondsUntilShown(saver, context, setup, QStringLiteral("/S"),
+                                                   [&](QRgb pixel) { return Near(pixel, setup.colour); });
+        End(saver);
+        QProcess dialog;
+        const double toDialog = SecondsUntilShown(dialog, context, setup, QStringLiteral("/C"),
+                                                  [&](QRgb pixel) { return pixel != background; });
+        End(dialog);
+        if (toPicture < 0 || toDialog < 0) {
+            std::fprintf(stderr, "the program did not show its window; start-up figure left out\n");
+            return;
+        }
+        ours.push_back(toPicture);
+        reference.push_back(toDialog);
+        for (int wait = 0; wait < 200 && CentrePixel() != background; ++wait)
+            std::this_thread::sleep_for(10ms);
+    }
+    rows.push_back(
+        Row{QStringLiteral("start-up to the first picture on screen, /S, one folder of one picture "
+                           "(vs /C to its window)"),
+            Median(ours) * 1000, Median(reference) * 1000, QStringLiteral("ms"), QString(), 0});
+
+    // Waiting between pictures: the timer's ticks find nothing due.
+    const int seconds = std::max(2, qEnvironmentVariableIntValue("VB_BENCH_IDLE_SECONDS"));
+    QProcess saver;
+    if (SecondsUntilShown(saver, context, setup, QStringLiteral("/S"),
+                          [&](QRgb pixel) { return Near(pixel, setup.colour); }) < 0) {
+        End(saver);
+        return;
+    }
+    std::this_thread::sleep_for(1s);
+    const qint64 pid = saver.processId();
+    const qint64 cpuBefore = CpuNanoseconds(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const qint64 cpu = CpuNanoseconds(pid) - cpuBefore;
+    rows.push_back(Row{
+        QStringLiteral("waiting between pictures, whole program: CPU time per minute (%1 s measured)")
+            .arg(seconds),
+        double(cpu) / 1e6 * 60.0 / seconds, 0, QStringLiteral("ms"), QStringLiteral("<= 10 ms"), 0, 10.0});
+    bool traced = false;
+    const auto calls = SystemCalls(pid, seconds, &traced);
+    End(saver);
+    if (!traced) {
+        std::fprintf(stderr, "strace could not watch the program; its rows are left out\n");
+        return;
+    }
+    for (const auto& [name, count] : calls)
+        std::fprintf(stderr, "while waiting %d s: %ld x %s\n", seconds, count, qPrintable(name));
+    const long files =
+        Count(calls, {"open", "openat", "stat", "newfstatat", "statx", "lstat", "access", "getdents64"});
+    const long requests = Count(calls, {"write", "writev", "sendmsg", "sendto"});
+    rows.push_back(
+        Row{QStringLiteral("waiting between pictures, whole program: file calls and X requests in %1 s "
+                           "(%2 system calls in all)")
+                .arg(seconds)
+                .arg(std::accumulate(calls.begin(), calls.end(), 0L,
+                                     [](long sum, const auto& call) { return sum + call.second; })),
+            double(files + requests), 0, QString(), QStringLiteral("0"), 0, 0.0});
+}
+
+} // namespace
+
+void ProgramFigures(const Context& context, std::vector<Row>& rows)
+{
+    NotDueTickFigures(rows);
+    WholeProgramFigures(context, rows);
+}
+
+} // namespace vbbench

@@ -1,0 +1,132 @@
+#include "platform/JpegDecoder.h"
+
+#include <QFile>
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <jpeglib.h>
+
+namespace vb {
+
+namespace {
+
+struct ErrorManager
+{
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void ErrorExit(j_common_ptr info)
+{
+    auto* manager = reinterpret_cast<ErrorManager*>(info->err);
+    info->err->format_message(info, manager->message);
+    std::longjmp(manager->jump, 1);
+}
+
+// Warnings (corrupt data, a premature end of the file) are not errors: the decoder goes on and
+// fills what is missing, as every other picture reader does.
+void Quiet(j_common_ptr, int) {}
+
+// Everything that setjmp/longjmp may jump across lives here, in plain memory, so that the
+// error path can release it.
+struct Decode
+{
+    jpeg_decompress_struct info{};
+    ErrorManager errors{};
+    std::FILE* file = nullptr;
+    JSAMPLE* row = nullptr;
+    bool created = false;
+
+    ~Decode()
+    {
+        if (created)
+            jpeg_destroy_decompress(&info);
+        std::free(row);
+        if (file)
+            std::fclose(file);
+    }
+};
+
+JpegDecoder::Result Run(Decode& d, const QRect& region, QImage& into, qint64 memoryLimit, QString* error)
+{
+    // No C++ object with a destructor may live in this function below setjmp.
+    if (setjmp(d.errors.jump)) {
+        *error = QString::fromLocal8Bit(d.errors.message);
+        return JpegDecoder::Result::Failed;
+    }
+    d.info.err = jpeg_std_error(&d.errors.base);
+    d.errors.base.error_exit = ErrorExit;
+    d.errors.base.emit_message = Quiet;
+    jpeg_create_decompress(&d.info);
+    d.created = true;
+    d.info.mem->max_memory_to_use = long(memoryLimit);
+    jpeg_stdio_src(&d.info, d.file);
+    jpeg_read_header(&d.info, TRUE);
+
+    if (d.info.jpeg_color_space == JCS_CMYK || d.info.jpeg_color_space == JCS_YCCK)
+        return JpegDecoder::Result::NotHandled;
+    if (region.right() >= int(d.info.image_width) || region.bottom() >= int(d.info.image_height)) {
+        *error = QStringLiteral("the region lies outside the picture");
+        return JpegDecoder::Result::Failed;
+    }
+    d.info.out_color_space = JCS_EXT_BGRX; // 0xffRRGGBB in memory on a little-endian machine
+    jpeg_start_decompress(&d.info);
+
+    // The crop takes whole blocks and smooths colour at its own edges as at a picture's edge, so
+    // it asks for a margin on either side, which keeps the region's colours as in the whole
+    // picture. `skip` is what lies left of the region in the cropped rows.
+    const int margin = 16;
+    const int left = std::max(0, region.x() - margin);
+    const int right = std::min(int(d.info.output_width), region.x() + region.width() + margin);
+    JDIMENSION cropX = JDIMENSION(left);
+    JDIMENSION cropWidth = JDIMENSION(right - left);
+    if (cropWidth < d.info.output_width)
+        jpeg_crop_scanline(&d.info, &cropX, &cropWidth);
+    else
+        cropX = 0;
+    const size_t skip = size_t(region.x()) - cropX;
+    d.row = static_cast<JSAMPLE*>(std::malloc(size_t(cropWidth) * 4));
+    if (!d.row) {
+        *error = QStringLiteral("out of memory");
+        return JpegDecoder::Result::Failed;
+    }
+
+    if (region.y() > 0)
+        jpeg_skip_scanlines(&d.info, JDIMENSION(region.y()));
+    const size_t bytes = size_t(region.width()) * 4;
+    for (int y = 0; y < region.height(); ++y) {
+        JSAMPROW rows[1] = {d.row};
+        if (jpeg_read_scanlines(&d.info, rows, 1) != 1) {
+            *error = QStringLiteral("the picture ended early");
+            return JpegDecoder::Result::Failed;
+        }
+        std::memcpy(into.scanLine(y), d.row + skip * 4, bytes);
+    }
+    // What lies below the region is never decoded.
+    jpeg_abort_decompress(&d.info);
+    return JpegDecoder::Result::Done;
+}
+
+} // namespace
+
+JpegDecoder::Result JpegDecoder::DecodeRegion(const QString& path, const QRect& region, QImage& into,
+                                              qint64 memoryLimit, QString* error)
+{
+    if (region.isEmpty() || region.x() < 0 || region.y() < 0 || into.format() != QImage::Format_RGB32 ||
+        into.size() != region.size()) {
+        *error = QStringLiteral("no region to decode");
+        return Result::Failed;
+    }
+    Decode d;
+    d.file = std::fopen(QFile::encodeName(path).constData(), "rb");
+    if (!d.file) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return Result::Failed;
+    }
+    return Run(d, region, into, memoryLimit, error);
+}
+
+} // namespace vb

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QImage>
+#include <QRect>
+#include <QString>
+
+namespace vb {
+
+// Decodes a rectangle of a JPEG file at the picture's own size straight into 32-bit pixels
+// (0xffRRGGBB, the format the cover window draws), reading no more than the rectangle needs:
+// rows above it are skipped without being turned into pixels, columns beside it are cut off
+// inside the decoder, and decoding stops after its last row. A full-screen change of a photo
+// larger than the screen thus costs about what libjpeg-turbo's own cropping decoder costs.
+class JpegDecoder
+{
+public:
+    enum class Result {
+        Done,
+        // A JPEG this path does not handle (CMYK, for one); another decoder may.
+        NotHandled,
+        // Not a JPEG, or a broken one, or one that would need more memory than allowed.
+        Failed,
+    };
+
+    // `region` is in the picture's pixels and lies inside it; `into` is an image of the region's
+    // size in Format_RGB32, possibly sharing memory with a larger one (its bytesPerLine is kept).
+    // `memoryLimit` bounds what the decoder may allocate, in bytes.
+    static Result DecodeRegion(const QString& path, const QRect& region, QImage& into, qint64 memoryLimit,
+                               QString* error);
+};
+
+} // namespace vb
