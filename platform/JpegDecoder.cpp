@@ -1,5 +1,8 @@
 #include "platform/JpegDecoder.h"
 
+#include "platform/RegularFile.h"
+#include "platform/RuntimeError.h"
+
 #include <QFile>
 #include <algorithm>
 #include <csetjmp>
@@ -7,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <jpeglib.h>
+#include <unistd.h>
 
 namespace vb {
 
@@ -121,9 +125,16 @@ JpegDecoder::Result JpegDecoder::DecodeRegion(const QString& path, const QRect& 
         return Result::Failed;
     }
     Decode d;
-    d.file = std::fopen(QFile::encodeName(path).constData(), "rb");
-    if (!d.file) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
+    try {
+        const int fd = OpenRegularFileDescriptor(path);
+        d.file = ::fdopen(fd, "rb");
+        if (!d.file) {
+            *error = QString::fromLocal8Bit(std::strerror(errno));
+            ::close(fd);
+            return Result::Failed;
+        }
+    } catch (const RuntimeError& e) {
+        *error = e.cause();
         return Result::Failed;
     }
     return Run(d, region, into, memoryLimit, error);
