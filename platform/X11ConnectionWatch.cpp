@@ -59,13 +59,12 @@ ConnectionWatch::ConnectionWatch(QObject* parent) : QObject(parent)
         return;
     g_connection = x11->connection();
     g_previousHandler = qInstallMessageHandler(CheckFirst);
-    connect(&m_poll, &QTimer::timeout, this, &EndIfBroken);
-    m_poll.start(1000);
+    m_installed = true;
 }
 
 ConnectionWatch::~ConnectionWatch()
 {
-    if (!m_poll.isActive())
+    if (!m_installed)
         return;
     qInstallMessageHandler(g_previousHandler);
     g_previousHandler = nullptr;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QTimer>
 
 namespace vb::x11 {
 
@@ -16,8 +15,9 @@ void RequireDisplay();
 // runtime's one-line report and ends the process at once with status 1.
 //
 // Qt warns before it gives up, so every message Qt writes first passes a check of the
-// connection's error state; a timer checks it as well, in case no message comes. One instance
-// at a time, made after the application; without an X connection it does nothing.
+// connection's error state. No timer polls it: a screen saver that waits for an hour must not
+// wake up for nothing. One instance at a time, made after the application; without an X
+// connection it does nothing.
 class ConnectionWatch final : public QObject
 {
     Q_OBJECT
@@ -27,7 +27,7 @@ public:
     ~ConnectionWatch() override;
 
 private:
-    QTimer m_poll;
+    bool m_installed = false;
 };
 
 } // namespace vb::x11
