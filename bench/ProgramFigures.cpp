@@ -1,6 +1,7 @@
 // The whole program under the X server of DISPLAY: how long it takes to show its first picture,
 // and what it costs while it waits between pictures. And, in this process, what a tick that is
 // not due costs.
+#include "AllocationCounter.h"
 #include "Measure.h"
 #include "app/ModuleState.h"
 #include "cover/ImageCanvas.h"
@@ -28,26 +29,6 @@
 #include <numeric>
 #include <thread>
 
-// Every allocation of this process through operator new, so that a figure can show that a piece
-// of code allocates nothing.
-static std::atomic<long> g_allocations{0};
-
-void* operator new(std::size_t size)
-{
-    ++g_allocations;
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-
 namespace vbbench {
 
 namespace {
@@ -68,12 +49,12 @@ void NotDueTickFigures(std::vector<Row>& rows)
 
     constexpr int Ticks = 100000;
     int due = 0;
-    const long before = g_allocations;
+    const long before = vbtest::AllocationCount();
     const double seconds = Seconds([&] {
         for (int i = 0; i < Ticks; ++i)
             due += tick.Run() ? 1 : 0;
     });
-    const long allocations = g_allocations - before;
+    const long allocations = vbtest::AllocationCount() - before;
     rows.push_back(
         Row{QStringLiteral("a not-due tick: allocations in %1 ticks").arg(QLocale::c().toString(Ticks)),
             double(allocations), 0, QString(), QStringLiteral("0"), 0, 0.0});

@@ -1,3 +1,4 @@
+#include "AllocationCounter.h"
 #include "CoverFakes.h"
 #include "PictureFiles.h"
 #include "TestSupport.h"
@@ -12,30 +13,8 @@
 #include <QImageReader>
 #include <QTemporaryDir>
 #include <QTest>
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
-#include <new>
-
-// Every allocation of the process is counted, to show what a tick that is not due costs.
-namespace {
-std::atomic<long> g_allocations{0};
-}
-void* operator new(std::size_t size)
-{
-    ++g_allocations;
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
 
 using namespace vb;
 using namespace std::chrono_literals;
@@ -160,9 +139,9 @@ private slots:
         rig.clock.now = next + std::chrono::milliseconds(offsetMs);
         const QImage before = rig.canvas.Image().copy();
 
-        const long allocationsBefore = g_allocations;
+        const long allocationsBefore = vbtest::AllocationCount();
         QCOMPARE(rig.tick.Run(), due);
-        const long allocations = g_allocations - allocationsBefore;
+        const long allocations = vbtest::AllocationCount() - allocationsBefore;
 
         QCOMPARE(NextPictureTime, due ? rig.clock.now + 7s : next);
         QCOMPARE(rig.random.calls, due ? 1 : 0);
