@@ -7,7 +7,7 @@ VB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # Build: compiler, CMake, Ninja, Qt 6 and xcb. Run and test: an X server for headless machines,
 # the X tools the tests drive windows with, picture tools, a font.
 VB_PACKAGES=(
-    g++ cmake ninja-build pkg-config qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev libjpeg-dev
+    g++ cmake ninja-build ccache pkg-config qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev libjpeg-dev
     xvfb xauth x11-utils xdotool imagemagick libjpeg-turbo-progs fonts-dejavu-core
     desktop-file-utils appstream libxml2-utils man-db groff-base dpkg-dev
 )
