@@ -4,6 +4,7 @@
 #include "app/SubMain.h"
 #include "app/UncaughtError.h"
 #include "platform/CursorCounter.h"
+#include "platform/DetachedThread.h"
 #include "platform/DirectoryLister.h"
 #include "platform/InstanceRegistry.h"
 #include "platform/RandomSource.h"
@@ -61,5 +62,10 @@ int main(int argc, char** argv)
         vb::ReportUncaughtError(error, configure);
         return 1;
     }
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // The windows are gone and the pointer is shown again. A picture or folder read that is still
+    // under way (perhaps hanging on a share that stopped answering) must not hold up the end.
+    if (vb::DetachedThreadsRunning() > 0)
+        vb::EndProcessNow(status);
+    return status;
 }

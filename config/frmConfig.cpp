@@ -3,6 +3,7 @@
 #include "app/ModuleState.h"
 #include "config/ProgramIcon.h"
 #include "platform/Conversions.h"
+#include "platform/ErrorReport.h"
 #include "platform/RuntimeError.h"
 #include "platform/X11Title.h"
 #include "settings/PictureCatalogue.h"
@@ -292,15 +293,17 @@ void frmConfig::cmdOk_Click()
 
     {
         const BusyPointer busy;
-        FolderList = QStringList();
-        PictureList = QStringList();
+        StartCatalogue();
         // Counted in full: a count narrowed to 16 bits could wrap and save an empty list. More
         // folders than the settings hold make the save fail instead.
         for (int i = 0; i < FirstDirectories->count(); ++i) {
             const QString folder = FirstDirectories->item(i)->text();
             FolderList.append(folder);
             try {
-                AddPicturesFromFolder(folder, m_services.lister);
+                AddPicturesFromFolderWithin(folder, m_services.lister, ListingDeadline);
+            } catch (const ListingTimedOut& e) {
+                // Saved as listed all the same.
+                WriteWarning(e.cause());
             } catch (const RuntimeError&) {
                 // A folder that cannot be listed keeps the pictures found before the failure and
                 // stays in the list; the next folder is scanned as usual.

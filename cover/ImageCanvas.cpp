@@ -73,6 +73,21 @@ void ImageCanvas::Resize(QSize logicalSize, qreal devicePixelRatio)
     ApplyDpi();
 }
 
+ImageCanvas ImageCanvas::WithoutImage() const
+{
+    ImageCanvas canvas(*this);
+    canvas.m_image = QImage();
+    return canvas;
+}
+
+void ImageCanvas::ShowFrame(QImage frame)
+{
+    m_image = std::move(frame);
+    ApplyDpi();
+    m_currentX = 0;
+    m_currentY = 0;
+}
+
 float ImageCanvas::ScaleWidth() const
 {
     return float(m_logicalSize.width() * TwipsPerPixel);

@@ -24,6 +24,12 @@ public:
     void SetLogicalDpi(qreal dpi);
 
     const QImage& Image() const { return m_image; }
+    // The same size and settings, with no image: a canvas to draw a frame on elsewhere, which
+    // gets its image at its first Resize.
+    ImageCanvas WithoutImage() const;
+    // `Cls` followed by drawing `frame` whole, in one step: the frame becomes the image. It has the
+    // image's size.
+    void ShowFrame(QImage frame);
     QSize LogicalSize() const { return m_logicalSize; }
     qreal DevicePixelRatio() const { return m_devicePixelRatio; }
 

@@ -2,6 +2,7 @@
 
 #include "app/ModuleState.h"
 #include "cover/Canvas.h"
+#include "cover/ImageCanvas.h"
 #include "cover/PictureHolder.h"
 #include "platform/Clock.h"
 #include "platform/RandomSource.h"
@@ -32,9 +33,22 @@ qsizetype PickIndex(double r, qsizetype count)
 
 SlideTick::SlideTick(const Clock& clock, RandomSource& random, Canvas& canvas, PictureHolder& picHidden,
                      std::function<QSizeF()> screenSize)
-    : m_clock(clock), m_random(random), m_canvas(canvas), picHidden(picHidden),
+    : m_clock(clock), m_random(random), m_canvas(canvas), picHidden(&picHidden),
       m_screenSize(std::move(screenSize))
 {
+}
+
+SlideTick::SlideTick(const Clock& clock, RandomSource& random, ImageCanvas& canvas, PictureLoader& loader,
+                     std::function<QSizeF()> screenSize, std::function<void()> redraw,
+                     int decodeLimitMegabytes)
+    : m_clock(clock), m_random(random), m_canvas(canvas), m_screenSize(std::move(screenSize)),
+      m_frameCanvas(&canvas), m_loader(&loader), m_redraw(std::move(redraw)),
+      m_decodeLimitMegabytes(decodeLimitMegabytes)
+{
+    m_loader->SetReceiver([this](Frame frame) {
+        if (Deliver(std::move(frame)) && m_redraw)
+            m_redraw();
+    });
 }
 
 void SlideTick::DrawFailureCross(Canvas& canvas)
@@ -42,6 +56,11 @@ void SlideTick::DrawFailureCross(Canvas& canvas)
     canvas.SetDrawWidth(CrossDrawWidth);
     canvas.Line(0, 0, canvas.ScaleWidth(), canvas.ScaleHeight(), RuntimeRed);
     canvas.Line(canvas.ScaleWidth(), 0, 0, canvas.ScaleHeight(), RuntimeRed);
+}
+
+QString SlideTick::PickPath()
+{
+    return PictureList.at(PickIndex(m_random.Rnd(), PictureList.size()));
 }
 
 bool SlideTick::Run()
@@ -54,52 +73,23 @@ bool SlideTick::Run()
     // next interval like any other.
     NextPictureTime = DateAddSeconds(m_clock.Now(), IntervalSeconds);
 
+    if (m_loader) {
+        Change();
+        return true;
+    }
+
     if (PictureList.size() < 1) {
         DrawFailureCross(m_canvas);
         return true;
     }
 
-    const qsizetype index = PickIndex(m_random.Rnd(), PictureList.size());
-    const QString& path = PictureList.at(index);
+    const QString path = PickPath();
 
     m_canvas.Cls();
 
     try {
-        picHidden.Load(path);
-        const float coverWidth = m_canvas.ScaleWidth();
-        const float coverHeight = m_canvas.ScaleHeight();
-        const float pictureWidth = picHidden.ScaleWidth();
-        const float pictureHeight = picHidden.ScaleHeight();
-
-        if (RunMode == Preview) {
-            // The miniature shows the picture as the full screen would, reduced by the factor
-            // by which the preview is smaller than the screen: the smaller of the two ratios,
-            // the height's at a tie. It is not fitted to the preview.
-            const QSizeF screen = m_screenSize();
-            const float screenWidth = float(screen.width());
-            const float screenHeight = float(screen.height());
-            const float ratioWidth = coverWidth / screenWidth;
-            const float ratioHeight = coverHeight / screenHeight;
-            const float scale =
-                ratioHeight > ratioWidth ? coverWidth / screenWidth : coverHeight / screenHeight;
-            const float scaledWidth = pictureWidth * scale;
-            const float scaledHeight = pictureHeight * scale;
-            const float left = (coverWidth - scaledWidth) / 2.0f;
-            const float top = (coverHeight - scaledHeight) / 2.0f;
-            m_canvas.PaintPicture(picHidden, left, top, scaledWidth, scaledHeight);
-            return true;
-        }
-
-        // Full screen: own size, centred; a larger picture is cut off at the edges, never shrunk.
-        const float left = (coverWidth - pictureWidth) / 2.0f;
-        const float top = (coverHeight - pictureHeight) / 2.0f;
-        m_canvas.PaintPicture(picHidden, left, top);
-
-        if (ShowFileNames != 0) {
-            m_canvas.SetCurrentX(0);
-            m_canvas.SetCurrentY(0);
-            m_canvas.Print(path);
-        }
+        PaintPicture(m_canvas, *picHidden, path, RunMode, m_screenSize);
+        PrintCaption(path);
     } catch (const RuntimeError&) {
         DrawFailureCross(m_canvas);
     } catch (const std::exception&) {
@@ -107,6 +97,142 @@ bool SlideTick::Run()
         DrawFailureCross(m_canvas);
     }
     return true;
+}
+
+void SlideTick::PaintPicture(Canvas& canvas, PictureHolder& picture, const QString& path, qint32 runMode,
+                             const std::function<QSizeF()>& screenSize)
+{
+    picture.Load(path);
+    const float coverWidth = canvas.ScaleWidth();
+    const float coverHeight = canvas.ScaleHeight();
+    const float pictureWidth = picture.ScaleWidth();
+    const float pictureHeight = picture.ScaleHeight();
+
+    if (runMode == Preview) {
+        // The miniature shows the picture as the full screen would, reduced by the factor by
+        // which the preview is smaller than the screen: the smaller of the two ratios, the
+        // height's at a tie. It is not fitted to the preview.
+        const QSizeF screen = screenSize();
+        const float screenWidth = float(screen.width());
+        const float screenHeight = float(screen.height());
+        const float ratioWidth = coverWidth / screenWidth;
+        const float ratioHeight = coverHeight / screenHeight;
+        const float scale = ratioHeight > ratioWidth ? coverWidth / screenWidth : coverHeight / screenHeight;
+        const float scaledWidth = pictureWidth * scale;
+        const float scaledHeight = pictureHeight * scale;
+        const float left = (coverWidth - scaledWidth) / 2.0f;
+        const float top = (coverHeight - scaledHeight) / 2.0f;
+        canvas.PaintPicture(picture, left, top, scaledWidth, scaledHeight);
+        return;
+    }
+
+    // Full screen: own size, centred; a larger picture is cut off at the edges, never shrunk.
+    const float left = (coverWidth - pictureWidth) / 2.0f;
+    const float top = (coverHeight - pictureHeight) / 2.0f;
+    canvas.PaintPicture(picture, left, top);
+}
+
+void SlideTick::PrintCaption(const QString& path)
+{
+    // The path of the picture shown, exactly as stored; never in the miniature.
+    if (RunMode == Preview || ShowFileNames == 0)
+        return;
+    m_canvas.SetCurrentX(0);
+    m_canvas.SetCurrentY(0);
+    m_canvas.Print(path);
+}
+
+Frame SlideTick::RenderFrame(FrameRequest request)
+{
+    Frame frame{request.id, QImage()};
+    try {
+        ImageCanvas& canvas = request.canvas;
+        canvas.Resize(canvas.LogicalSize(), canvas.DevicePixelRatio());
+        PictureHolder picture(request.decodeLimitMegabytes);
+        picture.SetDevicePixelRatio(canvas.DevicePixelRatio());
+        PaintPicture(canvas, picture, request.path, request.runMode, [&request] { return request.screen; });
+        frame.image = canvas.Image();
+    } catch (const std::exception&) {
+        // RuntimeError and out of memory alike: a picture that cannot be shown.
+    }
+    return frame;
+}
+
+bool SlideTick::Fits(const Pending& pending) const
+{
+    return pending.canvasSize == m_frameCanvas->LogicalSize() &&
+           pending.devicePixelRatio == m_frameCanvas->DevicePixelRatio() && pending.runMode == RunMode;
+}
+
+SlideTick::Pending SlideTick::NewPick(const QString& path)
+{
+    return Pending{++m_lastId, path, m_frameCanvas->LogicalSize(), m_frameCanvas->DevicePixelRatio(),
+                   RunMode};
+}
+
+void SlideTick::Request(quint64 id, QString path)
+{
+    // The loader may answer before it returns, so the pick is already in place.
+    m_loader->Request(FrameRequest{id, std::move(path), m_frameCanvas->WithoutImage(), RunMode,
+                                   RunMode == Preview ? m_screenSize() : QSizeF(), m_decodeLimitMegabytes});
+}
+
+void SlideTick::Change()
+{
+    // A picture that has not arrived by now is not shown any more: this change goes ahead.
+    m_awaited.reset();
+
+    if (PictureList.size() < 1) {
+        m_ahead.reset();
+        DrawFailureCross(m_canvas);
+        return;
+    }
+
+    // The pick made at the last change, made again at the canvas's new size where it changed.
+    std::optional<Pending> pick = std::exchange(m_ahead, std::nullopt);
+    const QString path = pick ? pick->path : PickPath();
+    if (pick && pick->ready && Fits(*pick)) {
+        Draw(path, std::move(pick->image));
+    } else if (pick && Fits(*pick)) {
+        m_awaited = std::move(pick);
+    } else {
+        m_awaited = NewPick(path);
+        Request(m_awaited->id, path);
+    }
+
+    // The next change, made ready while this picture shows.
+    m_ahead = NewPick(PickPath());
+    Request(m_ahead->id, m_ahead->path);
+}
+
+bool SlideTick::Deliver(Frame frame)
+{
+    if (m_awaited && m_awaited->id == frame.id) {
+        const QString path = std::exchange(m_awaited, std::nullopt)->path;
+        Draw(path, std::move(frame.image));
+        return true;
+    }
+    if (m_ahead && m_ahead->id == frame.id) {
+        m_ahead->ready = true;
+        m_ahead->image = std::move(frame.image);
+    }
+    return false;
+}
+
+void SlideTick::Draw(const QString& path, QImage frame)
+{
+    // Clearing and drawing in one step: the old picture stays until the new one replaces it.
+    if (frame.isNull()) {
+        m_canvas.Cls();
+        DrawFailureCross(m_canvas);
+        return;
+    }
+    m_frameCanvas->ShowFrame(std::move(frame));
+    try {
+        PrintCaption(path);
+    } catch (const std::exception&) {
+        DrawFailureCross(m_canvas);
+    }
 }
 
 } // namespace vb

@@ -1,12 +1,17 @@
 #pragma once
 
+#include "cover/PictureLoader.h"
+
+#include <QImage>
 #include <QSizeF>
 #include <functional>
+#include <optional>
 
 namespace vb {
 
 class Canvas;
 class Clock;
+class ImageCanvas;
 class PictureHolder;
 class RandomSource;
 
@@ -18,26 +23,76 @@ class RandomSource;
 //
 // It reads the module-wide RunMode, PictureList, IntervalSeconds and ShowFileNames, and reads and
 // writes NextPictureTime.
+//
+// A tick built with a PictureLoader never reads or decodes a file itself. Right after each change
+// it picks the next picture and has the loader make it ready, so that at the due time the change
+// only swaps in a finished image. When that image is not ready yet, the canvas keeps the picture
+// it shows until the image arrives; one that has not arrived by the next due time is dropped,
+// and that change goes ahead with its own pick.
 class SlideTick
 {
 public:
     // `screenSize`: `Screen.Width` and `Screen.Height`, the primary screen in twips; it is asked
-    // only in a preview, after the due test.
+    // only in a preview, after the due test. Pictures load into `picHidden` while the tick runs.
     SlideTick(const Clock& clock, RandomSource& random, Canvas& canvas, PictureHolder& picHidden,
               std::function<QSizeF()> screenSize);
+    // Pictures load through `loader`; `redraw` is called when a picture that arrived late has
+    // been drawn. Each loaded picture may take up to `decodeLimitMegabytes` to decode.
+    SlideTick(const Clock& clock, RandomSource& random, ImageCanvas& canvas, PictureLoader& loader,
+              std::function<QSizeF()> screenSize, std::function<void()> redraw, int decodeLimitMegabytes);
 
-    // True when the run was due (and so changed what the canvas shows).
+    // True when the run was due (and so changed what the canvas shows, or will once the picture
+    // is ready).
     bool Run();
 
     // The failure cross: two lines DrawWidth 5, red, corner to corner, over what is there.
     static void DrawFailureCross(Canvas& canvas);
 
+    // Draws a request's picture onto a black image of its canvas's size, as a change places it;
+    // safe on any thread. The image is null when the picture cannot be shown.
+    static Frame RenderFrame(FrameRequest request);
+
 private:
+    // The picture loaded and placed on the canvas (which is already clear). Throws when it
+    // cannot be shown.
+    static void PaintPicture(Canvas& canvas, PictureHolder& picture, const QString& path, qint32 runMode,
+                             const std::function<QSizeF()>& screenSize);
+    void PrintCaption(const QString& path);
+    QString PickPath();
+
+    // A pick whose picture the loader is making ready.
+    struct Pending
+    {
+        quint64 id = 0;
+        QString path;
+        QSize canvasSize;
+        qreal devicePixelRatio = 1.0;
+        qint32 runMode = 0;
+        bool ready = false;
+        QImage image;
+    };
+    bool Fits(const Pending& pending) const;
+    Pending NewPick(const QString& path);
+    void Request(quint64 id, QString path);
+    void Change();
+    bool Deliver(Frame frame);
+    void Draw(const QString& path, QImage frame);
+
     const Clock& m_clock;
     RandomSource& m_random;
     Canvas& m_canvas;
-    PictureHolder& picHidden;
+    PictureHolder* picHidden = nullptr;
     std::function<QSizeF()> m_screenSize;
+
+    ImageCanvas* m_frameCanvas = nullptr;
+    PictureLoader* m_loader = nullptr;
+    std::function<void()> m_redraw;
+    int m_decodeLimitMegabytes = 0;
+    quint64 m_lastId = 0;
+    // The change that is due and waits for its picture.
+    std::optional<Pending> m_awaited;
+    // The next change, made ready ahead.
+    std::optional<Pending> m_ahead;
 };
 
 } // namespace vb

@@ -54,7 +54,9 @@ float Twips(qreal logicalPixels)
 frmCover::frmCover(const Clock& clock, RandomSource& random, std::function<QSizeF()> screenSize,
                    QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_clock(clock),
-      m_tick(clock, random, m_canvas, picHidden, std::move(screenSize))
+      m_tick(
+          clock, random, m_canvas, m_loader, std::move(screenSize), [this] { update(); },
+          PictureHolder::DefaultDecodeLimitMegabytes)
 {
     setWindowTitle(QString());
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -158,7 +160,6 @@ void frmCover::Form_Resize()
     // `AutoRedraw = True`: from here on all drawing goes to the persistent image.
     m_canvas.Resize(size(), devicePixelRatioF());
     m_canvas.SetLogicalDpi(logicalDpiY());
-    picHidden.SetDevicePixelRatio(devicePixelRatioF());
     NextPictureTime = m_clock.Now();
     tmrShowPicture_Timer();
 }

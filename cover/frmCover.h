@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cover/BackgroundLoader.h"
 #include "cover/ImageCanvas.h"
 #include "cover/MovementRule.h"
 #include "cover/PictureHolder.h"
@@ -18,7 +19,8 @@ class RandomSource;
 //
 // In a full-screen run (RunMode ScreenSaver) any key, mouse button, click or pointer movement
 // unloads it, and unloading shows the pointer again; in other run modes input does nothing.
-// Every size change draws a new picture at once; `tmrShowPicture` runs the slide tick every
+// Every size change starts a new picture at once (it shows as soon as it is decoded);
+// `tmrShowPicture` runs the slide tick every
 // 750 ms from the moment the window is loaded.
 class frmCover final : public QWidget
 {
@@ -76,7 +78,9 @@ private:
 
     const Clock& m_clock;
     ImageCanvas m_canvas;
-    PictureHolder picHidden;
+    // Reads and decodes the pictures (the window's `picHidden` is on its threads), so that a file
+    // that takes long, or hangs, never holds up the window.
+    BackgroundLoader m_loader;
     QTimer tmrShowPicture;
     MovementRule m_movement;
     SlideTick m_tick;

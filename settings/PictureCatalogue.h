@@ -1,6 +1,11 @@
 #pragma once
 
+#include "platform/RuntimeError.h"
+
 #include <QString>
+#include <QStringList>
+#include <chrono>
+#include <optional>
 #include <string_view>
 
 namespace vb {
@@ -20,5 +25,32 @@ int PicturePatternIndex(std::string_view name);
 // four listings would have appended before the failure are appended and the RuntimeError is
 // rethrown. A folder that does not exist adds nothing and raises nothing.
 void AddPicturesFromFolder(QString folder, const DirectoryLister& lister);
+
+// The pictures AddPicturesFromFolder would append, returned instead; on a listing failure, those
+// it would have appended before it, with the error in `error`.
+QStringList PicturesInFolder(QString folder, const DirectoryLister& lister,
+                             std::optional<RuntimeError>& error);
+
+// How long start-up and the dialog's OK wait for one folder's listing.
+inline constexpr std::chrono::milliseconds ListingDeadline{2000};
+
+// A folder whose listing did not answer in time.
+class ListingTimedOut final : public RuntimeError
+{
+public:
+    ListingTimedOut(const QString& folder, std::chrono::milliseconds deadline);
+};
+
+// Both builders of the catalogue begin with this: FolderList and PictureList replaced by new,
+// empty lists.
+void StartCatalogue();
+
+// AddPicturesFromFolder with the listing on a thread of its own, waited for up to `deadline`: a
+// folder on a share that stopped answering cannot hold up the program. A folder that has not
+// answered by then throws ListingTimedOut and adds nothing yet; should its listing end later,
+// its pictures are appended to PictureList on the application's thread, provided the catalogue
+// it was started for has not been replaced since. `lister` must outlive the process's event loop.
+void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& lister,
+                                 std::chrono::milliseconds deadline);
 
 } // namespace vb

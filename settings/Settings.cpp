@@ -46,15 +46,18 @@ void LoadSettings(const SettingsStore& store, const DirectoryLister& lister)
     const qint16 count =
         ConvertSetting(store, KeyNumDirs, GetSetting(doc, KeyNumDirs, QStringLiteral("0")), TextToInt16);
 
-    FolderList = QStringList();
-    PictureList = QStringList();
+    StartCatalogue();
     for (int i = 1; i <= count; ++i) {
         const QString folder = GetSetting(doc, DirKey(i), QString());
         if (folder.isEmpty())
             continue;
         FolderList.append(folder);
         try {
-            AddPicturesFromFolder(folder, lister);
+            AddPicturesFromFolderWithin(folder, lister, ListingDeadline);
+        } catch (const ListingTimedOut& e) {
+            WriteWarning(e.cause() +
+                         QStringLiteral(" (setting %1); its pictures join the show if it answers later")
+                             .arg(DirKey(i)));
         } catch (const RuntimeError& e) {
             WriteWarning(
                 e.cause() +

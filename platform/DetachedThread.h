@@ -1,0 +1,22 @@
+#pragma once
+
+#include <functional>
+
+namespace vb {
+
+// Work that may block in the kernel for as long as a file system likes (a network share that
+// stopped answering, a disk that hangs) runs on a thread of its own that nobody ever joins, so
+// that neither the window thread nor the end of the process waits for it.
+//
+// Runs `work` on such a thread. `work` must catch what it throws.
+void StartDetachedThread(std::function<void()> work);
+
+// How many of those threads have not finished yet.
+int DetachedThreadsRunning();
+
+// Ends the process with `status` without running destructors, which could pull what a detached
+// thread still uses from under it; a thread blocked in the kernel does not hold this up. Standard
+// output and error are flushed first.
+[[noreturn]] void EndProcessNow(int status);
+
+} // namespace vb
