@@ -5,11 +5,12 @@
 VB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Build: compiler, CMake, Ninja, Qt 6 and xcb. Run and test: an X server for headless machines,
-# the X tools the tests drive windows with, picture tools, a font.
+# the X tools the tests drive windows with, picture tools, a font, and FUSE for the file system
+# whose reads hang on demand (tests/stallfs.py).
 VB_PACKAGES=(
     g++ cmake ninja-build ccache pkg-config qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev libjpeg-dev
     xvfb xauth x11-utils xdotool imagemagick libjpeg-turbo-progs fonts-dejavu-core
-    desktop-file-utils appstream libxml2-utils man-db groff-base dpkg-dev
+    desktop-file-utils appstream libxml2-utils man-db groff-base dpkg-dev python3-fusepy fuse3
 )
 
 vb_install_packages() {

@@ -5,7 +5,8 @@
 
 Serves the files directly inside SOURCE at MOUNTPOINT. While the file CONTROL/stall-read exists,
 every read of a file's content waits; while CONTROL/stall-list exists, every folder listing
-waits. Removing the file lets them go on. A stall never lasts longer than a minute, and ends at
+waits, and CONTROL/waiting-read or CONTROL/waiting-list tells that one did. Removing the file
+lets them go on. A stall never lasts longer than a minute, and ends at
 once when the process that started this one is gone, so a mount left behind by a test that died
 can hold nobody for long. Once mounted, CONTROL/mounted is created.
 """
@@ -18,6 +19,7 @@ import stat
 import sys
 import time
 
+import fusepy
 from fusepy import FUSE, FuseOSError, Operations
 
 MAX_STALL_SECONDS = 60
@@ -40,11 +42,17 @@ class StallFs(Operations):
         open(os.path.join(self.control, "mounted"), "w").close()
 
     def _stall(self, name):
-        marker = os.path.join(self.control, name)
+        marker = os.path.join(self.control, "stall-" + name)
+        if os.path.exists(marker):
+            open(os.path.join(self.control, "waiting-" + name), "w").close()
         start = time.monotonic()
         while os.path.exists(marker) and os.getppid() == self.parent:
             if time.monotonic() - start > MAX_STALL_SECONDS:
                 break
+            # A process that ends, or gets a signal, while it waits here is let go, as NFS and
+            # CIFS let it go; the kernel itself would keep it waiting for the answer.
+            if fusepy._libfuse.fuse_interrupted():
+                raise FuseOSError(errno.EINTR)
             time.sleep(0.05)
 
     def _path(self, path):
@@ -65,7 +73,7 @@ class StallFs(Operations):
         return attrs
 
     def readdir(self, path, fh):
-        self._stall("stall-list")
+        self._stall("list")
         return [".", ".."] + os.listdir(self._path(path))
 
     def open(self, path, flags):
@@ -74,7 +82,7 @@ class StallFs(Operations):
         return os.open(self._path(path), os.O_RDONLY)
 
     def read(self, path, size, offset, fh):
-        self._stall("stall-read")
+        self._stall("read")
         os.lseek(fh, offset, os.SEEK_SET)
         return os.read(fh, size)
 
@@ -94,7 +102,7 @@ def main():
     fs = StallFs(os.path.abspath(source), os.path.abspath(control), parent)
 
     FUSE(fs, mountpoint, foreground=True, nothreads=False, allow_other=os.getuid() == 0,
-         direct_io=True, attr_timeout=0, entry_timeout=0, ro=True)
+         direct_io=True, intr=True, attr_timeout=0, entry_timeout=0, ro=True)
 
 
 if __name__ == "__main__":

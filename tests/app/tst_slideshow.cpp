@@ -1,5 +1,6 @@
 #include "HostWindow.h"
 #include "PictureFiles.h"
+#include "StallMount.h"
 #include "TestSupport.h"
 #include "platform/X11Windows.h"
 
@@ -335,6 +336,93 @@ private slots:
         QCOMPARE(run.exitStatus(), QProcess::NormalExit);
         QCOMPARE(run.exitCode(), 0);
         QCOMPARE(vbtest::ErrorLines(run.readAllStandardError()), QStringList());
+    }
+
+    // The only folder is on a share whose reads hang: the cover comes up, and a key still ends
+    // the run at once, with status 0, while the read hangs on in the kernel.
+    void stalledReadEndsOnKey()
+    {
+        QTemporaryDir config, source;
+        QVERIFY(
+            vbtest::SavePicture(source.filePath("quadrants.bmp"), vbtest::Quadrants(QSize(200, 100)), "bmp"));
+        vbtest::StallMount share;
+        QString why;
+        if (!share.Mount(source.path(), &why))
+            QSKIP(qPrintable(why));
+        share.Stall(vbtest::StallMount::Reads, true);
+        QVERIFY(vbtest::WriteFile(config.filePath("Lanternshade.ini"),
+                                  "[Settings]\nNumDirs=1\nDir1=" + share.Path().toUtf8() + "\nInterval=1\n"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config.path());
+        QVERIFY(Xdotool({"mousemove", "10", "10"}));
+        QProcess run;
+        run.setProcessEnvironment(env);
+        run.start(VB_PROGRAM, {"/S"});
+        QTRY_VERIFY_WITH_TIMEOUT(share.HasWaited(vbtest::StallMount::Reads), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(Xdotool({"search", "--onlyvisible", "--classname", "vellumbright"}), 10000);
+        // Past the next due time, so that the hanging read has been given up for display, and
+        // long enough for the keyboard grab, which is retried every 100 ms until it holds.
+        QTest::qWait(1500);
+        QVERIFY(run.state() == QProcess::Running);
+
+        QElapsedTimer sinceKey;
+        sinceKey.start();
+        QVERIFY(Xdotool({"key", "x"}));
+        QVERIFY(run.waitForFinished(5000));
+        qInfo("the run ended %lld ms after the key", sinceKey.elapsed());
+        QVERIFY(sinceKey.elapsed() <= 200);
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.exitCode(), 0);
+        QCOMPARE(vbtest::ErrorLines(run.readAllStandardError()), QStringList());
+    }
+
+    // One folder does not answer its listing, another does: the good folder's picture is on
+    // screen within 3 s, with one warning naming the silent folder; once that folder answers,
+    // its pictures join the show.
+    void stalledListingAtStartUp()
+    {
+        QTemporaryDir config, source, good;
+        QVERIFY(
+            vbtest::SavePicture(good.filePath("quadrants.bmp"), vbtest::Quadrants(QSize(200, 100)), "bmp"));
+        QVERIFY(vbtest::SavePicture(source.filePath("magenta.bmp"),
+                                    vbtest::Solid(QSize(200, 100), Qt::magenta), "bmp"));
+        vbtest::StallMount share;
+        QString why;
+        if (!share.Mount(source.path(), &why))
+            QSKIP(qPrintable(why));
+        share.Stall(vbtest::StallMount::Listings, true);
+        QVERIFY(vbtest::WriteFile(config.filePath("Lanternshade.ini"),
+                                  "[Settings]\nNumDirs=2\nDir1=" + share.Path().toUtf8() +
+                                      "\nDir2=" + good.path().toUtf8() + "\nInterval=1\n"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config.path());
+        QVERIFY(Xdotool({"mousemove", "10", "10"}));
+        QProcess run;
+        run.setProcessEnvironment(env);
+        QElapsedTimer sinceStart;
+        sinceStart.start();
+        run.start(VB_PROGRAM, {"/S"});
+        // The screen read here, in a few milliseconds, rather than by `import`, which takes half a
+        // second.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            ShowsQuadrants(QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(
+                               QImage::Format_RGB32),
+                           QRect(540, 462, 200, 100)),
+            10000);
+        qInfo("the good folder's picture showed %lld ms after the start", sinceStart.elapsed());
+        QVERIFY(sinceStart.elapsed() <= 3000);
+        QVERIFY(share.HasWaited(vbtest::StallMount::Listings));
+
+        share.Stall(vbtest::StallMount::Listings, false);
+        QTRY_VERIFY_WITH_TIMEOUT(Near(Screenshot(), QPoint(640, 512), qRgb(255, 0, 255)), 20000);
+        QVERIFY(Xdotool({"key", "x"}));
+        QVERIFY(run.waitForFinished(5000));
+        QCOMPARE(run.exitCode(), 0);
+        const QStringList lines = vbtest::ErrorLines(run.readAllStandardError());
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].startsWith("vellumbright: warning: folder \"" + share.Path()) &&
+                     lines[0].contains("did not answer within 2 s (setting Dir1)"),
+                 qPrintable(lines[0]));
     }
 
     // The X server dies under a full-screen run: the run ends within 5 s with the runtime's
