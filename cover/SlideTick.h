@@ -45,6 +45,9 @@ public:
     // is ready).
     bool Run();
 
+    // Whether the next change's picture is ready, so that it shows at its due time at once.
+    bool NextReady() const { return m_ahead && m_ahead->ready; }
+
     // The failure cross: two lines DrawWidth 5, red, corner to corner, over what is there.
     static void DrawFailureCross(Canvas& canvas);
 

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@ namespace vb {
 
 namespace {
 std::atomic<int> s_running{0};
+constexpr int BackgroundNice = 10;
 } // namespace
 
 void StartDetachedThread(std::function<void()> work)
@@ -16,6 +19,8 @@ void StartDetachedThread(std::function<void()> work)
     ++s_running;
     try {
         std::thread([work = std::move(work)] {
+            // Below the window thread, so that input is handled at once however busy this is.
+            setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), BackgroundNice);
             work();
             --s_running;
         }).detach();

@@ -5,6 +5,7 @@
 #include "app/ModuleState.h"
 #include "cover/ImageCanvas.h"
 #include "cover/PictureHolder.h"
+#include "cover/PictureLoader.h"
 #include "cover/SlideTick.h"
 
 #include <QBuffer>
@@ -47,6 +48,16 @@ struct Rig
         clock.now += 1h;
         return tick.Run();
     }
+};
+
+// Answers the tick's requests only when told.
+struct FakeLoader final : PictureLoader
+{
+    Receiver receiver;
+    std::vector<FrameRequest> requests;
+    void SetReceiver(Receiver r) override { receiver = std::move(r); }
+    void Request(FrameRequest r) override { requests.push_back(std::move(r)); }
+    void Answer(size_t i) { receiver(SlideTick::RenderFrame(requests.at(i))); }
 };
 
 bool IsRed(QRgb c)
@@ -495,6 +506,61 @@ private slots:
         Rig rig(QSize(200, 100), 1.0, 1);
         QVERIFY(rig.Change());
         QCOMPARE(Count(rig.canvas.Image(), IsGreen), 200 * 100);
+    }
+
+    // With a loader, the picture on screen stays until the new one has arrived, which then shows
+    // whole at once; the next change's picture is made ready ahead and shows at its due tick; one
+    // that arrives after the next due time is not shown; one that cannot be loaded gives the cross
+    // on black.
+    void loadedAhead()
+    {
+        vbtest::FakeClock clock;
+        vbtest::FakeRandom random;
+        ImageCanvas canvas;
+        canvas.Resize(QSize(200, 100), 1.0);
+        FakeLoader loader;
+        int redraws = 0;
+        SlideTick tick(
+            clock, random, canvas, loader, [] { return QSizeF(2000 * 15.0, 1000 * 15.0); },
+            [&] { ++redraws; }, PictureHolder::DefaultDecodeLimitMegabytes);
+        PictureList = {m_green};
+        const auto change = [&] {
+            clock.now += 1h;
+            return tick.Run();
+        };
+        const auto key = [&] {
+            return canvas.Image().cacheKey();
+        };
+
+        QVERIFY(change());
+        QCOMPARE(loader.requests.size(), size_t(2)); // this change's picture and the next one's
+        QVERIFY(IsBlack(canvas.Image().pixel(100, 50)));
+        loader.Answer(0);
+        QCOMPARE(redraws, 1);
+        QCOMPARE(Count(canvas.Image(), IsGreen), 200 * 100);
+        loader.Answer(1);
+        QVERIFY(tick.NextReady());
+        QCOMPARE(redraws, 1);
+
+        qint64 shown = key();
+        QVERIFY(change());
+        QVERIFY(key() != shown);
+        QCOMPARE(Count(canvas.Image(), IsGreen), 200 * 100);
+        QCOMPARE(loader.requests.size(), size_t(3));
+
+        // Not ready at its due time: the old picture stays, not even cleared.
+        shown = key();
+        QVERIFY(change());
+        QCOMPARE(key(), shown);
+        // Still not there at the next: dropped, and its late arrival shows nothing.
+        QVERIFY(change());
+        loader.Answer(2);
+        QCOMPARE(key(), shown);
+        QCOMPARE(redraws, 1);
+
+        loader.receiver(Frame{loader.requests.at(3).id, QImage()});
+        QCOMPARE(redraws, 2);
+        VerifyCross(canvas.Image(), IsBlack);
     }
 };
 

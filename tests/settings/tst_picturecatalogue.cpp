@@ -1,16 +1,51 @@
 #include "TestSupport.h"
 #include "app/ModuleState.h"
+#include "platform/DetachedThread.h"
 #include "platform/RuntimeError.h"
 #include "settings/PictureCatalogue.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <condition_variable>
 #include <filesystem>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 using namespace vb;
 using vbtest::FakeLister;
+
+namespace {
+
+// A folder of one picture whose listing does not answer until let go, like a share gone to
+// sleep.
+class SilentLister final : public DirectoryLister
+{
+public:
+    void List(const QString&, const Wanted&, const Found& found) const override
+    {
+        std::unique_lock lock(m_mutex);
+        m_answer.wait(lock, [this] { return m_letGo; });
+        found("late.jpg");
+    }
+    void LetGo()
+    {
+        const std::lock_guard lock(m_mutex);
+        m_letGo = true;
+        m_answer.notify_all();
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_answer;
+    bool m_letGo = false;
+};
+
+} // namespace
 
 class tst_PictureCatalogue : public QObject
 {
@@ -160,6 +195,39 @@ private slots:
                                  AddPicturesFromFolder(dir.filePath("locked"), PosixDirectoryLister()));
         QFile::setPermissions(dir.filePath("locked"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+
+    // A listing that does not answer in time adds nothing and raises ListingTimedOut; when it
+    // answers later its pictures join PictureList, unless the catalogue was built anew meanwhile.
+    void listingPastItsDeadline_data()
+    {
+        QTest::addColumn<bool>("builtAnew");
+        QTest::addColumn<QStringList>("joined");
+        QTest::newRow("same catalogue") << false << QStringList{"/share/late.jpg"};
+        QTest::newRow("catalogue built anew") << true << QStringList();
+    }
+    void listingPastItsDeadline()
+    {
+        QFETCH(bool, builtAnew);
+        QFETCH(QStringList, joined);
+        // Outlives the test function, as a lister outlives the program's event loop.
+        static std::vector<std::unique_ptr<SilentLister>> listers;
+        SilentLister* lister = listers.emplace_back(std::make_unique<SilentLister>()).get();
+        StartCatalogue();
+        PictureList = {"/first/a.jpg"};
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY_THROWS_EXCEPTION(
+            ListingTimedOut, AddPicturesFromFolderWithin("/share", *lister, std::chrono::milliseconds(100)));
+        QVERIFY(timer.elapsed() < 2000);
+        QCOMPARE(PictureList, QStringList{"/first/a.jpg"});
+        if (builtAnew)
+            StartCatalogue();
+        const QStringList before = PictureList;
+        lister->LetGo();
+        QTRY_COMPARE(DetachedThreadsRunning(), 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(PictureList, before + joined);
     }
 };
 
