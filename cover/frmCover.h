@@ -20,8 +20,7 @@ class RandomSource;
 // In a full-screen run (RunMode ScreenSaver) any key, mouse button, click or pointer movement
 // unloads it, and unloading shows the pointer again; in other run modes input does nothing.
 // Every size change starts a new picture at once (it shows as soon as it is decoded);
-// `tmrShowPicture` runs the slide tick every
-// 750 ms from the moment the window is loaded.
+// `tmrShowPicture` runs the slide tick every 750 ms from the moment the window is loaded.
 class frmCover final : public QWidget
 {
     Q_OBJECT

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <QThread>
+
 #include "platform/RuntimeError.h"
 
 #include <QDir>
@@ -30,6 +32,8 @@ void FakeLister::List(const QString& folder, const Wanted& wanted, const Found& 
     const auto it = folders.find(folder);
     if (it == folders.end())
         return;
+    if (it->silentMs > 0)
+        QThread::msleep(unsigned(it->silentMs));
     int index = 0;
     for (const Entry& entry : it->entries) {
         if (it->failAfter >= 0 && index == it->failAfter)

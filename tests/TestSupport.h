@@ -31,6 +31,7 @@ public:
     {
         std::vector<Entry> entries;
         int failAfter = -1; // -1: never fails
+        int silentMs = 0;   // how long the listing takes to answer
     };
     QMap<QString, Folder> folders; // keyed by the folder text the lister is asked for
     mutable QStringList asked;     // every folder text List() was called with

@@ -1,12 +1,14 @@
 #include "TestSupport.h"
 #include "app/ModuleState.h"
 #include "config/frmConfig.h"
+#include "platform/DetachedThread.h"
 #include "platform/RuntimeError.h"
 #include "platform/SettingsStore.h"
 #include "settings/Settings.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -399,6 +401,31 @@ private slots:
         QVERIFY(m_errors.isEmpty());
         QCOMPARE(m_lister.shapes, (QList<int>{Qt::WaitCursor, Qt::WaitCursor, Qt::WaitCursor}));
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    }
+
+    // A folder whose listing does not answer within 2 s holds OK up no longer: it is saved as
+    // listed, with one warning naming it, and the folders after it are scanned.
+    void silentFolderIsSavedAsListed()
+    {
+        m_lister.inner.folders["/silent/"] = {{{"s1.jpg"}}, -1, 4000};
+        frmConfig& dialog = Open("[Settings]\nNumDirs=2\nDir1=/silent\nDir2=/a\n");
+        QSignalSpy finished(&dialog, &QDialog::finished);
+        QTRY_COMPARE_WITH_TIMEOUT(DetachedThreadsRunning(), 0, 8000);
+        vbtest::StderrCapture capture;
+        QElapsedTimer timer;
+        timer.start();
+        Click("cmdOk");
+        const qint64 took = timer.elapsed();
+        const QString warnings = capture.Finish();
+        QVERIFY2(took >= 1900 && took < 3500, qPrintable(QString::number(took)));
+        QCOMPARE(FolderList, (QStringList{"/silent", "/a"}));
+        QCOMPARE(PictureList, (QStringList{"/a/a1.jpg", "/a/a2.gif"}));
+        QCOMPARE(Stored("Dir1"), QString("/silent"));
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(vbtest::ErrorLines(warnings.toLocal8Bit()),
+                 QStringList{"vellumbright: warning: folder \"/silent\" did not answer within 2 s"});
+        // The listing that answers late is not left running into the next test.
+        QTRY_COMPARE_WITH_TIMEOUT(DetachedThreadsRunning(), 0, 8000);
     }
 
     // A failed save is not handled by the dialog: it goes to the uncaught-error report, after the
