@@ -5,6 +5,7 @@
 #include "cover/ImageCanvas.h"
 #include "cover/PictureHolder.h"
 #include "platform/Clock.h"
+#include "platform/FileNames.h"
 #include "platform/RandomSource.h"
 #include "platform/RuntimeError.h"
 
@@ -139,7 +140,7 @@ void SlideTick::PrintCaption(const QString& path)
         return;
     m_canvas.SetCurrentX(0);
     m_canvas.SetCurrentY(0);
-    m_canvas.Print(path);
+    m_canvas.Print(DisplayFileName(path));
 }
 
 Frame SlideTick::RenderFrame(FrameRequest request)

@@ -1,8 +1,8 @@
 #include "platform/DirectoryLister.h"
 
+#include "platform/FileNames.h"
 #include "platform/RuntimeError.h"
 
-#include <QFile>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -30,7 +30,7 @@ RuntimeError ListingError(const QString& folder, int err)
 
 void PosixDirectoryLister::List(const QString& folder, const Wanted& wanted, const Found& found) const
 {
-    const QByteArray path = QFile::encodeName(folder);
+    const QByteArray path = EncodeFileName(folder);
     std::unique_ptr<DIR, DirCloser> dir(opendir(path.constData()));
     if (!dir) {
         const int err = errno;

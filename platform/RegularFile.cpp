@@ -1,6 +1,6 @@
 #include "platform/RegularFile.h"
 
-#include "platform/RuntimeError.h"
+#include "platform/FileNames.h"
 
 #include <QFile>
 #include <cerrno>
@@ -20,20 +20,36 @@ RuntimeError OpenFailure(const QString& path, ErrorCode code, const QString& why
 
 } // namespace
 
-int OpenRegularFileDescriptor(const QString& path)
+int TryOpenRegularFile(const QString& path, OpenRefusal* refusal)
 {
     // Without O_NONBLOCK, opening a pipe blocks until someone opens it for writing. The flag
     // changes nothing for a regular file, so it may stay.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = ::open(EncodeFileName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         const int err = errno;
-        throw OpenFailure(path, ErrorCodeFromErrno(err), QString::fromLocal8Bit(std::strerror(err)));
+        *refusal =
+            OpenRefusal{ErrorCodeFromErrno(err), QString::fromLocal8Bit(std::strerror(err)), err == ENOENT};
+        return -1;
     }
-    struct stat st;
+    struct stat st
+    {
+    };
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        throw OpenFailure(path, ErrorCode::PathFileAccess, QStringLiteral("not a regular file"));
+        *refusal = OpenRefusal{ErrorCode::PathFileAccess, S_ISDIR(st.st_mode)
+                                                              ? QStringLiteral("it is a folder")
+                                                              : QStringLiteral("it is not a regular file")};
+        return -1;
     }
+    return fd;
+}
+
+int OpenRegularFileDescriptor(const QString& path)
+{
+    OpenRefusal refusal;
+    const int fd = TryOpenRegularFile(path, &refusal);
+    if (fd < 0)
+        throw OpenFailure(path, refusal.code, refusal.why);
     return fd;
 }
 

@@ -1,12 +1,15 @@
 #include "platform/SettingsStore.h"
 
+#include "platform/FileLock.h"
+#include "platform/FileNames.h"
+#include "platform/RegularFile.h"
 #include "platform/RuntimeError.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSaveFile>
+#include <unistd.h>
 
 namespace vb {
 
@@ -15,9 +18,26 @@ namespace {
 // A settings file this large is not ours; refusing it keeps a mistaken path from eating memory.
 constexpr qint64 MaxFileSize = 16 * 1024 * 1024;
 
+// What the reader strips around a value. Only these: a value may well end in a no-break space
+// or another kind of white space, and must read back with it.
 bool IsBlank(QChar c)
 {
     return c == u' ' || c == u'\t';
+}
+
+QStringView TrimBlanks(QStringView text)
+{
+    while (!text.isEmpty() && IsBlank(text.front()))
+        text = text.sliced(1);
+    while (!text.isEmpty() && IsBlank(text.back()))
+        text.chop(1);
+    return text;
+}
+
+// A line's text without the carriage return of a CRLF ending, which the line keeps.
+QStringView WithoutCr(QStringView line)
+{
+    return line.endsWith(u'\r') ? line.chopped(1) : line;
 }
 
 bool IsControl(QChar c)
@@ -36,14 +56,14 @@ IniDocument IniDocument::Parse(const QByteArray& bytes)
 {
     IniDocument doc;
     doc.m_sections.emplace_back();
-    const QString text = QString::fromUtf8(bytes);
+    // Lines that are not UTF-8 survive the decoding, so a rewrite gives back their bytes.
+    const QString text = DecodeFileName(bytes);
     const auto lines = QStringView(text).split(u'\n');
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        QStringView line = lines[i];
-        if (i == lines.size() - 1 && line.isEmpty())
+        const QStringView full = lines[i];
+        if (i == lines.size() - 1 && full.isEmpty())
             break; // the final newline
-        if (line.endsWith(u'\r'))
-            line.chop(1);
+        const QStringView line = WithoutCr(full);
         const QStringView trimmed = line.trimmed();
         if (trimmed.startsWith(u'[') && trimmed.endsWith(u']')) {
             Section section;
@@ -51,7 +71,7 @@ IniDocument IniDocument::Parse(const QByteArray& bytes)
             doc.m_sections.push_back(std::move(section));
         }
         Section& section = doc.m_sections.back();
-        Line entry{line.toString(), QString()};
+        Line entry{full.toString(), QString()};
         if (section.lines.size() > 0 || section.name.isEmpty()) {
             const qsizetype eq = line.indexOf(u'=');
             if (!trimmed.startsWith(u';') && !trimmed.startsWith(u'#') && eq > 0 &&
@@ -76,7 +96,7 @@ QByteArray IniDocument::Serialize() const
             text += u'\n';
         }
     }
-    return text.toUtf8();
+    return EncodeFileName(text);
 }
 
 IniDocument::Section* IniDocument::FindKey(const QString& section, const QString& key, size_t* index)
@@ -100,8 +120,8 @@ std::optional<QString> IniDocument::Value(const QString& section, const QString&
     const Section* found = const_cast<IniDocument*>(this)->FindKey(section, key, &index);
     if (!found)
         return std::nullopt;
-    const QString& text = found->lines[index].text;
-    return DecodeValue(text.mid(text.indexOf(u'=') + 1));
+    const QStringView line = WithoutCr(found->lines[index].text);
+    return DecodeValue(line.sliced(line.indexOf(u'=') + 1).toString());
 }
 
 void IniDocument::SetValue(const QString& section, const QString& key, const QString& value)
@@ -109,7 +129,8 @@ void IniDocument::SetValue(const QString& section, const QString& key, const QSt
     const QString text = key + u'=' + EncodeValue(value);
     size_t index = 0;
     if (Section* found = FindKey(section, key, &index)) {
-        found->lines[index].text = text;
+        QString& line = found->lines[index].text;
+        line = line.endsWith(u'\r') ? text + u'\r' : text;
         // Earlier copies of the key would come back to life if this one were removed later.
         const QString lowered = key.toLower();
         Remove(section, key);
@@ -163,8 +184,10 @@ bool IniDocument::Remove(const QString& section, const QString& key)
 
 QString IniDocument::EncodeValue(const QString& value)
 {
+    // Any kind of white space at an end is quoted, although this reader strips only blanks: other
+    // readers of the file may strip more.
     bool quote =
-        !value.isEmpty() && (IsBlank(value.front()) || IsBlank(value.back()) || value.front() == u'"');
+        !value.isEmpty() && (value.front().isSpace() || value.back().isSpace() || value.front() == u'"');
     for (QChar c : value)
         quote = quote || IsControl(c);
     if (!quote)
@@ -200,7 +223,7 @@ QString IniDocument::EncodeValue(const QString& value)
 
 QString IniDocument::DecodeValue(const QString& raw)
 {
-    const QString value = raw.trimmed();
+    const QString value = TrimBlanks(raw).toString();
     if (value.size() < 2 || value.front() != u'"' || value.back() != u'"')
         return value;
     QString out;
@@ -261,19 +284,24 @@ QString SettingsStore::displayPath() const
 
 IniDocument SettingsStore::Read() const
 {
-    const QFileInfo info(m_filePath);
-    if (!info.exists() && !info.isSymLink())
-        return IniDocument();
     const auto fail = [this](ErrorCode code, const QString& why) {
         return RuntimeError(code, QStringLiteral("cannot read settings file %1: %2").arg(displayPath(), why));
     };
-    if (info.isDir())
-        throw fail(ErrorCode::PathFileAccess, QStringLiteral("it is a folder"));
-    QFile file(m_filePath);
-    if (!file.open(QIODevice::ReadOnly))
-        throw fail(file.error() == QFileDevice::OpenError && !info.isReadable() ? ErrorCode::PermissionDenied
-                                                                                : ErrorCode::PathFileAccess,
-                   file.errorString());
+    // Only a regular file is read: a pipe or a device in its place would never end. A name that
+    // does not exist, or a link whose target does not, means nothing is stored yet; any other
+    // failure, such as a folder on the way that may not be searched, is an error.
+    OpenRefusal refusal;
+    const int fd = TryOpenRegularFile(m_filePath, &refusal);
+    if (fd < 0) {
+        if (refusal.missing)
+            return IniDocument();
+        throw fail(refusal.code, refusal.why);
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw fail(ErrorCode::PathFileAccess, file.errorString());
+    }
     if (file.size() > MaxFileSize)
         throw fail(ErrorCode::PathFileAccess, QStringLiteral("larger than %1 bytes").arg(MaxFileSize));
     const QByteArray bytes = file.read(MaxFileSize + 1);
@@ -295,19 +323,19 @@ void SettingsStore::Update(const std::function<void(IniDocument&)>& edit)
         throw fail(ErrorCode::PathFileAccess,
                    QStringLiteral("cannot create the folder %1").arg(info.absolutePath()));
 
-    // The lock belongs to whoever holds it as long as that process lives: a stale lock of a
-    // crashed process is taken over, a live one is waited for.
-    QLockFile lock(m_filePath + QStringLiteral(".lock"));
-    lock.setStaleLockTime(0);
-    if (!lock.tryLock(10000)) {
-        switch (lock.error()) {
-        case QLockFile::LockFailedError:
-            throw fail(ErrorCode::PathFileAccess, QStringLiteral("another process holds its lock"));
-        case QLockFile::PermissionError:
-            throw fail(ErrorCode::PermissionDenied, QStringLiteral("cannot create its lock file"));
-        default:
-            throw fail(ErrorCode::PathFileAccess, QStringLiteral("cannot lock it"));
-        }
+    // The lock makes the read, the edit and the replacement one step: two processes that update
+    // the file at the same time each see the other's finished update, and neither loses it.
+    FileLock lock(m_filePath + QStringLiteral(".lock"));
+    ErrorCode code = ErrorCode::PathFileAccess;
+    QString why;
+    switch (lock.TryLock(10000, &code, &why)) {
+    case FileLock::Result::Locked:
+        break;
+    case FileLock::Result::Busy:
+        throw fail(ErrorCode::PathFileAccess, QStringLiteral("another process holds its lock"));
+    case FileLock::Result::CannotCreate:
+        throw fail(code, code == ErrorCode::PermissionDenied ? QStringLiteral("cannot create its lock file")
+                                                             : QStringLiteral("cannot lock it: %1").arg(why));
     }
 
     IniDocument doc = Read();

@@ -67,7 +67,8 @@ public:
     // The path as shown in messages: the home folder written as "~".
     QString displayPath() const;
 
-    // Throws RuntimeError when the file exists but cannot be read. A missing file is empty.
+    // Throws RuntimeError when the file exists but cannot be read or is no regular file, and when
+    // a folder on its way may not be searched. A missing file, or a link to one, is empty.
     IniDocument Read() const;
 
     // Runs edit on the current content under the lock, then writes the result. Nothing is

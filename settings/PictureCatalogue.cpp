@@ -3,10 +3,10 @@
 #include "app/ModuleState.h"
 #include "platform/DetachedThread.h"
 #include "platform/DirectoryLister.h"
+#include "platform/FileNames.h"
 #include "platform/RuntimeError.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <array>
 #include <atomic>
 #include <condition_variable>
@@ -60,7 +60,7 @@ QStringList PicturesInFolder(QString folder, const DirectoryLister& lister,
             folder, [](std::string_view name) { return PicturePatternIndex(name) >= 0; },
             [&](std::string_view name) {
                 const QString path =
-                    folder + QFile::decodeName(QByteArray(name.data(), qsizetype(name.size())));
+                    folder + DecodeFileName(QByteArrayView(name.data(), qsizetype(name.size())));
                 byPattern[size_t(PicturePatternIndex(name))].append(path);
             });
     } catch (const RuntimeError& e) {

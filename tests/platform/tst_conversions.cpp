@@ -1,4 +1,5 @@
 #include "platform/Conversions.h"
+#include "platform/FileNames.h"
 #include "platform/RuntimeError.h"
 
 #include <QTest>
@@ -156,6 +157,32 @@ private slots:
         if (value >= -32768 && value <= 32767)
             QCOMPARE(qint64(TextToInt16(IntToText(value))), value);
         QCOMPARE(TextToBool(BoolToText(value != 0)), value != 0);
+    }
+
+    // File names as bytes and back: nothing lost, and only bytes that are no UTF-8 stand apart.
+    void fileNameBytes_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("strays"); // bytes that are not valid UTF-8
+        QTest::newRow("empty") << QByteArray() << 0;
+        QTest::newRow("utf-8, emoji") << QByteArray("caf\xc3\xa9 \xf0\x9f\x93\xb7") << 0;
+        QTest::newRow("replacement character itself") << QByteArray("\xef\xbf\xbd") << 0;
+        QTest::newRow("latin-1") << QByteArray("caf\xe9.jpg") << 1;
+        QTest::newRow("stray continuation") << QByteArray("\x80" "a\xbf") << 2;
+        QTest::newRow("overlong slash") << QByteArray("\xc0\xaf") << 2;
+        QTest::newRow("encoded surrogate") << QByteArray("\xed\xb3\xa9") << 3;
+        QTest::newRow("beyond U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << 4;
+        QTest::newRow("cut short, then emoji") << QByteArray("\xe2\x82\xf0\x9f\x93\xb7") << 2;
+    }
+    void fileNameBytes()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, strays);
+        const QString text = DecodeFileName(bytes);
+        QCOMPARE(EncodeFileName(text), bytes);
+        QCOMPARE(DecodeFileName(EncodeFileName(text)), text);
+        QCOMPARE(int(DisplayFileName(text).count(QChar::ReplacementCharacter)),
+                 strays + int(bytes.count("\xef\xbf\xbd")));
     }
 };
 

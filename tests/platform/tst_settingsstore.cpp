@@ -1,11 +1,16 @@
 #include "TestSupport.h"
+#include "platform/FileNames.h"
 #include "platform/RuntimeError.h"
 #include "platform/SettingsStore.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vb;
 
@@ -40,6 +45,11 @@ private slots:
         QTest::newRow("carriage return and tab") << "/a\rb\tc";
         QTest::newRow("control char") << QString("/a") + QChar(1) + "b";
         QTest::newRow("only blanks") << "   ";
+        QTest::newRow("ends in no-break space") << QString::fromUtf8("/pics/a\xc2\xa0");
+        QTest::newRow("ideographic spaces") << QString::fromUtf8("\xe3\x80\x80/pics\xe3\x80\x80");
+        QTest::newRow("ends in next line") << QString::fromUtf8("/pics\xc2\x85");
+        QTest::newRow("ends in line separator") << QString::fromUtf8("/pics\xe2\x80\xa8");
+        QTest::newRow("name not in UTF-8") << DecodeFileName("/pics/caf\xe9 \xff");
     }
     void valueRoundTrip()
     {
@@ -69,6 +79,9 @@ private slots:
         QTest::newRow("crlf") << QByteArray("Dir1=/a\r") << "/a";
         QTest::newRow("key case") << QByteArray("dir1=/a") << "/a";
         QTest::newRow("equals in value") << QByteArray("Dir1=a=b") << "a=b";
+        QTest::newRow("no-break space kept")
+            << QByteArray("Dir1=/a\xc2\xa0 ") << QString::fromUtf8("/a\xc2\xa0");
+        QTest::newRow("latin-1") << QByteArray("Dir1=/caf\xe9") << DecodeFileName("/caf\xe9");
     }
     void handWrittenValues()
     {
@@ -95,17 +108,18 @@ private slots:
 
     void rewriteKeepsForeignContent()
     {
+        // Lines in another encoding and CRLF endings come back byte for byte.
         const QByteArray before =
-            "; written by hand\n[Other]\nKey=value, with comma\n\n[Settings]\nNumDirs=2\n"
-            "Foreign=keep me\nDir1=/a\nDir2=/b\n";
+            "; written by hand, caf\xe9\n[Other]\nKey=value, with comma\xa0\r\n\n[Settings]\nNumDirs=2\r\n"
+            "Foreign=keep me \xff\nDir1=/a\nDir2=/b\n";
         IniDocument doc = IniDocument::Parse(before);
         doc.SetValue("Settings", "NumDirs", "1");
         QVERIFY(doc.Remove("Settings", "Dir2"));
         QVERIFY(!doc.Remove("Settings", "Dir2"));
         doc.SetValue("Settings", "Interval", "90");
         QCOMPARE(doc.Serialize(),
-                 QByteArray("; written by hand\n[Other]\nKey=value, with comma\n\n[Settings]\n"
-                            "NumDirs=1\nForeign=keep me\nDir1=/a\nInterval=90\n"));
+                 QByteArray("; written by hand, caf\xe9\n[Other]\nKey=value, with comma\xa0\r\n\n[Settings]\n"
+                            "NumDirs=1\r\nForeign=keep me \xff\nDir1=/a\nInterval=90\n"));
     }
 
     void setReplacesEveryCopy()
@@ -144,20 +158,78 @@ private slots:
         QCOMPARE(vbtest::ReadFile(store.filePath()), QByteArray("[Settings]\nNumDirs=1\nDir1=/a\n"));
     }
 
+    // No regular file in its place: a clear error naming the file, at once (a pipe or a device
+    // would never end), and nothing replaces it.
+    void unreadableFileIsAnError_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("folder") << "folder"
+                                << "it is a folder";
+        QTest::newRow("pipe") << "pipe"
+                              << "it is not a regular file";
+        QTest::newRow("link to a device") << "device"
+                                          << "it is not a regular file";
+    }
     void unreadableFileIsAnError()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, why);
+        QTemporaryDir dir;
+        SettingsStore store(dir.filePath("Lanternshade.ini"));
+        const QByteArray path = QFile::encodeName(store.filePath());
+        if (kind == "folder")
+            QVERIFY(QDir().mkdir(store.filePath()));
+        else if (kind == "pipe")
+            QCOMPARE(mkfifo(path.constData(), 0600), 0);
+        else
+            QCOMPARE(symlink("/dev/zero", path.constData()), 0);
+        try {
+            store.Read();
+            QFAIL("reading succeeded");
+        } catch (const RuntimeError& e) {
+            QCOMPARE(e.code(), ErrorCode::PathFileAccess);
+            QVERIFY2(e.cause().contains("Lanternshade.ini: " + why), qPrintable(e.cause()));
+        }
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, store.Update([](IniDocument&) {}));
+        struct stat st;
+        QCOMPARE(lstat(path.constData(), &st), 0);
+        QVERIFY(!S_ISREG(st.st_mode));
+    }
+
+    // A link whose target does not exist yet: nothing stored; a save writes the target and keeps
+    // the link.
+    void danglingLink()
     {
         QTemporaryDir dir;
         SettingsStore store(dir.filePath("Lanternshade.ini"));
-        QVERIFY(QDir().mkdir(store.filePath()));
-        try {
-            store.Read();
-            QFAIL("reading a folder succeeded");
-        } catch (const RuntimeError& e) {
-            QCOMPARE(e.code(), ErrorCode::PathFileAccess);
-            QVERIFY2(e.cause().contains("Lanternshade.ini"), qPrintable(e.cause()));
-        }
-        QVERIFY_THROWS_EXCEPTION(RuntimeError, store.Update([](IniDocument&) {}));
-        QVERIFY(QFileInfo(store.filePath()).isDir());
+        QCOMPARE(symlink("target.ini", QFile::encodeName(store.filePath()).constData()), 0);
+        QCOMPARE(store.Read().Value("Settings", "NumDirs"), std::nullopt);
+        store.Update([](IniDocument& doc) { doc.SetValue("Settings", "NumDirs", "0"); });
+        QVERIFY(QFileInfo(store.filePath()).isSymLink());
+        QCOMPARE(vbtest::ReadFile(dir.filePath("target.ini")), QByteArray("[Settings]\nNumDirs=0\n"));
+    }
+
+    // A lock file that no live process holds does not stop a save, whatever it holds.
+    void leftoverLockIsTakenOver_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("empty, left by a crash") << QByteArray();
+        QTest::newRow("another host's") << QByteArray("4242\nvellumbright\nsome-other-host\n");
+        QTest::newRow("a dead process's")
+            << QByteArray("999999\nvellumbright\n") + QSysInfo::machineHostName().toUtf8();
+    }
+    void leftoverLockIsTakenOver()
+    {
+        QFETCH(QByteArray, content);
+        QTemporaryDir dir;
+        SettingsStore store(dir.filePath("Lanternshade.ini"));
+        QVERIFY(vbtest::WriteFile(store.filePath() + ".lock", content));
+        QElapsedTimer timer;
+        timer.start();
+        store.Update([](IniDocument& doc) { doc.SetValue("Settings", "NumDirs", "0"); });
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Lanternshade.ini"});
     }
 
     void displayPathAbbreviatesHome()

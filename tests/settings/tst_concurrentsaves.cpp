@@ -40,6 +40,24 @@ int Saver(const char* path, const char* tag)
     return 0;
 }
 
+// Child mode: `Saves` times, read the counter, add one and write it back, in one update.
+int Counter(const char* path)
+{
+    SettingsStore store(QString::fromLocal8Bit(path));
+    try {
+        for (int i = 0; i < Saves; ++i) {
+            store.Update([](IniDocument& doc) {
+                const int count = doc.Value("Settings", "Count").value_or("0").toInt();
+                doc.SetValue("Settings", "Count", QString::number(count + 1));
+            });
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "update failed: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
 // What a reader may see: NumDirs = n, exactly the keys Dir1..Dirn, all written by one save;
 // `writer` tells whose.
 QString Inconsistency(const IniDocument& doc, QString* writer)
@@ -118,12 +136,31 @@ private slots:
         // No temporary file or lock is left behind.
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Lanternshade.ini"});
     }
+
+    // An update reads, edits and replaces the file as one step: of two processes that update it
+    // at the same time, neither overwrites what the other has just written.
+    void updatesAreNotLost()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Lanternshade.ini");
+        QProcess a, b;
+        a.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        b.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        a.start(QCoreApplication::applicationFilePath(), {"--counter", path});
+        b.start(QCoreApplication::applicationFilePath(), {"--counter", path});
+        QVERIFY(a.waitForFinished(60000) && b.waitForFinished(60000));
+        QCOMPARE(a.exitCode(), 0);
+        QCOMPARE(b.exitCode(), 0);
+        QCOMPARE(SettingsStore(path).Read().Value("Settings", "Count"), QString::number(2 * Saves));
+    }
 };
 
 int main(int argc, char** argv)
 {
     if (argc == 4 && std::strcmp(argv[1], "--saver") == 0)
         return Saver(argv[2], argv[3]);
+    if (argc == 3 && std::strcmp(argv[1], "--counter") == 0)
+        return Counter(argv[2]);
     QCoreApplication app(argc, argv);
     tst_ConcurrentSaves test;
     return QTest::qExec(&test, argc, argv);

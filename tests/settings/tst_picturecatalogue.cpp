@@ -1,6 +1,10 @@
+#include "PictureFiles.h"
 #include "TestSupport.h"
 #include "app/ModuleState.h"
 #include "platform/DetachedThread.h"
+#include "platform/FileNames.h"
+#include "platform/JpegDecoder.h"
+#include "platform/RegularFile.h"
 #include "platform/RuntimeError.h"
 #include "settings/PictureCatalogue.h"
 
@@ -8,9 +12,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImageReader>
 #include <QTemporaryDir>
 #include <QTest>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -175,6 +181,38 @@ private slots:
         QCOMPARE(PictureList, expected);
         QVERIFY(PictureList.contains(d + "/PHOTO.JPG"));
         QVERIFY(PictureList.contains(d + "/link.bmp"));
+    }
+
+    // Names that are not UTF-8 keep their bytes from the listing to the decoders, which open
+    // them; only what is shown turns the strange bytes into replacement characters.
+    void namesInAnyEncoding()
+    {
+        QTemporaryDir dir;
+        const QByteArray folder = QFile::encodeName(dir.path());
+        for (const char* name : {"caf\xe9.jpg", "\xff\xfe.bmp", "cut\xe2\x82.jpg"}) {
+            const QString made = dir.filePath(name[0] == 'c' ? "made.jpg" : "made.bmp");
+            QVERIFY(vbtest::SavePicture(made, vbtest::Solid(QSize(16, 8), Qt::red),
+                                        name[0] == 'c' ? "jpg" : "bmp"));
+            QCOMPARE(std::rename(QFile::encodeName(made).constData(), folder + '/' + name), 0);
+        }
+        AddPicturesFromFolder(dir.path(), PosixDirectoryLister());
+        QCOMPARE(PictureList.size(), 3);
+        QVERIFY(PictureList.contains(DecodeFileName(folder + "/caf\xe9.jpg")));
+        for (const QString& path : PictureList) {
+            QFile file;
+            OpenRegularFile(file, path);
+            QImageReader reader(&file);
+            QCOMPARE(reader.read().size(), QSize(16, 8));
+            if (path.endsWith(".jpg")) {
+                QImage into(16, 8, QImage::Format_RGB32);
+                QString why;
+                QCOMPARE(JpegDecoder::DecodeRegion(path, into.rect(), into, 1 << 20, &why),
+                         JpegDecoder::Result::Done);
+            }
+            QVERIFY(!DisplayFileName(path).contains(QChar(0xdce9)));
+        }
+        QCOMPARE(DisplayFileName(DecodeFileName(folder + "/caf\xe9.jpg")),
+                 dir.path() + QString::fromUtf8("/caf\xef\xbf\xbd.jpg"));
     }
 
     void realMissingFolder()
