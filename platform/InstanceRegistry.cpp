@@ -14,17 +14,41 @@ namespace vb {
 
 namespace {
 
-QString DefaultFolder()
+// Makes `folder` if need be, and tells whether it is a private folder of this user: a folder, not
+// a link, owned by the user, that the user may write and nobody else may enter. In a shared
+// folder such as /tmp, a folder planted by someone else is not ours to use.
+bool PrivateFolder(const QString& folder)
 {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QDir(runtime).exists())
-        return runtime + QStringLiteral("/vellumbright");
-    return QStringLiteral("/tmp/vellumbright-%1").arg(getuid());
+    const QByteArray dir = QFile::encodeName(folder);
+    if (mkdir(dir.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat st;
+    if (lstat(dir.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
+        return false;
+    if ((st.st_mode & 0077) != 0 && chmod(dir.constData(), 0700) != 0)
+        return false;
+    return access(dir.constData(), W_OK | X_OK) == 0;
 }
 
 } // namespace
 
-InstanceRegistry::InstanceRegistry(QString folder) : m_folder(folder.isEmpty() ? DefaultFolder() : folder) {}
+QString InstanceRegistry::ChooseFolder(const QString& runtimeDir, const QString& fallback)
+{
+    // The base-directory rules ignore a relative XDG_RUNTIME_DIR.
+    if (!runtimeDir.isEmpty() && QDir::isAbsolutePath(runtimeDir)) {
+        const QString folder = runtimeDir + QStringLiteral("/vellumbright");
+        if (PrivateFolder(folder))
+            return folder;
+    }
+    return fallback;
+}
+
+InstanceRegistry::InstanceRegistry(QString folder)
+    : m_folder(folder.isEmpty() ? ChooseFolder(qEnvironmentVariable("XDG_RUNTIME_DIR"),
+                                               QStringLiteral("/tmp/vellumbright-%1").arg(getuid()))
+                                : folder)
+{
+}
 
 InstanceRegistry::~InstanceRegistry()
 {
@@ -38,12 +62,7 @@ bool InstanceRegistry::Register()
 {
     if (m_fd >= 0)
         return true;
-    const QByteArray dir = QFile::encodeName(m_folder);
-    if (mkdir(dir.constData(), 0700) != 0 && errno != EEXIST)
-        return false;
-    // In a shared folder such as /tmp, a folder planted by someone else is not ours to use.
-    struct stat st;
-    if (lstat(dir.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
+    if (!PrivateFolder(m_folder))
         return false;
 
     // The file is locked under a temporary name and only then renamed into view, so a file that

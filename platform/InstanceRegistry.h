@@ -12,9 +12,15 @@ namespace vb {
 class InstanceRegistry
 {
 public:
-    // folder: where the files live; empty means $XDG_RUNTIME_DIR/vellumbright, else
-    // /tmp/vellumbright-<uid>.
+    // folder: where the files live; empty means ChooseFolder($XDG_RUNTIME_DIR,
+    // /tmp/vellumbright-<uid>).
     explicit InstanceRegistry(QString folder = QString());
+
+    // `runtimeDir`/vellumbright when `runtimeDir` is an absolute path where that folder is, or can
+    // be made, private to this user (owned by the user, writable, mode 0700); else `fallback`,
+    // which Register checks on the same terms. A runtime folder that is missing, relative or not
+    // writable so never switches the registry off.
+    static QString ChooseFolder(const QString& runtimeDir, const QString& fallback);
     ~InstanceRegistry();
     InstanceRegistry(const InstanceRegistry&) = delete;
     InstanceRegistry& operator=(const InstanceRegistry&) = delete;

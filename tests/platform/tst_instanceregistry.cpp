@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace vb;
@@ -26,6 +27,15 @@ int Hold(const char* folder)
     char buffer[16];
     while (read(0, buffer, sizeof buffer) > 0) {
     }
+    return 0;
+}
+
+// Child mode: print the folder the registry chooses.
+int Choose(const char* runtime, const char* fallback)
+{
+    std::fputs(qPrintable(InstanceRegistry::ChooseFolder(QString::fromLocal8Bit(runtime),
+                                                         QString::fromLocal8Bit(fallback))),
+               stdout);
     return 0;
 }
 
@@ -88,6 +98,66 @@ private slots:
         QVERIFY(!QFile::exists(m_dir.filePath("instance-999999")));
     }
 
+    // Where the registry lives, decided as an ordinary user: the runtime folder when it can hold
+    // a private folder, else the fallback; never nowhere.
+    void chooseFolder_data()
+    {
+        QTest::addColumn<QString>("runtime"); // relative to the scratch folder, "" for unset
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("usesRuntime");
+        QTest::newRow("usable") << "run"
+                                << "" << true;
+        QTest::newRow("unset") << ""
+                               << "" << false;
+        QTest::newRow("relative") << "relative"
+                                  << "" << false;
+        QTest::newRow("missing") << "gone"
+                                 << "" << false;
+        QTest::newRow("not writable") << "run"
+                                      << "read-only" << false;
+        QTest::newRow("a file in the way") << "run"
+                                           << "file" << false;
+        QTest::newRow("open to others") << "run"
+                                        << "mode 777" << true;
+    }
+    void chooseFolder()
+    {
+        QFETCH(QString, runtime);
+        QFETCH(QString, setup);
+        QFETCH(bool, usesRuntime);
+        QTemporaryDir scratch;
+        const QString run = scratch.filePath("run");
+        QVERIFY(QDir().mkpath(run));
+        if (setup == "file")
+            QVERIFY(vbtest::WriteFile(run + "/vellumbright", ""));
+        if (setup == "mode 777")
+            QVERIFY(QDir().mkpath(run + "/vellumbright"));
+        QVERIFY(vbtest::GiveToUser(scratch.path()));
+        QVERIFY(
+            QFile::setPermissions(scratch.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QCOMPARE(chmod(QFile::encodeName(run).constData(), setup == "read-only" ? 0500 : 0700), 0);
+        if (setup == "mode 777")
+            QCOMPARE(chmod(QFile::encodeName(run + "/vellumbright").constData(), 0777), 0);
+
+        const QString given =
+            runtime.isEmpty() || runtime == "relative" ? runtime : scratch.filePath(runtime);
+        const QString fallback = scratch.filePath("fallback");
+        const QStringList arguments{QCoreApplication::applicationFilePath(), "--choose", given, fallback};
+        QProcess child;
+        if (geteuid() == 0)
+            child.start("setpriv",
+                        QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + arguments);
+        else
+            child.start(arguments.first(), arguments.mid(1));
+        QVERIFY(child.waitForFinished());
+        QCOMPARE(child.exitCode(), 0);
+        const QString chosen = QString::fromLocal8Bit(child.readAllStandardOutput());
+        QCOMPARE(chosen, usesRuntime ? run + "/vellumbright" : fallback);
+        struct stat st;
+        if (usesRuntime)
+            QVERIFY(stat(QFile::encodeName(chosen).constData(), &st) == 0 && (st.st_mode & 0777) == 0700);
+    }
+
     void unusableFolder()
     {
         QVERIFY(vbtest::WriteFile(m_dir.filePath("a-file"), ""));
@@ -101,6 +171,8 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "--hold") == 0)
         return Hold(argv[2]);
+    if (argc == 4 && std::strcmp(argv[1], "--choose") == 0)
+        return Choose(argv[2], argv[3]);
     QCoreApplication app(argc, argv);
     tst_InstanceRegistry test;
     return QTest::qExec(&test, argc, argv);
