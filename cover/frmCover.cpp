@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/CursorCounter.h"
 #include "platform/RuntimeError.h"
+#include "platform/X11Title.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -172,6 +173,14 @@ void frmCover::tmrShowPicture_Timer()
     } catch (const RuntimeError& error) {
         EndWithUncaughtError(error, false);
     }
+}
+
+void frmCover::showEvent(QShowEvent* event)
+{
+    // The designed caption is empty, and Qt would show the application's name in its place.
+    if (windowTitle().isEmpty())
+        x11::ClearTitle(this);
+    QWidget::showEvent(event);
 }
 
 void frmCover::paintEvent(QPaintEvent*)

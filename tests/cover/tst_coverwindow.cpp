@@ -6,6 +6,7 @@
 #include "platform/X11Windows.h"
 
 #include <QApplication>
+#include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
@@ -55,6 +56,12 @@ private slots:
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         QTRY_VERIFY(x11::QueryWindow(id) && x11::QueryWindow(id)->mapped);
         QTRY_COMPARE(x11::QueryWindow(id)->geometry, screen);
+        // The designed empty caption, not the application's name that Qt puts in its place.
+        QProcess xprop;
+        xprop.start("xprop", {"-notype", "-id", QString::number(id), "_NET_WM_NAME", "WM_NAME"});
+        QVERIFY(xprop.waitForFinished());
+        QCOMPARE(QString(xprop.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts),
+                 (QStringList{"_NET_WM_NAME = ", "WM_NAME = "}));
         QCOMPARE(form.Canvas().LogicalSize(), screen.size());
         QTRY_VERIFY(form.HasKeyboardGrab());
 
