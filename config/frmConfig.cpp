@@ -138,7 +138,10 @@ void frmConfig::CreateControls()
     FirstDirectories->setGeometry(Twips(120, 2040, 6015, 2010));
     FirstDirectories->setSelectionMode(QAbstractItemView::SingleSelection);
     FirstDirectories->setSortingEnabled(false);
-    FirstDirectories->setUniformItemSizes(true);
+    // Each entry as wide as its path, with a horizontal scroll bar where needed, so that folders
+    // under one long parent can be told apart; the Delete key deletes the selected entry.
+    FirstDirectories->setTextElideMode(Qt::ElideNone);
+    FirstDirectories->installEventFilter(this);
 
     cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
     cmdCancel->setGeometry(Twips(5040, 4200, 1095, 375));
@@ -227,6 +230,11 @@ void frmConfig::keyPressEvent(QKeyEvent* event)
 
 bool frmConfig::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == FirstDirectories && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Delete) && cmdDelete->isEnabled()) {
+        cmdDelete->click();
+        return true;
+    }
     // A click on the web label: the left button pressed and released over it.
     if (watched == lblWeb) {
         if (event->type() == QEvent::MouseButtonPress) {
@@ -249,7 +257,8 @@ void frmConfig::Form_Load()
     fraCopyright->setTitle(QStringLiteral("Vellumbright ") + IntToText(VELLUMBRIGHT_VERSION_MAJOR) +
                            QStringLiteral(".") + IntToText(VELLUMBRIGHT_VERSION_MINOR));
 
-    FirstDirectories->addItems(FolderList);
+    for (const QString& folder : FolderList)
+        AddListEntry(folder);
 
     txtInterval->setText(IntToText(IntervalSeconds));
     chkShowFileNames->setChecked(ShowFileNames != 0);
@@ -331,7 +340,14 @@ void frmConfig::cmdAdd_Click()
     const QString folder = m_services.browseForFolder(this);
     // The same folder may be listed more than once; each entry is scanned on OK.
     if (!folder.isEmpty())
-        FirstDirectories->addItem(folder);
+        FirstDirectories->scrollToItem(AddListEntry(folder));
+}
+
+QListWidgetItem* frmConfig::AddListEntry(const QString& folder)
+{
+    auto* item = new QListWidgetItem(folder, FirstDirectories);
+    item->setToolTip(folder);
+    return item;
 }
 
 void frmConfig::cmdDelete_Click()
@@ -342,6 +358,9 @@ void frmConfig::cmdDelete_Click()
     // Nothing is selected afterwards, not even the entry that moved up into the place.
     FirstDirectories->setCurrentItem(nullptr);
     FirstDirectories->clearSelection();
+    // A disabled button that has the focus passes it on to the next control, the interval box,
+    // where a stray key would overwrite the interval: the list takes it first.
+    FirstDirectories->setFocus(Qt::OtherFocusReason);
     cmdDelete->setEnabled(false);
 }
 

@@ -10,6 +10,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 
 namespace vb {
@@ -42,6 +43,8 @@ private:
     void FollowFrame();
     // The selected entry of FirstDirectories, or -1 when none is selected.
     int ListIndex() const;
+    // Appends a folder to FirstDirectories, with its path as tooltip.
+    QListWidgetItem* AddListEntry(const QString& folder);
 
     void Form_Load();
     void cmdOk_Click();

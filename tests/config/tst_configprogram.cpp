@@ -107,9 +107,10 @@ private slots:
         QVERIFY(Tool("xprop", {"-id", window, "_NET_WM_ICON"}).contains("Icon (64 x 64)"));
 
         // From OK: Cancel, the list (Down selects "/pics/two"), Add, Delete (pressed: the focus
-        // moves on to the interval box), the check box, then Enter for OK.
-        Keys(window,
-             {"Tab", "Tab", "Down", "Tab", "Tab", "space", "ctrl+a", "1", "5", "Tab", "space", "Return"});
+        // goes back to the list), Add, the interval box (Delete is disabled now), the check box,
+        // then Enter for OK.
+        Keys(window, {"Tab", "Tab", "Down", "Tab", "Tab", "space", "Tab", "Tab", "ctrl+a", "1", "5", "Tab",
+                      "space", "Return"});
         QTRY_VERIFY_WITH_TIMEOUT(run.Ended(), 15000);
         QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(run.process.exitCode(), 0);

@@ -15,8 +15,10 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
+#include <QStyleOptionViewItem>
 #include <QTemporaryDir>
 #include <QTest>
 #include <optional>
@@ -165,28 +167,40 @@ private slots:
         QVERIFY(!dialog.isModal());
     }
 
-    // Selecting enables Delete; Delete removes exactly that entry and leaves nothing selected.
+    // Selecting enables Delete; Delete, the button or the key in the list, removes exactly that
+    // entry, leaves nothing selected and the focus in the list.
     void deleteSelectedEntry_data()
     {
         QTest::addColumn<int>("row");
+        QTest::addColumn<bool>("key");
         QTest::addColumn<QStringList>("left");
-        QTest::newRow("first") << 0 << QStringList{"/b", "/c", "/d"};
-        QTest::newRow("middle") << 2 << QStringList{"/a", "/b", "/d"};
-        QTest::newRow("last") << 3 << QStringList{"/a", "/b", "/c"};
+        QTest::newRow("first") << 0 << false << QStringList{"/b", "/c", "/d"};
+        QTest::newRow("middle") << 2 << false << QStringList{"/a", "/b", "/d"};
+        QTest::newRow("last") << 3 << false << QStringList{"/a", "/b", "/c"};
+        QTest::newRow("Delete key") << 1 << true << QStringList{"/a", "/c", "/d"};
     }
     void deleteSelectedEntry()
     {
         QFETCH(int, row);
+        QFETCH(bool, key);
         QFETCH(QStringList, left);
-        Open(FourFolders());
+        QVERIFY(QTest::qWaitForWindowActive(&Open(FourFolders())));
         QVERIFY(!Delete()->isEnabled());
         ClickEntry(row);
         QVERIFY(Delete()->isEnabled());
 
-        Click("cmdDelete");
+        if (key) {
+            Key(Qt::Key_Delete);
+        } else {
+            Delete()->setFocus();
+            Key(Qt::Key_Space);
+        }
         QCOMPARE(Entries(List()), left);
         QVERIFY(List()->selectedItems().isEmpty());
         QVERIFY(!Delete()->isEnabled());
+        QCOMPARE(QApplication::focusWidget(), List());
+        Key(Qt::Key_Delete); // nothing selected: nothing happens
+        QCOMPARE(Entries(List()), left);
         // Nothing was saved or applied yet.
         QCOMPARE(FolderList, (QStringList{"/a", "/b", "/c", "/d"}));
         QCOMPARE(Stored("Dir4"), QString("/d"));
@@ -239,6 +253,38 @@ private slots:
         QCOMPARE(Stored("NumDirs"), QString::number(entries.size()));
         for (qsizetype i = 0; i < entries.size(); ++i)
             QCOMPARE(Stored(QString("Dir%1").arg(i + 1)), entries[i]);
+    }
+
+    // Long paths added to a long list of short ones are shown in full, with a horizontal scroll
+    // bar and the path as tooltip, and the last one added is scrolled into view.
+    void longPathsAndLongList()
+    {
+        QByteArray settings = "[Settings]\nNumDirs=40\n";
+        for (int i = 1; i <= 40; ++i)
+            settings += QString("Dir%1=/p%1\n").arg(i).toUtf8();
+        Open(settings);
+        const QString parent = "/home/someone/Pictures/holidays/" + QString(60, u'x');
+        // Under one long parent, so that only their ends tell them apart.
+        m_pickerAnswers = {parent + "/" + QString(40, u'c'), parent + "/" + QString(20, u'b'), parent + "/a"};
+        for (int i = 0; i < 3; ++i)
+            Click("cmdAdd");
+        QCOMPARE(List()->count(), 43);
+        QTRY_VERIFY(List()->horizontalScrollBar()->maximum() > 0);
+        QStyleOptionViewItem option;
+        option.initFrom(List());
+        option.font = List()->font();
+        for (int i = 0; i < List()->count(); ++i) {
+            const QListWidgetItem* item = List()->item(i);
+            const QModelIndex index = List()->model()->index(i, 0);
+            QVERIFY(List()->visualItemRect(item).width() >=
+                    List()->itemDelegate()->sizeHint(option, index).width());
+            QCOMPARE(item->toolTip(), item->text());
+        }
+        const auto shown = [&] {
+            const QRect place = List()->visualItemRect(List()->item(42));
+            return place.top() >= 0 && place.bottom() < List()->viewport()->height();
+        };
+        QTRY_VERIFY(shown());
     }
 
     // Every way of leaving without OK, after edits to every control.
