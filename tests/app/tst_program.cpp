@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // The real program, started as a user would start it, under the test's X server.
 class tst_Program : public QObject
@@ -111,7 +113,9 @@ private slots:
 
     // The settings file is no file, cannot be read, or lies in a folder nobody may write: the
     // first two stop start-up with the runtime's report, the third is fine, as start-up only
-    // reads. Each is tried as an ordinary user.
+    // reads. A pipe or a device is no file either, and a folder that may not be searched is as
+    // unreadable as the file; a link to a file not made yet means no settings. Each is tried
+    // as an ordinary user.
     void troubledSettingsFile_data()
     {
         QTest::addColumn<QString>("trouble");
@@ -123,6 +127,15 @@ private slots:
         QTest::newRow("unreadable") << "unreadable" << 1
                                     << "vellumbright: Permission denied: " + cause + ".*";
         QTest::newRow("in a read-only folder") << "read-only folder" << 0 << QString();
+        QTest::newRow("a pipe") << "pipe" << 1
+                                << "vellumbright: Path/File access error: " + cause +
+                                       "it is not a regular file";
+        QTest::newRow("a link to a device")
+            << "device" << 1 << "vellumbright: Path/File access error: " + cause + "it is not a regular file";
+        QTest::newRow("in a folder that may not be searched")
+            << "unsearchable folder" << 1
+            << "vellumbright: Permission denied: " + cause + "Permission denied";
+        QTest::newRow("a link to nothing yet") << "dangling link" << 0 << QString();
     }
     void troubledSettingsFile()
     {
@@ -132,11 +145,22 @@ private slots:
         QTemporaryDir scratch;
         const QString config = scratch.filePath("config");
         const QString file = config + "/Lanternshade.ini";
+        const QByteArray name = QFile::encodeName(file);
         if (trouble == "folder")
             QVERIFY(QDir().mkpath(file));
         else
             QVERIFY(vbtest::WriteFile(file, "[Settings]\nNumDirs=0\n"));
+        if (trouble == "pipe" || trouble == "device" || trouble == "dangling link")
+            QVERIFY(QFile::remove(file));
+        if (trouble == "pipe")
+            QCOMPARE(mkfifo(name.constData(), 0600), 0);
+        if (trouble == "device")
+            QCOMPARE(symlink("/dev/zero", name.constData()), 0);
+        if (trouble == "dangling link")
+            QCOMPARE(symlink("not-yet.ini", name.constData()), 0);
         QVERIFY(vbtest::GiveToUser(scratch.path()));
+        if (trouble == "unsearchable folder")
+            QVERIFY(QFile::setPermissions(config, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         if (trouble == "unreadable")
             QVERIFY(QFile::setPermissions(file, QFileDevice::WriteOwner));
         if (trouble == "read-only folder")

@@ -1,7 +1,9 @@
-// Any bytes as the settings file: parsing never fails, a value set by the program reads back
-// unchanged, and LoadSettings either loads or throws the runtime's error.
+// Any bytes as the settings file: parsing never fails, lines the program does not change come
+// back byte for byte, a value set by the program reads back unchanged, and LoadSettings either
+// loads or throws the runtime's error.
 #include "app/ModuleState.h"
 #include "platform/DirectoryLister.h"
+#include "platform/FileNames.h"
 #include "platform/RuntimeError.h"
 #include "platform/SettingsStore.h"
 #include "settings/Settings.h"
@@ -34,9 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static QTemporaryDir dir;
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
 
+    Check(vb::EncodeFileName(vb::DecodeFileName(bytes)) == bytes);
+    const bool ended = bytes.isEmpty() || bytes.endsWith('\n');
+    Check(vb::IniDocument::Parse(bytes).Serialize() == (ended ? bytes : bytes + '\n'));
+
     // Round trip: whatever the file held, values the program writes read back as written.
     vb::IniDocument doc = vb::IniDocument::Parse(bytes);
-    const QString odd = QString::fromUtf8(bytes.left(64));
+    const QString odd = vb::DecodeFileName(bytes.left(64));
     doc.SetValue("Settings", "Dir1", odd);
     doc.SetValue("Settings", "NumDirs", "1");
     doc.Remove("Settings", "Dir2");
