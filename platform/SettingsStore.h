@@ -12,10 +12,11 @@ namespace vb {
 // The text of an INI file, kept line by line so that a rewrite changes only the values the
 // program sets and keeps everything else (comments, other sections, foreign keys) as it was.
 //
-// A value is read raw, up to the end of its line, blanks around it removed, so that a
+// A value is read raw, up to the end of its line, spaces and tabs around it removed, so that a
 // hand-written "Dir1=C:\Pics, old;2" means exactly that text. A value that would not survive
-// that (blanks at either end, a leading quote, control characters) is written in double quotes
-// with backslash escapes. Section and key names match without regard to letter case, as in the
+// that (white space of any kind at either end, a leading quote, control characters) is written
+// in double quotes with backslash escapes. Bytes that are not UTF-8 are kept as DecodeFileName
+// keeps them, so every line the program does not change is written back byte for byte. Section and key names match without regard to letter case, as in the
 // registry the store stands in for; of repeated keys the last counts.
 class IniDocument
 {
