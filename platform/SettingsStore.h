@@ -16,9 +16,9 @@ namespace vb {
 // hand-written "Dir1=C:\Pics, old;2" means exactly that text. A value that would not survive
 // that (white space of any kind at either end, a leading quote, control characters) is written
 // in double quotes with backslash escapes. Bytes that are not UTF-8 are kept as DecodeFileName
-// keeps them, so every line the program does not change is written back byte for byte. Section and key names
-// match without regard to letter case, as in the registry the store stands in for; of repeated keys the last
-// counts.
+// keeps them, so every line the program does not change is written back byte for byte.
+// Section and key names match without regard to letter case, as in the registry the store
+// stands in for; of repeated keys the last counts.
 class IniDocument
 {
 public:
