@@ -168,9 +168,7 @@ private slots:
         QTest::newRow("utf-8, emoji") << QByteArray("caf\xc3\xa9 \xf0\x9f\x93\xb7") << 0;
         QTest::newRow("replacement character itself") << QByteArray("\xef\xbf\xbd") << 0;
         QTest::newRow("latin-1") << QByteArray("caf\xe9.jpg") << 1;
-        QTest::newRow("stray continuation") << QByteArray("\x80"
-                                                          "a\xbf")
-                                            << 2;
+        QTest::newRow("stray continuation") << QByteArray("\x80\x61\xbf") << 2;
         QTest::newRow("overlong slash") << QByteArray("\xc0\xaf") << 2;
         QTest::newRow("encoded surrogate") << QByteArray("\xed\xb3\xa9") << 3;
         QTest::newRow("beyond U+10FFFF") << QByteArray("\xf4\x90\x80\x80") << 4;
