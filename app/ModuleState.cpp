@@ -7,6 +7,9 @@ QStringList FolderList;
 QStringList PictureList;
 qint32 IntervalSeconds = 0;
 qint16 ShowFileNames = 0;
+qint16 FitLargePictures = 0;
+qint16 Shuffle = 0;
+qint16 OutlineFileNames = 0;
 DateTime NextPictureTime{};
 
 void ResetModuleState()
@@ -16,6 +19,9 @@ void ResetModuleState()
     PictureList = QStringList();
     IntervalSeconds = 0;
     ShowFileNames = 0;
+    FitLargePictures = 0;
+    Shuffle = 0;
+    OutlineFileNames = 0;
     NextPictureTime = DateTime{};
 }
 

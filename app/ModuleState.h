@@ -26,6 +26,12 @@ extern QStringList PictureList;
 extern qint32 IntervalSeconds;
 // Whether the slideshow prints each picture's path: 0 false, -1 true, any non-zero value true.
 extern qint16 ShowFileNames;
+// Options that are off unless chosen, held like ShowFileNames. FitLargePictures shrinks a picture
+// larger than the screen to fit it; Shuffle shows every entry of PictureList once, in random order,
+// before any again; OutlineFileNames outlines the printed path and shortens it in the middle to fit.
+extern qint16 FitLargePictures;
+extern qint16 Shuffle;
+extern qint16 OutlineFileNames;
 // The earliest moment the next picture may be shown; the clock's epoch at process start.
 extern DateTime NextPictureTime;
 

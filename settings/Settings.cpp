@@ -7,6 +7,9 @@
 #include "platform/SettingsStore.h"
 #include "settings/PictureCatalogue.h"
 
+#include <array>
+#include <iterator>
+
 namespace vb {
 
 namespace {
@@ -15,6 +18,19 @@ const QString Section = QStringLiteral("Settings");
 const QString KeyNumDirs = QStringLiteral("NumDirs");
 const QString KeyInterval = QStringLiteral("Interval");
 const QString KeyShowFileNames = QStringLiteral("ShowFileNames");
+
+// The options that are off unless chosen, stored after ShowFileNames in this order.
+struct OptionSetting
+{
+    QString key;
+    qint16* variable;
+};
+const OptionSetting OptionSettings[] = {
+    {QStringLiteral("FitLargePictures"), &FitLargePictures},
+    {QStringLiteral("Shuffle"), &Shuffle},
+    {QStringLiteral("OutlineFileNames"), &OutlineFileNames},
+};
+constexpr size_t OptionCount = std::size(OptionSettings);
 
 QString DirKey(int index)
 {
@@ -71,6 +87,11 @@ void LoadSettings(const SettingsStore& store, const DirectoryLister& lister)
                                    GetSetting(doc, KeyShowFileNames, QStringLiteral("False")), TextToBool)
                         ? -1
                         : 0;
+    for (const OptionSetting& option : OptionSettings)
+        *option.variable = ConvertSetting(store, option.key,
+                                          GetSetting(doc, option.key, QStringLiteral("False")), TextToBool)
+                               ? -1
+                               : 0;
 }
 
 void SaveSettings(SettingsStore& store)
@@ -83,6 +104,9 @@ void SaveSettings(SettingsStore& store)
     const QStringList folders = FolderList;
     const qint32 interval = IntervalSeconds;
     const bool showFileNames = ShowFileNames != 0;
+    std::array<bool, OptionCount> options{};
+    for (size_t i = 0; i < OptionCount; ++i)
+        options[i] = *OptionSettings[i].variable != 0;
 
     store.Update([&](IniDocument& doc) {
         const qint16 oldCount =
@@ -96,6 +120,11 @@ void SaveSettings(SettingsStore& store)
             doc.Remove(Section, DirKey(i));
         doc.SetValue(Section, KeyInterval, IntToText(interval));
         doc.SetValue(Section, KeyShowFileNames, BoolToText(showFileNames));
+        // An option never chosen stays absent, which reads as False: the file of someone who
+        // never used the options keeps today's keys.
+        for (size_t i = 0; i < OptionCount; ++i)
+            if (options[i] || doc.Value(Section, OptionSettings[i].key))
+                doc.SetValue(Section, OptionSettings[i].key, BoolToText(options[i]));
     });
 }
 

@@ -5,7 +5,8 @@ namespace vb {
 class DirectoryLister;
 class SettingsStore;
 
-// `LoadSettings`: reads NumDirs, the Dir keys, Interval and ShowFileNames of section "Settings"
+// `LoadSettings`: reads NumDirs, the Dir keys, Interval, ShowFileNames and the options
+// FitLargePictures, Shuffle and OutlineFileNames (each False when absent) of section "Settings"
 // and rebuilds FolderList and PictureList from the stored folders.
 //
 // A stored text that does not convert throws RuntimeError (TypeMismatch or Overflow) whose cause
@@ -15,7 +16,8 @@ class SettingsStore;
 void LoadSettings(const SettingsStore& store, const DirectoryLister& lister);
 
 // `SaveSettings`: writes NumDirs, Dir1..DirN, Interval and ShowFileNames from the module-wide
-// state and deletes the Dir keys above N up to the old NumDirs. All of it is one atomic
+// state and deletes the Dir keys above N up to the old NumDirs; then each option that is on or
+// already stored. All of it is one atomic
 // replacement of the file: a failure (a bad stored NumDirs, an unwritable file) throws
 // RuntimeError and leaves the file as it was.
 void SaveSettings(SettingsStore& store);

@@ -133,6 +133,15 @@ private slots:
         QTest::newRow("ShowFileNames yes") << QByteArray("NumDirs=1\nDir1=/a\nShowFileNames=yes")
                                            << ErrorCode::TypeMismatch << "ShowFileNames"
                                            << "yes" << true;
+        QTest::newRow("FitLargePictures on") << QByteArray("NumDirs=1\nDir1=/a\nFitLargePictures=on")
+                                             << ErrorCode::TypeMismatch << "FitLargePictures"
+                                             << "on" << true;
+        QTest::newRow("Shuffle empty")
+            << QByteArray("NumDirs=1\nDir1=/a\nShuffle=") << ErrorCode::TypeMismatch << "Shuffle"
+            << "" << true;
+        QTest::newRow("OutlineFileNames Tru") << QByteArray("NumDirs=1\nDir1=/a\nOutlineFileNames=Tru")
+                                              << ErrorCode::TypeMismatch << "OutlineFileNames"
+                                              << "Tru" << true;
     }
     void badStoredValue()
     {
@@ -257,6 +266,50 @@ private slots:
         SaveSettings(store);
         QCOMPARE(vbtest::ReadFile(m_path),
                  QByteArray("[Settings]\nNumDirs=1\nDir1=/a\nInterval=0\nShowFileNames=False\n"));
+    }
+
+    // The options: absent is False and a save leaves an option that was never on absent; one that
+    // is on is stored "True" after ShowFileNames, and turned off again, "False".
+    void optionsRoundTrip_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QList<int>>("loaded"); // FitLargePictures, Shuffle, OutlineFileNames
+        QTest::addColumn<QList<int>>("saved");
+        QTest::addColumn<QByteArray>("file");
+        const QByteArray head = "[Settings]\nNumDirs=0\nInterval=60\nShowFileNames=False\n";
+        QTest::newRow("absent, saved off")
+            << QByteArray() << QList<int>{0, 0, 0} << QList<int>{0, 0, 0} << head;
+        QTest::newRow("absent, saved on") << QByteArray() << QList<int>{0, 0, 0} << QList<int>{-1, 0, -1}
+                                          << head + "FitLargePictures=True\nOutlineFileNames=True\n";
+        QTest::newRow("stored, turned off")
+            << QByteArray("FitLargePictures=true\nShuffle=-1\nOutlineFileNames=1\n") << QList<int>{-1, -1, -1}
+            << QList<int>{0, -1, 0}
+            << QByteArray(
+                   "[Settings]\nFitLargePictures=False\nShuffle=True\nOutlineFileNames=False\nNumDirs=0\n"
+                   "Interval=60\nShowFileNames=False\n");
+        QTest::newRow("stored False, saved off")
+            << QByteArray("Shuffle=False\n") << QList<int>{0, 0, 0} << QList<int>{0, 0, 0}
+            << QByteArray("[Settings]\nShuffle=False\nNumDirs=0\nInterval=60\nShowFileNames=False\n");
+    }
+    void optionsRoundTrip()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QList<int>, loaded);
+        QFETCH(QList<int>, saved);
+        QFETCH(QByteArray, file);
+        if (!stored.isEmpty())
+            Store("[Settings]\n" + stored);
+        LoadSettings(SettingsStore(m_path), FakeLister());
+        QCOMPARE((QList<int>{FitLargePictures, Shuffle, OutlineFileNames}), loaded);
+        FitLargePictures = qint16(saved[0]);
+        Shuffle = qint16(saved[1]);
+        OutlineFileNames = qint16(saved[2]);
+        SettingsStore store(m_path);
+        SaveSettings(store);
+        QCOMPARE(vbtest::ReadFile(m_path), file);
+        ResetModuleState();
+        LoadSettings(SettingsStore(m_path), FakeLister());
+        QCOMPARE((QList<int>{FitLargePictures, Shuffle, OutlineFileNames}), saved);
     }
 
     void oddFolderNamesRoundTrip_data()
