@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QTransform>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -86,6 +87,17 @@ QRect ToStored(const QRect& rect, QSize upright, QImageIOHandler::Transformation
     if (transformation.testFlag(QImageIOHandler::TransformationMirror))
         stored.moveLeft(size.width() - stored.x() - stored.width());
     return stored;
+}
+
+// The picture as the reader turns it upright, for an image decoded as stored: mirrored, then
+// flipped, then turned a quarter clockwise.
+QImage TurnUpright(QImage image, QImageIOHandler::Transformations transformation)
+{
+    const bool mirror = transformation.testFlag(QImageIOHandler::TransformationMirror);
+    const bool flip = transformation.testFlag(QImageIOHandler::TransformationFlip);
+    if (mirror || flip)
+        image = std::move(image).mirrored(mirror, flip);
+    return QuarterTurn(transformation) ? image.transformed(QTransform().rotate(90)) : image;
 }
 
 // `part` of the picture scaled to `target` comes from `source`, a rectangle of the picture at its
@@ -264,6 +276,28 @@ PictureHolder::Part PictureHolder::Decode(QSize target, const QRect& part, QImag
         switch (JpegDecoder::DecodeRegion(m_path, part, buffer, LimitBytes(), &why)) {
         case JpegDecoder::Result::Done:
             return Part{std::move(buffer), QRect(QPoint(0, 0), part.size())};
+        case JpegDecoder::Result::Failed:
+            throw RuntimeError(ErrorCode::InvalidPicture,
+                               QStringLiteral("cannot load picture \"%1\": %2").arg(m_path, why));
+        case JpegDecoder::Result::NotHandled:
+            break;
+        }
+    }
+
+    if (m_reduceInSteps && source->facts.jpeg && part == whole && target.width() <= m_size.width() &&
+        target.height() <= m_size.height()) {
+        // Reduced as stored, then turned upright: straight into the window's image when there
+        // is nothing to turn.
+        const bool direct = m_transformation == QImageIOHandler::TransformationNone &&
+                            buffer.format() == QImage::Format_RGB32 && buffer.size() == target;
+        QImage turned;
+        if (!direct)
+            turned = QImage(storedSize(target), QImage::Format_RGB32);
+        QImage& into = direct ? buffer : turned;
+        QString why;
+        switch (JpegDecoder::DecodeReduced(m_path, into, LimitBytes(), &why)) {
+        case JpegDecoder::Result::Done:
+            return Part{direct ? std::move(buffer) : TurnUpright(std::move(turned), m_transformation), whole};
         case JpegDecoder::Result::Failed:
             throw RuntimeError(ErrorCode::InvalidPicture,
                                QStringLiteral("cannot load picture \"%1\": %2").arg(m_path, why));

@@ -38,6 +38,12 @@ public:
     void SetDevicePixelRatio(qreal ratio);
     qreal DevicePixelRatio() const { return m_devicePixelRatio; }
 
+    // FitLargePictures: a JPEG drawn reduced and whole is decoded by the decoder's own steps
+    // (1/2, 1/4, 1/8) to the smallest size not below the drawn one, then reduced once more,
+    // smoothly, to that size, row by row as it is decoded. Off (the default), Qt's reader
+    // reduces it.
+    void SetReduceInSteps(bool on) { m_reduceInSteps = on; }
+
     // `Picture = LoadPicture(path)`. Throws RuntimeError (FileNotFound, InvalidPicture) when the
     // file is missing, unreadable, no picture or too large; the previous picture then stays.
     void Load(const QString& path);
@@ -74,6 +80,7 @@ private:
     QString m_path;
     QSize m_size;
     qreal m_devicePixelRatio = 1.0;
+    bool m_reduceInSteps = false;
     // A picture decoded when drawn: its open file and reader, header read, and the stored
     // orientation.
     std::unique_ptr<Source> m_source;

@@ -27,6 +27,14 @@ public:
     // `memoryLimit` bounds what the decoder may allocate, in bytes.
     static Result DecodeRegion(const QString& path, const QRect& region, QImage& into, qint64 memoryLimit,
                                QString* error);
+
+    // The whole picture, as stored, reduced to the size of `into` (Format_RGB32, no larger than
+    // the picture either way, possibly sharing memory with a larger image). libjpeg-turbo scales
+    // by 1/2, 1/4 or 1/8 while it decodes, to the smallest of those sizes not below the target;
+    // each decoded row is then averaged into the target at once (every target pixel the mean of
+    // the area of the picture it covers), so that no more than one row of the decoded picture
+    // is ever held.
+    static Result DecodeReduced(const QString& path, QImage& into, qint64 memoryLimit, QString* error);
 };
 
 } // namespace vb

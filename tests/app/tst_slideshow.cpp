@@ -425,6 +425,39 @@ private slots:
                  qPrintable(lines[0]));
     }
 
+    // FitLargePictures: a 6000 x 4000 photo shows whole on the 1280 x 1024 screen, 1280 x 853.3
+    // from row 85.3, each quadrant at its corner and black above and below.
+    void fittedLargePhoto()
+    {
+        QTemporaryDir config, pictures;
+        QVERIFY(vbtest::SavePicture(pictures.filePath("photo.jpg"), vbtest::Quadrants(QSize(6000, 4000)),
+                                    "jpg", 90));
+        QVERIFY(
+            vbtest::WriteFile(config.filePath("Lanternshade.ini"),
+                              "[Settings]\nNumDirs=1\nDir1=" + pictures.path().toUtf8() +
+                                  "\nShowFileNames=True\nFitLargePictures=True\nOutlineFileNames=True\n"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config.path());
+        QProcess run;
+        run.setProcessEnvironment(env);
+        QVERIFY(Xdotool({"mousemove", "10", "10"}));
+        run.start(VB_PROGRAM, {"/S"});
+        const auto whole = [] {
+            const QImage screen = Screenshot();
+            return Near(screen, QPoint(6, 92), qRgb(255, 0, 0)) &&
+                   Near(screen, QPoint(1273, 92), qRgb(0, 255, 0)) &&
+                   Near(screen, QPoint(6, 931), qRgb(0, 0, 255)) &&
+                   Near(screen, QPoint(1273, 931), qRgb(255, 255, 0)) &&
+                   Near(screen, QPoint(640, 80), qRgb(0, 0, 0)) &&
+                   Near(screen, QPoint(640, 943), qRgb(0, 0, 0));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(whole(), 10000);
+        QVERIFY(Xdotool({"key", "x"}));
+        QVERIFY(run.waitForFinished(5000));
+        QCOMPARE(run.exitCode(), 0);
+        QCOMPARE(vbtest::ErrorLines(run.readAllStandardError()), QStringList());
+    }
+
     // The X server dies under a full-screen run: the run ends within 5 s with the runtime's
     // one-line report and status 1, by itself rather than by a signal, and without spinning.
     void xServerDies()

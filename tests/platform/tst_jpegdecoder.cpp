@@ -88,6 +88,54 @@ private slots:
         QCOMPARE(qAlpha(canvas.pixel(2, 2)), 255);
     }
 
+    // The whole picture reduced: close to Qt's smooth scaling of the whole decoded picture, from
+    // no reduction through the decoder's steps to a single pixel, written into a larger image
+    // without touching its neighbours. Larger than the picture is left to another decoder.
+    void reducedMatchesSmoothScale_data()
+    {
+        QTest::addColumn<QSize>("target");
+        QTest::addColumn<int>("result");
+        const int done = int(JpegDecoder::Result::Done);
+        QTest::newRow("own size") << QSize(437, 301) << done;
+        QTest::newRow("exactly the half step") << QSize(219, 151) << done;
+        QTest::newRow("between own size and half") << QSize(300, 250) << done;
+        QTest::newRow("between steps, one side limits") << QSize(100, 30) << done;
+        QTest::newRow("below the eighth step") << QSize(40, 20) << done;
+        QTest::newRow("one pixel") << QSize(1, 1) << done;
+        QTest::newRow("wider than the picture") << QSize(438, 10) << int(JpegDecoder::Result::NotHandled);
+    }
+    void reducedMatchesSmoothScale()
+    {
+        QFETCH(QSize, target);
+        QFETCH(int, result);
+        const QSize size(437, 301);
+        QImage smooth(size, QImage::Format_RGB32);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                smooth.setPixel(x, y,
+                                qRgb(x * 255 / size.width(), y * 255 / size.height(), 200 - x * y / 800));
+        const QString path = m_dir.filePath("smooth.jpg");
+        QVERIFY(vbtest::SavePicture(path, smooth, "jpg", 95));
+        const QImage expected = QImage(path)
+                                    .convertToFormat(QImage::Format_RGB32)
+                                    .scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+
+        QImage canvas(target + QSize(4, 4), QImage::Format_RGB32);
+        canvas.fill(Qt::magenta);
+        QImage into(canvas.bits() + 2 * canvas.bytesPerLine() + 2 * 4, target.width(), target.height(),
+                    canvas.bytesPerLine(), QImage::Format_RGB32);
+        QString error;
+        QCOMPARE(int(JpegDecoder::DecodeReduced(path, into, Limit, &error)), result);
+        if (result != int(JpegDecoder::Result::Done))
+            return;
+        const int difference = Difference(canvas.copy(2, 2, target.width(), target.height()), expected);
+        QVERIFY2(difference <= 6, qPrintable(QString::number(difference)));
+        for (const QPoint p : {QPoint(0, 0), QPoint(1, 2), QPoint(target.width() + 2, target.height() + 1),
+                               QPoint(target.width() + 3, target.height() + 3)})
+            QCOMPARE(canvas.pixel(p), QColor(Qt::magenta).rgb());
+        QCOMPARE(qAlpha(canvas.pixel(2, 2)), 255);
+    }
+
     // Files this path cannot take: refused without a crash, most of them as failures.
     void refusals_data()
     {
