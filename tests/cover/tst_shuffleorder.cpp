@@ -1,0 +1,112 @@
+#include "AllocationCounter.h"
+#include "CoverFakes.h"
+#include "cover/ShuffleOrder.h"
+#include "platform/RandomSource.h"
+
+#include <QTest>
+#include <set>
+
+using namespace vb;
+
+namespace {
+
+// `Rnd` walks through a fixed cycle of numbers, or comes from a seeded generator.
+class CycleRandom final : public RandomSource
+{
+public:
+    QList<double> cycle;
+    StdRandomSource generator;
+    qsizetype at = 0;
+    void Randomize() override {}
+    double Rnd() override { return cycle.isEmpty() ? generator.Rnd() : cycle[at++ % cycle.size()]; }
+};
+
+QStringList Entries(int count)
+{
+    QStringList list;
+    for (int i = 0; i < count; ++i)
+        list.append(QString("/p/%1.jpg").arg(i));
+    return list;
+}
+
+} // namespace
+
+class tst_ShuffleOrder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Round after round, every entry exactly once per round, and never the same entry twice in a
+    // row across a round's end, whatever the random numbers.
+    void rounds_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QList<double>>("cycle"); // empty: a seeded generator
+        const double belowOne = std::nextafter(1.0, 0.0);
+        QTest::newRow("one entry") << 1 << QList<double>{0.5};
+        QTest::newRow("two, always 0") << 2 << QList<double>{0.0};
+        QTest::newRow("two, always just below 1") << 2 << QList<double>{belowOne};
+        QTest::newRow("three, always 0") << 3 << QList<double>{0.0};
+        QTest::newRow("five, always just below 1") << 5 << QList<double>{belowOne};
+        QTest::newRow("seven, a cycle") << 7 << QList<double>{0.9, 0.1, 0.5, 0.0, belowOne};
+        QTest::newRow("100, generator") << 100 << QList<double>{};
+        QTest::newRow("a generator that breaks its promise") << 4 << QList<double>{1.0, -0.5, 2.0};
+    }
+    void rounds()
+    {
+        QFETCH(int, count);
+        QFETCH(QList<double>, cycle);
+        const QStringList list = Entries(count);
+        CycleRandom random;
+        random.cycle = cycle;
+        random.generator.Seed(12);
+        ShuffleOrder order;
+        qsizetype last = -1;
+        for (int round = 0; round < 4; ++round) {
+            std::set<qsizetype> seen;
+            for (int pick = 0; pick < count; ++pick) {
+                const qsizetype index = order.Next(list, random);
+                QVERIFY(index >= 0 && index < count);
+                QVERIFY2(seen.insert(index).second,
+                         qPrintable(QString("round %1: %2 twice").arg(round).arg(index)));
+                if (count > 1)
+                    QVERIFY2(index != last,
+                             qPrintable(QString("round %1: %2 twice in a row").arg(round).arg(index)));
+                last = index;
+            }
+        }
+        QCOMPARE(random.at, cycle.isEmpty() ? 0 : 4 * count);
+    }
+
+    // A list that is replaced, or edited in place, starts a new order over its entries, also in
+    // the middle of a round. A pick in the middle of a round allocates nothing.
+    void newListStartsOver()
+    {
+        CycleRandom random;
+        random.generator.Seed(7);
+        ShuffleOrder order;
+        QStringList list = Entries(6);
+        order.Next(list, random);
+        const long before = vbtest::AllocationCount();
+        for (int i = 0; i < 3; ++i)
+            order.Next(list, random);
+        QCOMPARE(vbtest::AllocationCount() - before, 0L);
+
+        for (const QString change : {"shorter", "longer", "edited"}) {
+            if (change == "edited")
+                list[2] = "/p/other.jpg";
+            else
+                list = Entries(change == "shorter" ? 4 : 9);
+            std::set<qsizetype> seen;
+            for (qsizetype i = 0; i < list.size(); ++i)
+                seen.insert(order.Next(list, random));
+            QVERIFY2(qsizetype(seen.size()) == list.size() && *seen.rbegin() == list.size() - 1,
+                     qPrintable(change));
+            order.Next(list, random); // into the next round
+            order.Next(list, random);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_ShuffleOrder)
+#include "tst_shuffleorder.moc"
