@@ -49,6 +49,10 @@ public:
     // font and fore colour, on a transparent background; then CurrentX is 0 and CurrentY is
     // the start of the next line.
     virtual void Print(const QString& text) = 0;
+    // OutlineFileNames: `Print`, but the text is drawn with a black outline one pixel wide around
+    // it, so that it reads over any picture, and text wider than the room right of CurrentX is
+    // shortened in the middle with "..." so that both its ends show.
+    virtual void PrintOutlined(const QString& text) = 0;
 };
 
 } // namespace vb

@@ -1,5 +1,6 @@
 #include "cover/ImageCanvas.h"
 
+#include "cover/ElideMiddle.h"
 #include "cover/PictureHolder.h"
 #include "platform/RuntimeError.h"
 
@@ -179,13 +180,40 @@ void ImageCanvas::Line(float x1, float y1, float x2, float y2, RuntimeColour col
 
 void ImageCanvas::Print(const QString& text)
 {
+    PrintLine(text, false);
+}
+
+void ImageCanvas::PrintOutlined(const QString& text)
+{
+    PrintLine(text, true);
+}
+
+void ImageCanvas::PrintLine(const QString& text, bool outlined)
+{
     const QPointF at(ToDevice(m_currentX), ToDevice(m_currentY));
     if (!m_image.isNull()) {
         const QFontMetricsF metrics(m_font, &m_image);
+        const QPointF baseline(at.x(), at.y() + metrics.ascent());
         QPainter painter(&m_image);
         painter.setFont(m_font);
-        painter.setPen(m_foreColor);
-        painter.drawText(QPointF(at.x(), at.y() + metrics.ascent()), text);
+        if (!outlined) {
+            painter.setPen(m_foreColor);
+            painter.drawText(baseline, text);
+        } else {
+            const QString shown = ElideMiddle(text, m_image.width() - at.x(), [&](QStringView part) {
+                return metrics.horizontalAdvance(part.toString());
+            });
+            // The text in black one pixel off in each of the eight directions makes the outline;
+            // the text itself goes on top. A pixel of the window is the device-pixel ratio here.
+            const qreal pixel = m_devicePixelRatio;
+            painter.setPen(ToQColor(RuntimeBlack));
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx)
+                    if (dx != 0 || dy != 0)
+                        painter.drawText(baseline + QPointF(dx * pixel, dy * pixel), shown);
+            painter.setPen(m_foreColor);
+            painter.drawText(baseline, shown);
+        }
         m_currentY += float(metrics.height() / m_devicePixelRatio * TwipsPerPixel);
     }
     m_currentX = 0;

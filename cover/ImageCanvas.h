@@ -51,6 +51,7 @@ public:
     void SetCurrentX(float x) override { m_currentX = x; }
     void SetCurrentY(float y) override { m_currentY = y; }
     void Print(const QString& text) override;
+    void PrintOutlined(const QString& text) override;
 
     static QColor ToQColor(RuntimeColour colour);
 
@@ -58,6 +59,7 @@ private:
     double ToDevice(float twips) const;
     int ToDevicePixel(float twips) const;
     void DrawPicture(PictureHolder& picture, const QRect& target);
+    void PrintLine(const QString& text, bool outlined);
     void ApplyDpi();
 
     QImage m_image;
