@@ -21,6 +21,8 @@ struct FrameRequest
     // `Screen.Width` and `Screen.Height` in twips; used only in a preview.
     QSizeF screen;
     int decodeLimitMegabytes = 0;
+    // FitLargePictures, read on the window thread.
+    bool fitLargePictures = false;
 };
 
 struct Frame

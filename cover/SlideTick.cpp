@@ -2,6 +2,7 @@
 
 #include "app/ModuleState.h"
 #include "cover/Canvas.h"
+#include "cover/FitPlacement.h"
 #include "cover/ImageCanvas.h"
 #include "cover/PictureHolder.h"
 #include "platform/Clock.h"
@@ -61,7 +62,9 @@ void SlideTick::DrawFailureCross(Canvas& canvas)
 
 QString SlideTick::PickPath()
 {
-    return PictureList.at(PickIndex(m_random.Rnd(), PictureList.size()));
+    const qsizetype index =
+        Shuffle != 0 ? m_shuffle.Next(PictureList, m_random) : PickIndex(m_random.Rnd(), PictureList.size());
+    return PictureList.at(index);
 }
 
 bool SlideTick::Run()
@@ -89,7 +92,7 @@ bool SlideTick::Run()
     m_canvas.Cls();
 
     try {
-        PaintPicture(m_canvas, *picHidden, path, RunMode, m_screenSize);
+        PaintPicture(m_canvas, *picHidden, path, RunMode, FitLargePictures != 0, m_screenSize);
         PrintCaption(path);
     } catch (const RuntimeError&) {
         DrawFailureCross(m_canvas);
@@ -101,13 +104,14 @@ bool SlideTick::Run()
 }
 
 void SlideTick::PaintPicture(Canvas& canvas, PictureHolder& picture, const QString& path, qint32 runMode,
-                             const std::function<QSizeF()>& screenSize)
+                             bool fit, const std::function<QSizeF()>& screenSize)
 {
     picture.Load(path);
     const float coverWidth = canvas.ScaleWidth();
     const float coverHeight = canvas.ScaleHeight();
-    const float pictureWidth = picture.ScaleWidth();
-    const float pictureHeight = picture.ScaleHeight();
+    float pictureWidth = picture.ScaleWidth();
+    float pictureHeight = picture.ScaleHeight();
+    picture.SetReduceInSteps(fit);
 
     if (runMode == Preview) {
         // The miniature shows the picture as the full screen would, reduced by the factor by
@@ -116,6 +120,9 @@ void SlideTick::PaintPicture(Canvas& canvas, PictureHolder& picture, const QStri
         const QSizeF screen = screenSize();
         const float screenWidth = float(screen.width());
         const float screenHeight = float(screen.height());
+        // Fitted to the screen first, so that the miniature still shows what the screen would.
+        if (fit)
+            ShrinkToFit(pictureWidth, pictureHeight, screenWidth, screenHeight);
         const float ratioWidth = coverWidth / screenWidth;
         const float ratioHeight = coverHeight / screenHeight;
         const float scale = ratioHeight > ratioWidth ? coverWidth / screenWidth : coverHeight / screenHeight;
@@ -127,10 +134,15 @@ void SlideTick::PaintPicture(Canvas& canvas, PictureHolder& picture, const QStri
         return;
     }
 
-    // Full screen: own size, centred; a larger picture is cut off at the edges, never shrunk.
+    // Full screen: own size, centred; a larger picture is cut off at the edges, never shrunk,
+    // unless FitLargePictures shrinks it to fit.
+    const bool shrunk = fit && ShrinkToFit(pictureWidth, pictureHeight, coverWidth, coverHeight);
     const float left = (coverWidth - pictureWidth) / 2.0f;
     const float top = (coverHeight - pictureHeight) / 2.0f;
-    canvas.PaintPicture(picture, left, top);
+    if (shrunk)
+        canvas.PaintPicture(picture, left, top, pictureWidth, pictureHeight);
+    else
+        canvas.PaintPicture(picture, left, top);
 }
 
 void SlideTick::PrintCaption(const QString& path)
@@ -140,7 +152,11 @@ void SlideTick::PrintCaption(const QString& path)
         return;
     m_canvas.SetCurrentX(0);
     m_canvas.SetCurrentY(0);
-    m_canvas.Print(DisplayFileName(path));
+    const QString shown = DisplayFileName(path);
+    if (OutlineFileNames != 0)
+        m_canvas.PrintOutlined(shown);
+    else
+        m_canvas.Print(shown);
 }
 
 Frame SlideTick::RenderFrame(FrameRequest request)
@@ -151,7 +167,8 @@ Frame SlideTick::RenderFrame(FrameRequest request)
         canvas.Resize(canvas.LogicalSize(), canvas.DevicePixelRatio());
         PictureHolder picture(request.decodeLimitMegabytes);
         picture.SetDevicePixelRatio(canvas.DevicePixelRatio());
-        PaintPicture(canvas, picture, request.path, request.runMode, [&request] { return request.screen; });
+        PaintPicture(canvas, picture, request.path, request.runMode, request.fitLargePictures,
+                     [&request] { return request.screen; });
         frame.image = canvas.Image();
     } catch (const std::exception&) {
         // RuntimeError and out of memory alike: a picture that cannot be shown.
@@ -175,7 +192,8 @@ void SlideTick::Request(quint64 id, QString path)
 {
     // The loader may answer before it returns, so the pick is already in place.
     m_loader->Request(FrameRequest{id, std::move(path), m_frameCanvas->WithoutImage(), RunMode,
-                                   RunMode == Preview ? m_screenSize() : QSizeF(), m_decodeLimitMegabytes});
+                                   RunMode == Preview ? m_screenSize() : QSizeF(), m_decodeLimitMegabytes,
+                                   FitLargePictures != 0});
 }
 
 void SlideTick::Change()

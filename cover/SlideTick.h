@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cover/PictureLoader.h"
+#include "cover/ShuffleOrder.h"
 
 #include <QImage>
 #include <QSizeF>
@@ -22,7 +23,9 @@ class RandomSource;
 // picture cannot be shown, it draws the red failure cross.
 //
 // It reads the module-wide RunMode, PictureList, IntervalSeconds and ShowFileNames, and reads and
-// writes NextPictureTime.
+// writes NextPictureTime. The options, off unless chosen: FitLargePictures shrinks a picture
+// larger than the window to fit it (in a preview, larger than the screen, before the reduction);
+// Shuffle picks from a shuffled order instead; OutlineFileNames prints the path outlined.
 //
 // A tick built with a PictureLoader never reads or decodes a file itself. Right after each change
 // it picks the next picture and has the loader make it ready, so that at the due time the change
@@ -59,7 +62,7 @@ private:
     // The picture loaded and placed on the canvas (which is already clear). Throws when it
     // cannot be shown.
     static void PaintPicture(Canvas& canvas, PictureHolder& picture, const QString& path, qint32 runMode,
-                             const std::function<QSizeF()>& screenSize);
+                             bool fit, const std::function<QSizeF()>& screenSize);
     void PrintCaption(const QString& path);
     QString PickPath();
 
@@ -86,6 +89,7 @@ private:
     Canvas& m_canvas;
     PictureHolder* picHidden = nullptr;
     std::function<QSizeF()> m_screenSize;
+    ShuffleOrder m_shuffle;
 
     ImageCanvas* m_frameCanvas = nullptr;
     PictureLoader* m_loader = nullptr;
