@@ -155,6 +155,13 @@ void frmConfig::CreateControls()
     interval->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label1[0] = interval;
 
+    // Not part of the design: in the free space of the bottom row, between Delete and OK, with
+    // the gap that OK and Cancel have on either side.
+    cmdOptions = new QPushButton(QStringLiteral("Options..."), this);
+    cmdOptions->setGeometry(Twips(2640, 4200, 1095, 375));
+    cmdOptions->setFocusPolicy(Qt::NoFocus);
+    cmdOptions->setShortcut(QKeySequence(Qt::ALT | Qt::Key_O));
+
     CondenseToFit(Label1[0], Label1[0]->text(), Label1[0]->width());
     CondenseToFit(Label1[3], Label1[3]->text(), Label1[3]->width());
     CondenseToFit(chkShowFileNames, chkShowFileNames->text(), CheckBoxTextRoom(chkShowFileNames));
@@ -170,6 +177,7 @@ void frmConfig::CreateControls()
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     cmdOk->setObjectName(QStringLiteral("cmdOk"));
     Label1[0]->setObjectName(QStringLiteral("Label1_0"));
+    cmdOptions->setObjectName(QStringLiteral("cmdOptions"));
 
     // Tab indices 0 to 10; the frame and the labels take no focus, and Qt skips cmdDelete while
     // it is disabled.
@@ -185,6 +193,7 @@ void frmConfig::CreateControls()
     connect(cmdCancel, &QPushButton::clicked, this, &frmConfig::cmdCancel_Click);
     connect(cmdAdd, &QPushButton::clicked, this, &frmConfig::cmdAdd_Click);
     connect(cmdDelete, &QPushButton::clicked, this, &frmConfig::cmdDelete_Click);
+    connect(cmdOptions, &QPushButton::clicked, this, &frmConfig::cmdOptions_Click);
     // Every change of the selection, by mouse, keyboard or code, so that cmdDelete is enabled
     // exactly while an entry is selected.
     connect(FirstDirectories, &QListWidget::itemSelectionChanged, this, &frmConfig::FirstDirectories_Click);
@@ -262,6 +271,7 @@ void frmConfig::Form_Load()
 
     txtInterval->setText(IntToText(IntervalSeconds));
     chkShowFileNames->setChecked(ShowFileNames != 0);
+    m_options = {FitLargePictures != 0, Shuffle != 0, OutlineFileNames != 0};
 
     CentreOnPrimaryScreen();
 }
@@ -299,6 +309,9 @@ void frmConfig::cmdOk_Click()
         // Not a number, or out of range: the interval shown at load stays.
     }
     ShowFileNames = chkShowFileNames->isChecked() ? -1 : 0;
+    FitLargePictures = m_options.fitLargePictures ? -1 : 0;
+    Shuffle = m_options.shuffle ? -1 : 0;
+    OutlineFileNames = m_options.outlineFileNames ? -1 : 0;
 
     {
         const BusyPointer busy;
@@ -372,6 +385,14 @@ void frmConfig::FirstDirectories_Click()
 void frmConfig::lblWeb_Click()
 {
     m_services.openWebAddress(lblWeb->text());
+}
+
+void frmConfig::cmdOptions_Click()
+{
+    // Kept here until OK saves them or Cancel drops them with everything else.
+    frmOptions options(m_options, this);
+    if (options.exec() == QDialog::Accepted)
+        m_options = options.Chosen();
 }
 
 } // namespace vb

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/ConfigServices.h"
+#include "config/frmOptions.h"
 
 #include <QDialog>
 #include <map>
@@ -15,8 +16,9 @@ class QPushButton;
 
 namespace vb {
 
-// The configuration dialog: the list of picture folders, the seconds between pictures and the
-// option that prints each picture's path. Editing touches only the controls; OK puts them into
+// The configuration dialog: the list of picture folders, the seconds between pictures, the
+// option that prints each picture's path, and "Options..." for the options that are off unless
+// chosen. Editing touches only the controls; OK puts them into
 // the module-wide state, rebuilds the picture list, saves the settings and closes; Cancel, Esc and
 // closing the window close without changing anything.
 //
@@ -53,6 +55,7 @@ private:
     void cmdDelete_Click();
     void FirstDirectories_Click();
     void lblWeb_Click();
+    void cmdOptions_Click();
 
     ConfigServices m_services;
     bool m_webPressed = false;
@@ -71,6 +74,11 @@ private:
     QListWidget* FirstDirectories = nullptr;
     QPushButton* cmdCancel = nullptr;
     QPushButton* cmdOk = nullptr;
+    // "Options...": opens "Slideshow Options". Not a tab stop, so that the design's focus order
+    // stays as it is; Alt+O presses it from the keyboard.
+    QPushButton* cmdOptions = nullptr;
+    // The options as chosen in this dialog: from the module-wide state at load, applied on OK.
+    frmOptions::Choices m_options;
 };
 
 } // namespace vb

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "app/ModuleState.h"
 #include "config/frmConfig.h"
+#include "config/frmOptions.h"
 #include "platform/DetachedThread.h"
 #include "platform/RuntimeError.h"
 #include "platform/SettingsStore.h"
@@ -21,6 +22,7 @@
 #include <QStyleOptionViewItem>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <optional>
 
 using namespace vb;
@@ -497,6 +499,92 @@ private slots:
         QCOMPARE(finished.size(), 0);
     }
 
+    // "Options..." opens the modal "Slideshow Options" on the choices kept so far; its OK keeps
+    // the new ones, its Cancel or Esc drops them; only the main dialog's OK applies and saves.
+    void optionsKeptUntilOk_data()
+    {
+        QTest::addColumn<QString>("leaveOptions");
+        QTest::addColumn<QString>("leaveMain");
+        QTest::addColumn<QList<int>>("options"); // FitLargePictures, Shuffle, OutlineFileNames after
+        QTest::newRow("OK, then OK") << "cmdOk"
+                                     << "cmdOk" << QList<int>{-1, 0, 0};
+        QTest::newRow("Cancel, then OK") << "cmdCancel"
+                                         << "cmdOk" << QList<int>{0, -1, 0};
+        QTest::newRow("Esc, then OK") << "Esc"
+                                      << "cmdOk" << QList<int>{0, -1, 0};
+        QTest::newRow("OK, then Cancel") << "cmdOk"
+                                         << "cmdCancel" << QList<int>{0, -1, 0};
+    }
+    void optionsKeptUntilOk()
+    {
+        QFETCH(QString, leaveOptions);
+        QFETCH(QString, leaveMain);
+        QFETCH(QList<int>, options);
+        Open("[Settings]\nNumDirs=1\nDir1=/a\nShuffle=True\n");
+        const QByteArray file = vbtest::ReadFile(m_path);
+        // Acts in the options dialog once it is open; false when it did not open.
+        const auto inOptions = [this](const std::function<void(frmOptions&)>& act, bool byKey = false) {
+            bool ran = false;
+            QTimer poll;
+            connect(&poll, &QTimer::timeout, [&] {
+                auto* dialog = qobject_cast<frmOptions*>(QApplication::activeModalWidget());
+                if (!dialog)
+                    return;
+                poll.stop();
+                ran = true;
+                act(*dialog);
+                if (dialog->isVisible())
+                    dialog->reject();
+            });
+            poll.start(10);
+            if (byKey)
+                QTest::keyClick(m_dialog.get(), Qt::Key_O, Qt::AltModifier); // the button's shortcut
+            else
+                Click("cmdOptions");
+            return QTest::qWaitFor([&] { return ran; }, 5000);
+        };
+        const auto box = [](frmOptions& dialog, const char* name) {
+            return dialog.findChild<QCheckBox*>(QLatin1String(name));
+        };
+        QVERIFY(inOptions([&](frmOptions& dialog) {
+            QCOMPARE(dialog.windowTitle(), QStringLiteral("Slideshow Options"));
+            QCOMPARE(box(dialog, "chkFitLargePictures")->text(),
+                     QStringLiteral("Fit large pictures to the screen"));
+            QCOMPARE(box(dialog, "chkShuffle")->text(),
+                     QStringLiteral("Shuffle: show every picture once before repeating"));
+            QCOMPARE(box(dialog, "chkOutlineFileNames")->text(), QStringLiteral("Outline file names"));
+            QCOMPARE(dialog.Chosen(), (frmOptions::Choices{false, true, false}));
+            QTest::mouseClick(box(dialog, "chkFitLargePictures"), Qt::LeftButton);
+            QTest::mouseClick(box(dialog, "chkShuffle"), Qt::LeftButton);
+            if (leaveOptions == "Esc")
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            else
+                QTest::mouseClick(dialog.findChild<QPushButton*>(leaveOptions), Qt::LeftButton);
+            QVERIFY(!dialog.isVisible());
+        }));
+        // Opened again, from the keyboard, it shows what was kept; nothing is applied or saved yet.
+        const bool kept = leaveOptions == "cmdOk";
+        m_dialog->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_dialog.get()));
+        QVERIFY(inOptions(
+            [&](frmOptions& dialog) {
+                QCOMPARE(dialog.Chosen(), (frmOptions::Choices{kept, !kept, false}));
+            },
+            true));
+        QCOMPARE(Shuffle, qint16(-1));
+        QCOMPARE(vbtest::ReadFile(m_path), file);
+
+        Click(qPrintable(leaveMain));
+        QCOMPARE((QList<int>{FitLargePictures, Shuffle, OutlineFileNames}), options);
+        if (leaveMain == "cmdCancel") {
+            QCOMPARE(vbtest::ReadFile(m_path), file);
+            return;
+        }
+        QCOMPARE(Stored("FitLargePictures"), kept ? std::optional<QString>("True") : std::nullopt);
+        QCOMPARE(Stored("Shuffle"), QString(kept ? "False" : "True"));
+        QCOMPARE(Stored("OutlineFileNames"), std::nullopt);
+    }
+
     void webLabelOpensItsText()
     {
         Open(QByteArray());
@@ -534,6 +622,7 @@ private slots:
         row("cmdCancel", {336, 280, 73, 25});
         row("cmdOk", {256, 280, 73, 25});
         row("Label1_0", {8, 104, 89, 17});
+        row("cmdOptions", {176, 280, 73, 25});
     }
     void controlPlaces()
     {
