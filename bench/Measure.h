@@ -47,6 +47,7 @@ void CatalogueFigures(const Context& context, std::vector<Row>& rows);
 void PictureChangeFigures(const Context& context, std::vector<Row>& rows);
 void PeakMemoryFigures(const Context& context, std::vector<Row>& rows);
 void ProgramFigures(const Context& context, std::vector<Row>& rows);
+void ShuffleFigures(const Context& context, std::vector<Row>& rows);
 
 // The child side of the peak-memory figure (a process of its own per sample).
 int PeakMemoryChild(const QString& work, const QString& path, const QString& warmUp);

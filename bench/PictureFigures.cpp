@@ -31,11 +31,12 @@ struct Slideshow
     vb::PictureHolder picHidden;
     vb::SlideTick tick;
 
-    Slideshow(QSize canvasSize, vb::RunModes mode)
+    Slideshow(QSize canvasSize, vb::RunModes mode, bool fit = false)
         : tick(clock, random, canvas, picHidden, [] { return QSizeF(1920 * 15.0, 1080 * 15.0); })
     {
         vb::RunMode = mode;
         vb::ShowFileNames = 0;
+        vb::FitLargePictures = fit ? -1 : 0;
         canvas.Resize(canvasSize, 1.0);
         canvas.Cls();
     }
@@ -54,11 +55,12 @@ QSize PictureSize(const QString& path)
 
 // Times one picture change against a djpeg command on the same file, alternating the two.
 void ChangeFigure(const Context& context, std::vector<Row>& rows, const QString& figure, const QString& path,
-                  QSize canvas, vb::RunModes mode, const QStringList& djpegArguments, double maxRatio)
+                  QSize canvas, vb::RunModes mode, const QStringList& djpegArguments, double maxRatio,
+                  bool fit = false)
 {
     if (!QFileInfo::exists(path))
         return;
-    Slideshow show(canvas, mode);
+    Slideshow show(canvas, mode, fit);
     show.Change(path); // loads the decoder plugin and touches the canvas
     std::vector<double> ours, reference;
     for (int i = 0; i < context.repetitions; ++i) {
@@ -148,6 +150,12 @@ void PictureChangeFigures(const Context& context, std::vector<Row>& rows)
     ChangeFigure(context, rows, QStringLiteral("full-screen change, 1920x1080 JPEG (vs djpeg)"), screenSized,
                  screen, vb::ScreenSaver, {}, 1.5);
     PrefetchedChangeFigure(context, rows, photoText, photo);
+    ChangeFigure(context, rows,
+                 QStringLiteral("FitLargePictures: full-screen change, %1 JPEG fitted to 1920x1080 "
+                                "(vs djpeg -scale 1/4)")
+                     .arg(photoText),
+                 photo, screen, vb::ScreenSaver, {QStringLiteral("-scale"), QStringLiteral("1/4")}, 1.3,
+                 true);
 }
 
 namespace {
@@ -178,7 +186,8 @@ int PeakMemoryChild(const QString& work, const QString& path, const QString& war
     clearRefs.close();
     const long before = StatusKilobytes("VmHWM:");
     QImage whole;
-    if (work == QLatin1String("change"))
+    vb::FitLargePictures = work == QLatin1String("fitted") ? -1 : 0;
+    if (work == QLatin1String("change") || work == QLatin1String("fitted"))
         show.Change(path);
     else
         whole = QImage(path);
@@ -217,7 +226,8 @@ void PeakMemoryFigures(const Context& context, std::vector<Row>& rows)
     const double change = PeakMemoryMegabytes(context, QStringLiteral("change"), photo, small);
     const double smallChange = PeakMemoryMegabytes(context, QStringLiteral("change"), small, small);
     const double whole = PeakMemoryMegabytes(context, QStringLiteral("whole"), photo, small);
-    if (change < 0 || smallChange < 0 || whole < 0) {
+    const double fitted = PeakMemoryMegabytes(context, QStringLiteral("fitted"), photo, small);
+    if (change < 0 || smallChange < 0 || whole < 0 || fitted < 0) {
         std::fprintf(stderr,
                      "peak memory: /proc/self/clear_refs or /proc/self/status unusable; rows left out\n");
         return;
@@ -230,16 +240,21 @@ void PeakMemoryFigures(const Context& context, std::vector<Row>& rows)
         Row{QStringLiteral("peak memory added, full-screen change of a %1 JPEG (vs of a 200x100 JPEG)")
                 .arg(photoText),
             change, smallChange, QStringLiteral("MB"), QString(), 0});
+    rows.push_back(Row{QStringLiteral("FitLargePictures: peak memory added, full-screen change of a %1 JPEG "
+                                      "fitted to 1920x1080 (vs QImage decoding it whole)")
+                           .arg(photoText),
+                       fitted, whole, QStringLiteral("MB"), QStringLiteral("<= 25 MB"), 0, 25.0});
 }
 
-//   vellumbright_bench --changes PATH WIDTHxHEIGHT full|preview COUNT
+//   vellumbright_bench --changes PATH WIDTHxHEIGHT full|fit|preview COUNT
 int ChangesForProfiler(const QString& path, const QString& size, const QString& mode, int count)
 {
     const QStringList parts = size.split(u'x');
     if (parts.size() != 2 || !QFileInfo::exists(path))
         return 2;
     Slideshow show(QSize(parts[0].toInt(), parts[1].toInt()),
-                   mode == QLatin1String("preview") ? vb::Preview : vb::ScreenSaver);
+                   mode == QLatin1String("preview") ? vb::Preview : vb::ScreenSaver,
+                   mode == QLatin1String("fit"));
     for (int i = 0; i < count; ++i)
         show.Change(path);
     return 0;

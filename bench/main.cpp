@@ -33,6 +33,7 @@ int main(int argc, char** argv)
     PictureChangeFigures(context, rows);
     PeakMemoryFigures(context, rows);
     ProgramFigures(context, rows);
+    ShuffleFigures(context, rows);
     PrintTable(rows);
     return 0;
 }
