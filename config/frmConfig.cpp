@@ -159,7 +159,6 @@ void frmConfig::CreateControls()
     // the gap that OK and Cancel have on either side.
     cmdOptions = new QPushButton(QStringLiteral("Options..."), this);
     cmdOptions->setGeometry(Twips(2640, 4200, 1095, 375));
-    cmdOptions->setFocusPolicy(Qt::NoFocus);
     cmdOptions->setShortcut(QKeySequence(Qt::ALT | Qt::Key_O));
 
     CondenseToFit(Label1[0], Label1[0]->text(), Label1[0]->width());
@@ -180,13 +179,15 @@ void frmConfig::CreateControls()
     cmdOptions->setObjectName(QStringLiteral("cmdOptions"));
 
     // Tab indices 0 to 10; the frame and the labels take no focus, and Qt skips cmdDelete while
-    // it is disabled.
+    // it is disabled. Options..., not part of the design, comes last, so that the designed
+    // controls keep their order.
     setTabOrder(cmdOk, cmdCancel);
     setTabOrder(cmdCancel, FirstDirectories);
     setTabOrder(FirstDirectories, cmdAdd);
     setTabOrder(cmdAdd, cmdDelete);
     setTabOrder(cmdDelete, txtInterval);
     setTabOrder(txtInterval, chkShowFileNames);
+    setTabOrder(chkShowFileNames, cmdOptions);
     cmdOk->setFocus(Qt::OtherFocusReason);
 
     connect(cmdOk, &QPushButton::clicked, this, &frmConfig::cmdOk_Click);

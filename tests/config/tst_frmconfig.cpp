@@ -675,10 +675,10 @@ private slots:
         QTest::addColumn<bool>("selected");
         QTest::addColumn<QStringList>("order");
         QTest::newRow("Delete disabled") << false << QStringList{"cmdCancel",   "FirstDirectories", "cmdAdd",
-                                                                 "txtInterval", "chkShowFileNames", "cmdOk"};
+                                                                 "txtInterval", "chkShowFileNames", "cmdOptions", "cmdOk"};
         QTest::newRow("entry selected")
             << true << QStringList{"cmdCancel",   "FirstDirectories", "cmdAdd", "cmdDelete",
-                                   "txtInterval", "chkShowFileNames", "cmdOk"};
+                                   "txtInterval", "chkShowFileNames", "cmdOptions", "cmdOk"};
     }
     void tabOrder()
     {
