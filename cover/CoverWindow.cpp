@@ -1,23 +1,40 @@
 #include "cover/CoverWindow.h"
 
+#include "app/ModuleState.h"
 #include "cover/Canvas.h"
+#include "platform/FullScreen.h"
 #include "platform/TerminationSignals.h"
 #include "platform/X11Embedding.h"
 #include "platform/X11HostWatch.h"
+#include "platform/X11WheelWatch.h"
 #include "platform/X11Windows.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QScreen>
+#include <algorithm>
 
 namespace vb {
 
-CoverWindow::CoverWindow(RandomSource& random) : m_form(m_clock, random, &CoverWindow::ScreenSizeTwips)
+CoverWindow::CoverWindow(RandomSource& random) : CoverWindow(random, m_systemClock) {}
+
+CoverWindow::CoverWindow(RandomSource& random, const Clock& clock) : m_clock(clock), m_random(random)
 {
     // A picture that cannot be shown gets the failure cross and nothing else; Qt's decoders
     // would also warn on standard error. QT_LOGGING_RULES still turns them back on.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*.warning=false"));
+
+    // Monitors that come and go arrive as several reports in a row; they are followed once all
+    // have come in.
+    m_screensChanged.setSingleShot(true);
+    m_screensChanged.setInterval(0);
+    connect(&m_screensChanged, &QTimer::timeout, this, &CoverWindow::FollowScreens);
+
+    // The window start-up loads first. In a preview its `Screen.Width` and `Screen.Height` are
+    // those of the monitor that shows the host.
+    AddCover(QGuiApplication::primaryScreen(),
+             [this] { return m_host != 0 ? HostScreenTwips() : frmCover::ScreenSizeTwips(Form().screen()); });
 }
 
 CoverWindow::~CoverWindow()
@@ -26,16 +43,43 @@ CoverWindow::~CoverWindow()
     m_foreignParent.reset();
 }
 
-QSizeF CoverWindow::ScreenSizeTwips()
+std::vector<frmCover*> CoverWindow::Forms() const
 {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QSize size = screen ? screen->size() : QSize();
-    return QSizeF(size.width() * TwipsPerPixel, size.height() * TwipsPerPixel);
+    std::vector<frmCover*> forms;
+    for (const Cover& cover : m_covers)
+        forms.push_back(cover.form.get());
+    return forms;
+}
+
+frmCover& CoverWindow::AddCover(QScreen* screen, std::function<QSizeF()> screenSize)
+{
+    auto form = std::make_unique<frmCover>(m_clock, m_random, std::move(screenSize));
+    form->SetTimerEvent([this] { TickTogether(); });
+    connect(form.get(), &frmCover::unloaded, this, &CoverWindow::CoverUnloaded);
+    m_covers.push_back(Cover{screen, std::move(form)});
+    return *m_covers.back().form;
+}
+
+CoverWindow::Cover* CoverWindow::CoverOn(const QScreen* screen)
+{
+    const auto it = std::find_if(m_covers.begin(), m_covers.end(),
+                                 [screen](const Cover& cover) { return cover.screen == screen; });
+    return it == m_covers.end() ? nullptr : &*it;
 }
 
 void CoverWindow::SetCaption(const QString& caption)
 {
-    m_form.setWindowTitle(caption);
+    m_caption = caption;
+    Form().setWindowTitle(caption);
+}
+
+void CoverWindow::CaptionPrimary()
+{
+    for (Cover& cover : m_covers) {
+        const QString title = cover.screen == QGuiApplication::primaryScreen() ? m_caption : QString();
+        if (cover.form->windowTitle() != title)
+            cover.form->setWindowTitle(title);
+    }
 }
 
 void CoverWindow::Show()
@@ -43,43 +87,144 @@ void CoverWindow::Show()
     if (!m_signals) {
         m_signals = std::make_unique<TerminationSignals>();
         connect(m_signals.get(), &TerminationSignals::received, this, &CoverWindow::EndRun);
+        // A wheel turn is a button press like any other.
+        m_wheel = std::make_unique<x11::WheelWatch>();
+        connect(m_wheel.get(), &x11::WheelWatch::turned, this, [this] { Form().Form_MouseDown(0, 0, 0, 0); });
     }
-    // Above every other window, also the panels a window manager keeps on top.
-    m_form.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    m_form.show();
+    for (QScreen* screen : QGuiApplication::screens())
+        if (!CoverOn(screen))
+            AddCover(screen);
+    for (Cover& cover : m_covers) {
+        // Above every other window, also the panels a window manager keeps on top.
+        cover.form->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+        if (cover.screen)
+            cover.form->setScreen(cover.screen);
+        cover.form->show();
+    }
 }
 
 void CoverWindow::Maximise()
 {
-    // The full-screen state is what a window manager honours; without one the window would
-    // keep its size, so the geometry is set as well.
-    QScreen* screen = QGuiApplication::primaryScreen();
-    m_form.setWindowState(m_form.windowState() | Qt::WindowFullScreen);
-    if (screen)
-        m_form.setGeometry(screen->geometry());
-    m_form.GrabKeyboardWhenViewable();
+    if (!m_fullScreen) {
+        m_fullScreen = true;
+        connect(qGuiApp, &QGuiApplication::screenAdded, this, &CoverWindow::ScreensChanged);
+        connect(qGuiApp, &QGuiApplication::screenRemoved, this, &CoverWindow::ScreensChanged);
+        connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, &CoverWindow::ScreensChanged);
+    }
+    FollowScreens();
+}
+
+void CoverWindow::ScreensChanged()
+{
+    m_screensChanged.start();
+}
+
+// One cover per monitor, each over the whole of it; the caption on the primary monitor's cover,
+// and the keyboard with one of them.
+void CoverWindow::FollowScreens()
+{
+    if (m_ending)
+        return;
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    for (auto it = m_covers.begin(); it != m_covers.end();) {
+        if (it->screen && screens.contains(it->screen)) {
+            ++it;
+        } else if (m_covers.size() > 1) {
+            // The monitor went: so does its cover, and the run goes on on the others.
+            it->form->disconnect(this);
+            it->form->Dismiss();
+            it = m_covers.erase(it);
+        } else {
+            // Never no cover at all: the last one moves to whatever monitor there is.
+            it->screen = QGuiApplication::primaryScreen();
+            ++it;
+        }
+    }
+    for (QScreen* screen : screens)
+        if (!CoverOn(screen))
+            AddCover(screen).setWindowFlag(Qt::WindowStaysOnTopHint, true);
+
+    bool keyboard = false;
+    for (Cover& cover : m_covers) {
+        if (!cover.screen)
+            continue;
+        connect(cover.screen, &QScreen::geometryChanged, this, &CoverWindow::ScreensChanged,
+                Qt::UniqueConnection);
+        // A resolution change resizes the cover, and the resize steps draw a new picture.
+        ShowFullScreen(*cover.form, *cover.screen);
+        keyboard = keyboard || cover.form->HasKeyboardGrab();
+    }
+    CaptionPrimary();
+    if (!keyboard) {
+        Cover* primary = CoverOn(QGuiApplication::primaryScreen());
+        (primary ? primary->form : m_covers.front().form)->GrabKeyboardWhenViewable();
+    }
+}
+
+// Each cover's timer runs this. Once the one due time has come, every cover runs its slide tick
+// against it: each schedules the next change and shows its own pick, so all change together.
+void CoverWindow::TickTogether()
+{
+    const DateTime due = NextPictureTime;
+    if (m_clock.Now() < due)
+        return;
+    for (Cover& cover : m_covers) {
+        if (cover.form->IsUnloaded())
+            continue;
+        NextPictureTime = due;
+        cover.form->tmrShowPicture_Timer();
+    }
+}
+
+// Input on one cover unloaded it, and it showed the pointer again: the others go without.
+void CoverWindow::CoverUnloaded()
+{
+    if (RunMode != ScreenSaver || m_ending)
+        return;
+    m_ending = true;
+    m_screensChanged.stop();
+    for (Cover& cover : m_covers)
+        cover.form->Dismiss();
+}
+
+void CoverWindow::EndRun()
+{
+    if (!m_ending)
+        Form().Unload();
+    CoverUnloaded();
+    QCoreApplication::exit(0);
+}
+
+QSizeF CoverWindow::HostScreenTwips()
+{
+    // The host against the monitor that shows it, both in device pixels: here in the window's
+    // logical unit, like its own size.
+    const QScreen* screen = x11::ScreenShowing(m_host);
+    if (!screen)
+        return QSizeF();
+    const qreal scale = screen->devicePixelRatio() / Form().devicePixelRatioF();
+    return QSizeF(screen->size()) * scale * TwipsPerPixel;
 }
 
 void CoverWindow::EmbedInto(x11::WindowId host, QSize clientSize)
 {
-    m_form.winId();
-    m_hostWatch = std::make_unique<x11::HostWatch>(host, x11::WindowId(m_form.winId()));
+    frmCover& form = Form();
+    m_host = host;
+    form.winId();
+    m_hostWatch = std::make_unique<x11::HostWatch>(host, x11::WindowId(form.winId()));
     connect(m_hostWatch.get(), &x11::HostWatch::hostGone, this, [] {
         // Qt ignores quit() once our window has a foreign parent; exit() is heard.
         QCoreApplication::exit(0);
     });
     if (!x11::QueryWindow(host))
         return;
-    m_foreignParent = x11::ForeignParent::Embed(&m_form, host);
+    m_foreignParent = x11::ForeignParent::Embed(&form, host);
     if (!m_foreignParent)
         return;
-    x11::PlaceAndShowWithoutActivating(&m_form, QRect(QPoint(0, 0), clientSize));
-}
-
-void CoverWindow::EndRun()
-{
-    m_form.Unload();
-    QCoreApplication::exit(0);
+    x11::PlaceAndShowWithoutActivating(&form, clientSize);
+    // A resized host gets a resized window, and with it the resize steps' new picture.
+    connect(m_hostWatch.get(), &x11::HostWatch::hostResized, this,
+            [&form](QSize size) { x11::PlaceAndShowWithoutActivating(&form, size); });
 }
 
 } // namespace vb

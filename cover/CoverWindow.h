@@ -5,7 +5,12 @@
 #include "platform/Clock.h"
 
 #include <QObject>
+#include <QPointer>
+#include <QTimer>
 #include <memory>
+#include <vector>
+
+class QScreen;
 
 namespace vb {
 
@@ -15,38 +20,67 @@ class TerminationSignals;
 namespace x11 {
 class ForeignParent;
 class HostWatch;
+class WheelWatch;
 } // namespace x11
 
-// `frmCover` as start-up drives it: loaded with this object, shown full screen over the primary
-// screen, or embedded into a preview host.
+// `frmCover` as start-up drives it: one window, embedded into a preview host, or in a full-screen
+// run one instance per monitor, as many as the system reports and following them as they come,
+// go and change size.
+//
+// The covers of a full-screen run change pictures together, at the one NextPictureTime, each with
+// its own pick at its own size. Input on any of them ends the run: every cover unloads, and the
+// pointer shows again once. The single-instance caption goes on the primary monitor's cover.
 class CoverWindow final : public QObject, public CoverWindowHandle
 {
     Q_OBJECT
 
 public:
     explicit CoverWindow(RandomSource& random);
+    CoverWindow(RandomSource& random, const Clock& clock);
     ~CoverWindow() override;
 
     void SetCaption(const QString& caption) override;
-    // Full-screen runs only: a SIGTERM or SIGINT from here on unloads the window (which shows the
-    // pointer again) and ends the run with status 0.
+    // Full-screen runs only: a cover for every monitor. A SIGTERM or SIGINT from here on unloads
+    // the covers (which shows the pointer again) and ends the run with status 0.
     void Show() override;
+    // Each cover over the whole of its monitor; monitors are followed from here on.
     void Maximise() override;
     // Ends the run with status 0 once the host is gone; a host that names no window is never
-    // touched, and the run ends at once.
+    // touched, and the run ends at once. `clientSize` is in device pixels.
     void EmbedInto(x11::WindowId host, QSize clientSize) override;
 
-    frmCover& Form() { return m_form; }
-
-    // `Screen.Width` and `Screen.Height`: the primary screen's logical size in twips.
-    static QSizeF ScreenSizeTwips();
+    // The first cover: the primary monitor's in a full-screen run, the preview's.
+    frmCover& Form() { return *m_covers.front().form; }
+    std::vector<frmCover*> Forms() const;
 
 private:
-    void EndRun();
+    struct Cover
+    {
+        QPointer<QScreen> screen;
+        std::unique_ptr<frmCover> form;
+    };
 
-    SystemClock m_clock;
-    frmCover m_form;
+    frmCover& AddCover(QScreen* screen, std::function<QSizeF()> screenSize = {});
+    Cover* CoverOn(const QScreen* screen);
+    void ScreensChanged();
+    void FollowScreens();
+    void CaptionPrimary();
+    void TickTogether();
+    void CoverUnloaded();
+    void EndRun();
+    QSizeF HostScreenTwips();
+
+    SystemClock m_systemClock;
+    const Clock& m_clock;
+    RandomSource& m_random;
+    std::vector<Cover> m_covers;
+    QString m_caption;
+    bool m_fullScreen = false;
+    bool m_ending = false;
+    QTimer m_screensChanged;
+    x11::WindowId m_host = 0;
     std::unique_ptr<TerminationSignals> m_signals;
+    std::unique_ptr<x11::WheelWatch> m_wheel;
     std::unique_ptr<x11::ForeignParent> m_foreignParent;
     std::unique_ptr<x11::HostWatch> m_hostWatch;
 };

@@ -11,6 +11,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
+#include <QWheelEvent>
 #include <QWindow>
 
 namespace vb {
@@ -56,8 +58,9 @@ frmCover::frmCover(const Clock& clock, RandomSource& random, std::function<QSize
                    QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_clock(clock),
       m_tick(
-          clock, random, m_canvas, m_loader, std::move(screenSize), [this] { update(); },
-          PictureHolder::DefaultDecodeLimitMegabytes)
+          clock, random, m_canvas, m_loader,
+          screenSize ? std::move(screenSize) : [this] { return ScreenSizeTwips(screen()); },
+          [this] { update(); }, PictureHolder::DefaultDecodeLimitMegabytes)
 {
     setWindowTitle(QString());
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -74,7 +77,12 @@ frmCover::frmCover(const Clock& clock, RandomSource& random, std::function<QSize
     m_canvas.SetFont(CoverFont());
 
     tmrShowPicture.setInterval(TimerIntervalMs);
-    connect(&tmrShowPicture, &QTimer::timeout, this, &frmCover::tmrShowPicture_Timer);
+    connect(&tmrShowPicture, &QTimer::timeout, this, [this] {
+        if (m_timerEvent)
+            m_timerEvent();
+        else
+            tmrShowPicture_Timer();
+    });
     tmrShowPicture.start();
 
     m_grabRetry.setInterval(100);
@@ -82,6 +90,12 @@ frmCover::frmCover(const Clock& clock, RandomSource& random, std::function<QSize
 }
 
 frmCover::~frmCover() = default;
+
+QSizeF frmCover::ScreenSizeTwips(const QScreen* screen)
+{
+    const QSize size = screen ? screen->size() : QSize();
+    return QSizeF(size.width() * TwipsPerPixel, size.height() * TwipsPerPixel);
+}
 
 void frmCover::Unload()
 {
@@ -96,6 +110,12 @@ void frmCover::Unload()
         Form_Unload();
         emit unloaded();
     }
+}
+
+void frmCover::Dismiss()
+{
+    m_restoresPointer = false;
+    Unload();
 }
 
 void frmCover::closeEvent(QCloseEvent* event)
@@ -113,7 +133,7 @@ void frmCover::Form_Unload()
 {
     tmrShowPicture.stop();
     m_grabRetry.stop();
-    if (RunMode == ScreenSaver)
+    if (RunMode == ScreenSaver && m_restoresPointer)
         ShowCursor(true);
 }
 
@@ -236,6 +256,15 @@ void frmCover::mouseMoveEvent(QMouseEvent* event)
     if (!m_unloaded)
         Form_MouseMove(ButtonCode(event->buttons()), ShiftState(event->modifiers()),
                        Twips(event->position().x()), Twips(event->position().y()));
+}
+
+void frmCover::wheelEvent(QWheelEvent* event)
+{
+    // The X server reports a wheel turn as a press of buttons 4 to 7; the runtime's button codes
+    // name none of them.
+    if (!m_unloaded)
+        Form_MouseDown(0, ShiftState(event->modifiers()), Twips(event->position().x()),
+                       Twips(event->position().y()));
 }
 
 void frmCover::GrabKeyboardWhenViewable()

@@ -10,6 +10,8 @@
 #include <QWidget>
 #include <functional>
 
+class QScreen;
+
 namespace vb {
 
 class Clock;
@@ -28,14 +30,25 @@ class frmCover final : public QWidget
 public:
     static constexpr int TimerIntervalMs = 750;
 
-    // Loads the window, hidden. `screenSize` gives `Screen.Width` and `Screen.Height` in twips.
-    frmCover(const Clock& clock, RandomSource& random, std::function<QSizeF()> screenSize,
+    // Loads the window, hidden. `screenSize` gives `Screen.Width` and `Screen.Height` in twips;
+    // without it they are those of the monitor the window is on.
+    frmCover(const Clock& clock, RandomSource& random, std::function<QSizeF()> screenSize = {},
              QWidget* parent = nullptr);
     ~frmCover() override;
+
+    // `Screen.Width` and `Screen.Height` of a monitor: its logical size in twips.
+    static QSizeF ScreenSizeTwips(const QScreen* screen);
 
     // `Unload`: raises Form_Unload, stops the timer and closes the window. Once only.
     void Unload();
     bool IsUnloaded() const { return m_unloaded; }
+    // Unloads a cover whose run goes on elsewhere, or that another cover has already ended: the
+    // pointer is left as it is.
+    void Dismiss();
+
+    // The timer's event. Alone, a cover runs its own slide tick; covers that change together run
+    // `event` instead, which runs the tick of each of them.
+    void SetTimerEvent(std::function<void()> event) { m_timerEvent = std::move(event); }
 
     // For a full-screen run: takes the keyboard as soon as the window can have it, so that keys
     // reach the window also where no window manager gives it the focus.
@@ -70,6 +83,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -85,10 +99,12 @@ private:
     MovementRule m_movement;
     SlideTick m_tick;
     QTimer m_grabRetry;
+    std::function<void()> m_timerEvent;
     bool m_unloaded = false;
     bool m_unloadRaised = false;
     bool m_buttonPressed = false;
     bool m_keyboardGrabbed = false;
+    bool m_restoresPointer = true;
 };
 
 } // namespace vb

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <QWindow>
+#include <cmath>
 
 namespace vb::x11 {
 
@@ -33,10 +34,12 @@ ForeignParent::~ForeignParent()
     }
 }
 
-void PlaceAndShowWithoutActivating(QWidget* widget, const QRect& geometry)
+void PlaceAndShowWithoutActivating(QWidget* widget, QSize size)
 {
+    const qreal ratio = widget->devicePixelRatioF();
+    const QSize logical(int(std::ceil(size.width() / ratio)), int(std::ceil(size.height() / ratio)));
     widget->setAttribute(Qt::WA_ShowWithoutActivating);
-    widget->setGeometry(geometry);
+    widget->setGeometry(QRect(QPoint(0, 0), logical));
     widget->show();
 }
 

@@ -33,8 +33,10 @@ private:
     WindowId m_host = 0;
 };
 
-// `SetWindowPos` with SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW: places the widget at
-// `geometry` (in its parent's coordinates) and maps it without giving it the focus.
-void PlaceAndShowWithoutActivating(QWidget* widget, const QRect& geometry);
+// `SetWindowPos` with SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW: places the widget at (0, 0)
+// of its parent with `size`, in device pixels as the X server gives a window's size, and maps it
+// without giving it the focus. At a scale factor the widget's logical size is rounded up, so that
+// it still fills the parent, which clips what lies beyond.
+void PlaceAndShowWithoutActivating(QWidget* widget, QSize size);
 
 } // namespace vb::x11

@@ -1,19 +1,16 @@
 #include "platform/X11HostWatch.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <xcb/xcb.h>
 
 namespace vb::x11 {
 
-HostWatch::HostWatch(WindowId host, WindowId embedded, std::chrono::milliseconds pollInterval,
-                     QObject* parent)
+HostWatch::HostWatch(WindowId host, WindowId embedded, QObject* parent)
     : QObject(parent), m_host(host), m_embedded(embedded)
 {
     QCoreApplication::instance()->installNativeEventFilter(this);
-    connect(&m_poll, &QTimer::timeout, this, &HostWatch::Poll);
-    m_poll.start(pollInterval);
-    // A host that never existed is noticed on the first turn of the event loop.
-    QTimer::singleShot(0, this, &HostWatch::Poll);
+    QTimer::singleShot(0, this, &HostWatch::Check);
 }
 
 HostWatch::~HostWatch()
@@ -22,10 +19,19 @@ HostWatch::~HostWatch()
         QCoreApplication::instance()->removeNativeEventFilter(this);
 }
 
-void HostWatch::Poll()
+void HostWatch::Check()
 {
-    if (!m_gone && !QueryWindow(m_host))
+    if (m_gone)
+        return;
+    // Watched first, then measured: a size change in between is not lost.
+    const bool watched = WatchStructure(m_host);
+    const auto state = QueryWindow(m_host);
+    if (!watched || !state) {
         Report();
+        return;
+    }
+    m_size = state->geometry.size();
+    emit hostResized(m_size);
 }
 
 void HostWatch::Report()
@@ -33,7 +39,6 @@ void HostWatch::Report()
     if (m_gone)
         return;
     m_gone = true;
-    m_poll.stop();
     emit hostGone();
 }
 
@@ -47,6 +52,15 @@ bool HostWatch::nativeEventFilter(const QByteArray& eventType, void* message, qi
         const auto* destroyed = reinterpret_cast<const xcb_destroy_notify_event_t*>(event);
         if (destroyed->window == m_host || destroyed->window == m_embedded)
             Report();
+        return false;
+    }
+    if (type == XCB_CONFIGURE_NOTIFY) {
+        const auto* configured = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+        const QSize size(configured->width, configured->height);
+        if (configured->window == m_host && !m_gone && size != m_size) {
+            m_size = size;
+            emit hostResized(size);
+        }
         return false;
     }
     if (type == 0) {

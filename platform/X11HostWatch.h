@@ -4,17 +4,18 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QObject>
-#include <QTimer>
-#include <chrono>
+#include <QSize>
 
 namespace vb::x11 {
 
 // Tells a preview that its host window is gone: destroyed by its program, or with it when that
-// program died (the X server then destroys its windows). Qt says nothing in either case.
+// program died (the X server then destroys its windows). Qt says nothing in either case. It also
+// tells when the host changes size, so that the preview can follow.
 //
-// Our window inside the host is destroyed with it, and the X server reports that as a
-// DestroyNotify, which this filter sees first. As a fallback, and for a host id that named no
-// window to begin with, the host is also looked up every `pollInterval`.
+// The X server reports both to the program that asks: the host's DestroyNotify and
+// ConfigureNotify, and the DestroyNotify of our own window inside it, which this filter sees
+// first. So nothing is asked of the server while the preview waits; the host is looked up once,
+// on the first turn of the event loop, which also catches a host id that named no window.
 //
 // Once the host is gone, X errors about it or about our window (Qt may still draw into the
 // destroyed window before the run ends) are expected and kept away from Qt's error warnings.
@@ -23,9 +24,7 @@ class HostWatch final : public QObject, public QAbstractNativeEventFilter
     Q_OBJECT
 
 public:
-    HostWatch(WindowId host, WindowId embedded,
-              std::chrono::milliseconds pollInterval = std::chrono::milliseconds(250),
-              QObject* parent = nullptr);
+    HostWatch(WindowId host, WindowId embedded, QObject* parent = nullptr);
     ~HostWatch() override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
@@ -33,15 +32,17 @@ public:
 signals:
     // Emitted once.
     void hostGone();
+    // The host's new size in device pixels, the unit of the X server.
+    void hostResized(QSize size);
 
 private:
-    void Poll();
+    void Check();
     void Report();
 
     WindowId m_host;
     WindowId m_embedded;
+    QSize m_size;
     bool m_gone = false;
-    QTimer m_poll;
 };
 
 } // namespace vb::x11

@@ -1,6 +1,7 @@
 #include "platform/X11Windows.h"
 
 #include <QGuiApplication>
+#include <QScreen>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -125,6 +126,46 @@ std::optional<QSize> ClientSize(WindowId window)
     if (!state)
         return std::nullopt;
     return state->geometry.size();
+}
+
+QScreen* ScreenShowing(WindowId window)
+{
+    xcb_connection_t* c = Connection();
+    if (c && window != 0) {
+        const auto geometry = Get(xcb_get_geometry_reply, c, xcb_get_geometry(c, window));
+        const auto root =
+            geometry ? Get(xcb_translate_coordinates_reply, c,
+                           xcb_translate_coordinates(c, window, geometry->root, int16_t(geometry->width / 2),
+                                                     int16_t(geometry->height / 2)))
+                     : nullptr;
+        if (root) {
+            const QPoint centre(root->dst_x, root->dst_y);
+            for (QScreen* screen : QGuiApplication::screens()) {
+                const QRect logical = screen->geometry();
+                if (QRect(logical.topLeft(), logical.size() * screen->devicePixelRatio()).contains(centre))
+                    return screen;
+            }
+        }
+    }
+    return QGuiApplication::primaryScreen();
+}
+
+bool WatchStructure(WindowId window)
+{
+    xcb_connection_t* c = Connection();
+    if (!c || window == 0)
+        return false;
+    const auto attributes = Get(xcb_get_window_attributes_reply, c, xcb_get_window_attributes(c, window));
+    if (!attributes)
+        return false;
+    const uint32_t mask = attributes->your_event_mask | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    if (mask == attributes->your_event_mask)
+        return true;
+    xcb_generic_error_t* error =
+        xcb_request_check(c, xcb_change_window_attributes_checked(c, window, XCB_CW_EVENT_MASK, &mask));
+    const bool watched = error == nullptr;
+    std::free(error);
+    return watched;
 }
 
 std::optional<WindowState> QueryWindow(WindowId window)

@@ -5,6 +5,8 @@
 #include <QtGlobal>
 #include <optional>
 
+class QScreen;
+
 namespace vb::x11 {
 
 // The display's window operations the program needs, on the X connection of the running
@@ -21,6 +23,15 @@ WindowId FindTopLevelWindow(const QString& title);
 
 // `GetClientRect`: the window's current size; nullopt when the id names no window.
 std::optional<QSize> ClientSize(WindowId window);
+
+// The monitor that shows a window: the one holding the window's centre, the primary when none
+// does or the window is gone. X measures in device pixels; Qt's screens keep their origin in
+// device pixels and give their size in logical ones, so each is compared at its own scale.
+QScreen* ScreenShowing(WindowId window);
+
+// Asks the X server to report the window's size changes and its destruction to this program,
+// on top of anything else the program already listens to on it. False when the window is gone.
+bool WatchStructure(WindowId window);
 
 // Used by tests and the preview's watch on its host.
 struct WindowState

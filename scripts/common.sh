@@ -9,7 +9,7 @@ VB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # whose reads hang on demand (tests/stallfs.py).
 VB_PACKAGES=(
     g++ cmake ninja-build ccache pkg-config qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev libjpeg-dev
-    xvfb xauth x11-utils xdotool imagemagick libjpeg-turbo-progs fonts-dejavu-core
+    xvfb xauth x11-utils x11-xserver-utils xdotool imagemagick libjpeg-turbo-progs fonts-dejavu-core
     desktop-file-utils appstream libxml2-utils man-db groff-base dpkg-dev python3-fusepy fuse3
 )
 

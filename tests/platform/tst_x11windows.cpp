@@ -180,7 +180,7 @@ private slots:
         QCOMPARE(parent->host(), host);
         const auto size = x11::ClientSize(host);
         QVERIFY(size);
-        x11::PlaceAndShowWithoutActivating(&cover, QRect(QPoint(0, 0), *size));
+        x11::PlaceAndShowWithoutActivating(&cover, *size);
 
         const auto id = x11::WindowId(cover.winId());
         QTRY_VERIFY(Mapped(id));
@@ -201,7 +201,7 @@ private slots:
         QWidget cover;
         auto parent = x11::ForeignParent::Embed(&cover, 0x1fffff00);
         if (parent)
-            x11::PlaceAndShowWithoutActivating(&cover, QRect(0, 0, 0, 0));
+            x11::PlaceAndShowWithoutActivating(&cover, QSize(0, 0));
         QTest::qWait(100);
         QCOMPARE(x11::ClientSize(0x1fffff00), std::nullopt);
     }
