@@ -1,5 +1,6 @@
 #include "HostWindow.h"
 #include "PictureFiles.h"
+#include "ScreenChecks.h"
 #include "StallMount.h"
 #include "TestSupport.h"
 #include "platform/X11Windows.h"
@@ -26,55 +27,21 @@ extern char** environ;
 
 // The real program under the test's X server (1280 x 1024, no window manager), started as a
 // screen saver would start it, watched with screenshots and driven with xdotool.
+using vbtest::Screenshot;
+using vbtest::ShowsQuadrants;
+using vbtest::Xdotool;
+
 namespace {
 
 const QSize ScreenSize(1280, 1024);
-
-QImage Screenshot(const QString& window = "root", const QString& display = QString())
-{
-    QProcess import;
-    if (!display.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("DISPLAY", display);
-        import.setProcessEnvironment(env);
-    }
-    import.start("import", {"-window", window, "png:-"});
-    if (!import.waitForFinished(10000) || import.exitCode() != 0)
-        return QImage();
-    return QImage::fromData(import.readAllStandardOutput(), "png").convertToFormat(QImage::Format_RGB32);
-}
-
-bool Xdotool(const QStringList& arguments)
-{
-    return QProcess::execute("xdotool", arguments) == 0;
-}
-
-bool Near(const QImage& image, QPoint p, QRgb colour)
-{
-    return image.rect().contains(p) && vbtest::Near(image.pixel(p), colour, 40);
-}
-
-// The quadrant picture drawn into `rect` of `image`, with black just outside it.
-bool ShowsQuadrants(const QImage& image, const QRect& rect)
-{
-    const int qx = rect.width() / 4, qy = rect.height() / 4;
-    const QPoint c = rect.topLeft();
-    return Near(image, c + QPoint(qx, qy), qRgb(255, 0, 0)) &&
-           Near(image, c + QPoint(3 * qx, qy), qRgb(0, 255, 0)) &&
-           Near(image, c + QPoint(qx, 3 * qy), qRgb(0, 0, 255)) &&
-           Near(image, c + QPoint(3 * qx, 3 * qy), qRgb(255, 255, 0)) &&
-           Near(image, rect.topLeft() + QPoint(-2, rect.height() / 2), qRgb(0, 0, 0)) &&
-           Near(image, rect.topRight() + QPoint(2, rect.height() / 2), qRgb(0, 0, 0)) &&
-           Near(image, rect.topLeft() + QPoint(rect.width() / 2, -2), qRgb(0, 0, 0)) &&
-           Near(image, rect.bottomLeft() + QPoint(rect.width() / 2, 2), qRgb(0, 0, 0));
-}
 
 // A full-screen picture of 200 x 100 in the middle of the screen, black around it.
 bool FullScreenPictureShown()
 {
     const QImage screen = Screenshot();
-    return ShowsQuadrants(screen, QRect(540, 462, 200, 100)) && Near(screen, QPoint(0, 0), qRgb(0, 0, 0)) &&
-           Near(screen, QPoint(1279, 1023), qRgb(0, 0, 0));
+    return ShowsQuadrants(screen, QRect(540, 462, 200, 100)) &&
+           vbtest::NearAt(screen, QPoint(0, 0), qRgb(0, 0, 0)) &&
+           vbtest::NearAt(screen, QPoint(1279, 1023), qRgb(0, 0, 0));
 }
 
 // The program started outside QProcess, for what QProcess cannot tell: whether it ended by a
@@ -266,7 +233,7 @@ private slots:
         QCOMPARE(run.exitStatus(), QProcess::NormalExit);
         QCOMPARE(run.exitCode(), 0);
         QCOMPARE(vbtest::ErrorLines(run.readAllStandardError()), QStringList());
-        QTRY_VERIFY(!Near(Screenshot(), QPoint(545, 467), qRgb(255, 0, 0)));
+        QTRY_VERIFY(!vbtest::NearAt(Screenshot(), QPoint(545, 467), qRgb(255, 0, 0)));
     }
 
     // A picture that cannot be shown gives the cross and says nothing on standard error.
@@ -288,8 +255,8 @@ private slots:
         QProcess run;
         run.setProcessEnvironment(env);
         run.start(VB_PROGRAM, {"/S"});
-        QTRY_VERIFY_WITH_TIMEOUT(Near(Screenshot(), QPoint(640, 512), qRgb(255, 0, 0)) &&
-                                     Near(Screenshot(), QPoint(640, 100), qRgb(0, 0, 0)),
+        QTRY_VERIFY_WITH_TIMEOUT(vbtest::NearAt(Screenshot(), QPoint(640, 512), qRgb(255, 0, 0)) &&
+                                     vbtest::NearAt(Screenshot(), QPoint(640, 100), qRgb(0, 0, 0)),
                                  10000);
         QVERIFY(Xdotool({"key", "x"}));
         QVERIFY(run.waitForFinished(5000));
@@ -328,8 +295,8 @@ private slots:
             QCOMPARE(mkfifo(QFile::encodeName(picture).constData(), 0600), 0);
         else if (replacement == "folder")
             QVERIFY(QDir().mkdir(picture));
-        QTRY_VERIFY_WITH_TIMEOUT(Near(Screenshot(), QPoint(640, 512), qRgb(255, 0, 0)) &&
-                                     Near(Screenshot(), QPoint(640, 100), qRgb(0, 0, 0)),
+        QTRY_VERIFY_WITH_TIMEOUT(vbtest::NearAt(Screenshot(), QPoint(640, 512), qRgb(255, 0, 0)) &&
+                                     vbtest::NearAt(Screenshot(), QPoint(640, 100), qRgb(0, 0, 0)),
                                  10000);
         QVERIFY(Xdotool({"key", "x"}));
         QVERIFY(run.waitForFinished(5000));
@@ -414,7 +381,7 @@ private slots:
         QVERIFY(share.HasWaited(vbtest::StallMount::Listings));
 
         share.Stall(vbtest::StallMount::Listings, false);
-        QTRY_VERIFY_WITH_TIMEOUT(Near(Screenshot(), QPoint(640, 512), qRgb(255, 0, 255)), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(vbtest::NearAt(Screenshot(), QPoint(640, 512), qRgb(255, 0, 255)), 20000);
         QVERIFY(Xdotool({"key", "x"}));
         QVERIFY(run.waitForFinished(5000));
         QCOMPARE(run.exitCode(), 0);
@@ -564,6 +531,58 @@ private slots:
         QVERIFY(sinceHostWent.elapsed() <= 1000);
         QCOMPARE(run.exitStatus(), QProcess::NormalExit);
         QCOMPARE(run.exitCode(), 0);
+    }
+
+    // At any scale factor the preview fills its host exactly (the host's size is in device
+    // pixels) and reduces by the host against the monitor, both in device pixels: a host as large
+    // as the screen shows pictures as "/S" would. A resized host gets a resized child and a new
+    // picture at the new ratio.
+    void previewAtAnyScale_data()
+    {
+        QTest::addColumn<QString>("scale");
+        QTest::addColumn<QSize>("from");
+        QTest::addColumn<QSize>("to");
+        QTest::newRow("scale 1, host resized") << "1" << QSize(320, 256) << QSize(640, 512);
+        QTest::newRow("scale 2, host resized") << "2" << QSize(320, 256) << QSize(640, 512);
+        QTest::newRow("scale 2, host as large as the screen") << "2" << ScreenSize << ScreenSize;
+    }
+    void previewAtAnyScale()
+    {
+        QFETCH(QString, scale);
+        QFETCH(QSize, from);
+        QFETCH(QSize, to);
+        QWidget host;
+        host.setWindowFlag(Qt::FramelessWindowHint);
+        host.setGeometry(QRect(QPoint(0, 0), from));
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        const auto hostId = vb::x11::WindowId(host.winId());
+        const auto miniature = [](QSize size) {
+            const double ratio = std::min(double(size.width()) / ScreenSize.width(),
+                                          double(size.height()) / ScreenSize.height());
+            const QSize shown = (QSizeF(200, 100) * ratio).toSize();
+            return QRect(QPoint((size.width() - shown.width()) / 2, (size.height() - shown.height()) / 2),
+                         shown);
+        };
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", m_config.path());
+        env.insert("QT_SCALE_FACTOR", scale);
+        QProcess run;
+        run.setProcessEnvironment(env);
+        run.start(VB_PROGRAM, {"/P", QString::number(hostId)});
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsQuadrants(Screenshot(QString::number(hostId)), miniature(from)), 10000);
+        QProcess search;
+        search.start("xdotool", {"search", "--name", "^Preview$"});
+        QVERIFY(search.waitForFinished());
+        const auto preview = vb::x11::WindowId(search.readAllStandardOutput().trimmed().toULongLong());
+        QCOMPARE(vb::x11::QueryWindow(preview)->geometry, QRect(QPoint(0, 0), from));
+
+        host.resize(to);
+        QTRY_COMPARE_WITH_TIMEOUT(vb::x11::QueryWindow(preview)->geometry, QRect(QPoint(0, 0), to), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsQuadrants(Screenshot(QString::number(hostId)), miniature(to)), 5000);
+        run.kill();
+        run.waitForFinished();
     }
 
     // A host id that names no window: no crash, no window, the run ends at once with status 0.
