@@ -1,5 +1,6 @@
 #include "PictureFiles.h"
 #include "app/ModuleState.h"
+#include "cover/CoverFakes.h"
 #include "cover/CoverWindow.h"
 #include "platform/CursorCounter.h"
 #include "platform/RandomSource.h"
@@ -71,6 +72,48 @@ private slots:
             std::raise(ending);
         QTRY_VERIFY(!x11::QueryWindow(id) || !x11::QueryWindow(id)->mapped);
         QCOMPARE(CursorDisplayCount(), 0);
+    }
+
+    // The screen split into two monitors: a cover over each; at the one due time both change,
+    // each to its own pick; input on one unloads both, and the pointer shows again once.
+    void coversOfEveryMonitorChangeAndEndTogether()
+    {
+        QVERIFY(QProcess::execute("xrandr", {"--setmonitor", "A", "640/169x1024/271+0+0", "screen"}) == 0);
+        QVERIFY(QProcess::execute("xrandr", {"--setmonitor", "B", "640/169x1024/271+640+0", "none"}) == 0);
+        QTRY_COMPARE(QGuiApplication::screens().size(), 2);
+        const QString red = m_dir.filePath("red.bmp"), blue = m_dir.filePath("blue.bmp");
+        QVERIFY(vbtest::SavePicture(red, vbtest::Solid(QSize(50, 40), Qt::red), "bmp"));
+        QVERIFY(vbtest::SavePicture(blue, vbtest::Solid(QSize(50, 40), Qt::blue), "bmp"));
+        PictureList = {red};
+        IntervalSeconds = 60;
+        RunMode = ScreenSaver;
+        vbtest::FakeClock clock;
+        StdRandomSource random;
+        CoverWindow cover(random, clock);
+        cover.Show();
+        cover.Maximise();
+        ShowCursor(false);
+        const std::vector<frmCover*> forms = cover.Forms();
+        QCOMPARE(forms.size(), 2u);
+        const auto centre = [](const frmCover* form) {
+            const QImage& image = form->Canvas().Image();
+            return image.isNull() ? QRgb(0) : image.pixel(image.width() / 2, image.height() / 2);
+        };
+        for (frmCover* form : forms) {
+            QTRY_COMPARE(form->geometry(), form->screen()->geometry());
+            QTRY_COMPARE(centre(form), qRgb(255, 0, 0));
+        }
+        QVERIFY(forms[0]->screen() != forms[1]->screen());
+
+        PictureList = {blue};
+        clock.now += std::chrono::seconds(60);
+        QTRY_VERIFY(centre(forms[0]) == qRgb(0, 0, 255) && centre(forms[1]) == qRgb(0, 0, 255));
+
+        forms[1]->Form_KeyDown(0, 0);
+        QVERIFY(forms[0]->IsUnloaded() && forms[1]->IsUnloaded());
+        QCOMPARE(CursorDisplayCount(), 0);
+        QProcess::execute("xrandr", {"--delmonitor", "B"});
+        QProcess::execute("xrandr", {"--delmonitor", "A"});
     }
 };
 

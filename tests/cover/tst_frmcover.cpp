@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 
 using namespace vb;
 using namespace std::chrono_literals;
@@ -61,7 +62,7 @@ private slots:
             ShowCursor(true);
     }
 
-    // Any key, button, click, double click or movement ends a full-screen run and shows the
+    // Any key, button, click, double click, wheel turn or movement ends a full-screen run and shows the
     // pointer again; in the other modes input does nothing and the pointer is left alone.
     void input_data()
     {
@@ -73,6 +74,7 @@ private slots:
                                  "left click",
                                  "right button down",
                                  "double click",
+                                 "wheel",
                                  "move after first report",
                                  "first report only"};
         for (const int mode : {int(ScreenSaver), int(Preview), int(Configure)}) {
@@ -110,6 +112,10 @@ private slots:
             QTest::mouseDClick(&form, Qt::LeftButton, {}, QPoint(20, 20));
             // QTest leaves the button down after a double click.
             QTest::mouseRelease(&form, Qt::LeftButton, {}, QPoint(20, 20));
+        } else if (input == "wheel") {
+            QWheelEvent wheel(QPointF(20, 20), form.mapToGlobal(QPointF(20, 20)), QPoint(), QPoint(0, 120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(&form, &wheel);
         } else if (input.endsWith("first report") || input == "first report only") {
             QTest::mouseMove(&form, QPoint(30, 40));
             QTRY_COMPARE(form.Movement().LastMouseX, mode == ScreenSaver ? 30 * 15 : 0);
