@@ -10,6 +10,7 @@
 #include "platform/Clock.h"
 #include "platform/RandomSource.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -22,6 +23,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QWidget>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -123,14 +125,14 @@ bool Near(QRgb a, QRgb b)
 // Seconds from the start of the program until `shown` holds for the screen's centre pixel;
 // negative when the program ended or nothing showed within ten seconds. The program is left
 // running.
-double SecondsUntilShown(QProcess& process, const Context& context, const Setup& setup, const QString& mode,
-                         const std::function<bool(QRgb)>& shown)
+double SecondsUntilShown(QProcess& process, const Context& context, const Setup& setup,
+                         const QStringList& arguments, const std::function<bool(QRgb)>& shown)
 {
     process.setProcessEnvironment(setup.Environment());
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
     const auto start = std::chrono::steady_clock::now();
-    process.start(context.program, {mode});
+    process.start(context.program, arguments);
     if (!process.waitForStarted())
         return -1;
     while (std::chrono::steady_clock::now() - start < 10s) {
@@ -206,6 +208,44 @@ long Count(const std::map<QString, long>& calls, std::initializer_list<const cha
     return total;
 }
 
+// What a run costs while it waits between pictures, once it shows its first one: CPU time, and
+// the file calls and X requests that strace sees.
+void WaitingFigures(const QString& run, QProcess& saver, std::vector<Row>& rows)
+{
+    const int seconds = std::max(2, qEnvironmentVariableIntValue("VB_BENCH_IDLE_SECONDS"));
+    std::this_thread::sleep_for(1s);
+    const qint64 pid = saver.processId();
+    const qint64 cpuBefore = CpuNanoseconds(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const qint64 cpu = CpuNanoseconds(pid) - cpuBefore;
+    rows.push_back(Row{QStringLiteral("waiting between pictures, %1: CPU time per minute (%2 s measured)")
+                           .arg(run)
+                           .arg(seconds),
+                       double(cpu) / 1e6 * 60.0 / seconds, 0, QStringLiteral("ms"),
+                       QStringLiteral("<= 10 ms"), 0, 10.0});
+    bool traced = false;
+    const auto calls = SystemCalls(pid, seconds, &traced);
+    End(saver);
+    if (!traced) {
+        std::fprintf(stderr, "strace could not watch the program; its rows are left out\n");
+        return;
+    }
+    for (const auto& [name, count] : calls)
+        std::fprintf(stderr, "%s, while waiting %d s: %ld x %s\n", qPrintable(run), seconds, count,
+                     qPrintable(name));
+    const long files =
+        Count(calls, {"open", "openat", "stat", "newfstatat", "statx", "lstat", "access", "getdents64"});
+    const long requests = Count(calls, {"write", "writev", "sendmsg", "sendto"});
+    rows.push_back(
+        Row{QStringLiteral("waiting between pictures, %1: file calls and X requests in %2 s "
+                           "(%3 system calls in all)")
+                .arg(run)
+                .arg(seconds)
+                .arg(std::accumulate(calls.begin(), calls.end(), 0L,
+                                     [](long sum, const auto& call) { return sum + call.second; })),
+            double(files + requests), 0, QString(), QStringLiteral("0"), 0, 0.0});
+}
+
 void WholeProgramFigures(const Context& context, std::vector<Row>& rows)
 {
     if (QGuiApplication::platformName() != QLatin1String("xcb")) {
@@ -224,11 +264,11 @@ void WholeProgramFigures(const Context& context, std::vector<Row>& rows)
     std::vector<double> ours, reference;
     for (int i = 0; i < context.repetitions; ++i) {
         QProcess saver;
-        const double toPicture = SecondsUntilShown(saver, context, setup, QStringLiteral("/S"),
+        const double toPicture = SecondsUntilShown(saver, context, setup, {QStringLiteral("/S")},
                                                    [&](QRgb pixel) { return Near(pixel, setup.colour); });
         End(saver);
         QProcess dialog;
-        const double toDialog = SecondsUntilShown(dialog, context, setup, QStringLiteral("/C"),
+        const double toDialog = SecondsUntilShown(dialog, context, setup, {QStringLiteral("/C")},
                                                   [&](QRgb pixel) { return pixel != background; });
         End(dialog);
         if (toPicture < 0 || toDialog < 0) {
@@ -246,41 +286,32 @@ void WholeProgramFigures(const Context& context, std::vector<Row>& rows)
             Median(ours) * 1000, Median(reference) * 1000, QStringLiteral("ms"), QString(), 0});
 
     // Waiting between pictures: the timer's ticks find nothing due.
-    const int seconds = std::max(2, qEnvironmentVariableIntValue("VB_BENCH_IDLE_SECONDS"));
     QProcess saver;
-    if (SecondsUntilShown(saver, context, setup, QStringLiteral("/S"),
+    if (SecondsUntilShown(saver, context, setup, {QStringLiteral("/S")},
                           [&](QRgb pixel) { return Near(pixel, setup.colour); }) < 0) {
         End(saver);
         return;
     }
-    std::this_thread::sleep_for(1s);
-    const qint64 pid = saver.processId();
-    const qint64 cpuBefore = CpuNanoseconds(pid);
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    const qint64 cpu = CpuNanoseconds(pid) - cpuBefore;
-    rows.push_back(Row{
-        QStringLiteral("waiting between pictures, whole program: CPU time per minute (%1 s measured)")
-            .arg(seconds),
-        double(cpu) / 1e6 * 60.0 / seconds, 0, QStringLiteral("ms"), QStringLiteral("<= 10 ms"), 0, 10.0});
-    bool traced = false;
-    const auto calls = SystemCalls(pid, seconds, &traced);
-    End(saver);
-    if (!traced) {
-        std::fprintf(stderr, "strace could not watch the program; its rows are left out\n");
+    WaitingFigures(QStringLiteral("whole program"), saver, rows);
+
+    // The same for a preview in a host as large as the screen, as XScreenSaver runs it: there the
+    // preview is the screen saver. It also watches its host.
+    QWidget host;
+    host.setWindowFlag(Qt::FramelessWindowHint);
+    host.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    host.show();
+    for (int i = 0; i < 20; ++i) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(10ms);
+    }
+    QProcess preview;
+    if (SecondsUntilShown(preview, context, setup, {QStringLiteral("/P"), QString::number(host.winId())},
+                          [&](QRgb pixel) { return Near(pixel, setup.colour); }) < 0) {
+        End(preview);
+        std::fprintf(stderr, "the preview did not show its picture; its rows are left out\n");
         return;
     }
-    for (const auto& [name, count] : calls)
-        std::fprintf(stderr, "while waiting %d s: %ld x %s\n", seconds, count, qPrintable(name));
-    const long files =
-        Count(calls, {"open", "openat", "stat", "newfstatat", "statx", "lstat", "access", "getdents64"});
-    const long requests = Count(calls, {"write", "writev", "sendmsg", "sendto"});
-    rows.push_back(
-        Row{QStringLiteral("waiting between pictures, whole program: file calls and X requests in %1 s "
-                           "(%2 system calls in all)")
-                .arg(seconds)
-                .arg(std::accumulate(calls.begin(), calls.end(), 0L,
-                                     [](long sum, const auto& call) { return sum + call.second; })),
-            double(files + requests), 0, QString(), QStringLiteral("0"), 0, 0.0});
+    WaitingFigures(QStringLiteral("preview filling a screen-sized host"), preview, rows);
 }
 
 // Milliseconds from a key (xdotool starting included) to the end of a full-screen run of the
