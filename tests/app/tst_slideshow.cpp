@@ -411,12 +411,12 @@ private slots:
         run.start(VB_PROGRAM, {"/S"});
         const auto whole = [] {
             const QImage screen = Screenshot();
-            return Near(screen, QPoint(6, 92), qRgb(255, 0, 0)) &&
-                   Near(screen, QPoint(1273, 92), qRgb(0, 255, 0)) &&
-                   Near(screen, QPoint(6, 931), qRgb(0, 0, 255)) &&
-                   Near(screen, QPoint(1273, 931), qRgb(255, 255, 0)) &&
-                   Near(screen, QPoint(640, 80), qRgb(0, 0, 0)) &&
-                   Near(screen, QPoint(640, 943), qRgb(0, 0, 0));
+            return vbtest::NearAt(screen, QPoint(6, 92), qRgb(255, 0, 0)) &&
+                   vbtest::NearAt(screen, QPoint(1273, 92), qRgb(0, 255, 0)) &&
+                   vbtest::NearAt(screen, QPoint(6, 931), qRgb(0, 0, 255)) &&
+                   vbtest::NearAt(screen, QPoint(1273, 931), qRgb(255, 255, 0)) &&
+                   vbtest::NearAt(screen, QPoint(640, 80), qRgb(0, 0, 0)) &&
+                   vbtest::NearAt(screen, QPoint(640, 943), qRgb(0, 0, 0));
         };
         QTRY_VERIFY_WITH_TIMEOUT(whole(), 10000);
         QVERIFY(Xdotool({"key", "x"}));
