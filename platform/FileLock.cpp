@@ -2,14 +2,17 @@
 
 #include "platform/FileNames.h"
 
-#include <QDeadlineTimer>
-#include <QThread>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vb {
@@ -25,56 +28,67 @@ FileLock::Result FileLock::TryLock(int timeoutMs, ErrorCode* code, QString* erro
 {
     if (m_fd >= 0)
         return Result::Locked;
-    const QByteArray path = EncodeFileName(m_path);
-    const QDeadlineTimer deadline(timeoutMs);
-    int pauseMs = 1;
-    for (;;) {
-        const int fd = ::open(path.constData(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
-        if (fd < 0) {
-            const int err = errno;
-            if (code)
-                *code = ErrorCodeFromErrno(err);
-            if (error)
-                *error = QString::fromLocal8Bit(std::strerror(err));
-            return Result::CannotCreate;
-        }
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            // Ours only if the name still leads to the file locked: a holder that has just let go
-            // removed it, and someone else may already hold a new one under the same name.
-            struct stat opened
-            {
-            };
-            struct stat named
-            {
-            };
-            if (::fstat(fd, &opened) == 0 && ::lstat(path.constData(), &named) == 0 &&
-                opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
-                m_fd = fd;
-                return Result::Locked;
-            }
-            ::close(fd);
-            continue;
-        }
+    const int fd = ::open(EncodeFileName(m_path).constData(),
+                          O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+    if (fd < 0) {
         const int err = errno;
-        if (err == ENOLCK || err == EOPNOTSUPP || err == EINVAL) {
-            // A file system without locks (an NFS mount without its lock service): the atomic
-            // replacement still keeps the file whole, so go on rather than never save again.
-            m_fd = fd;
-            return Result::Locked;
-        }
-        ::close(fd);
-        if (deadline.hasExpired())
-            return Result::Busy;
-        QThread::msleep(ulong(std::min<qint64>(pauseMs, std::max<qint64>(1, deadline.remainingTime()))));
-        pauseMs = std::min(pauseMs * 2, 50);
+        if (code)
+            *code = ErrorCodeFromErrno(err);
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(err));
+        return Result::CannotCreate;
     }
+
+    // The wait is a blocking flock, so that the kernel hands the lock over when its holder lets
+    // go: polling with LOCK_NB lost the race for good against a process that saves in a loop. It
+    // runs on a thread of its own so that the wait can end at the deadline; a wait given up owns
+    // the descriptor and closes it (letting go of the lock) whenever flock returns.
+    struct Wait
+    {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        bool abandoned = false;
+        int err = 0;
+    };
+    auto wait = std::make_shared<Wait>();
+    std::thread([wait, fd] {
+        int err = 0;
+        while (::flock(fd, LOCK_EX) != 0 && (err = errno) == EINTR)
+            err = 0;
+        std::lock_guard guard(wait->mutex);
+        wait->finished = true;
+        wait->err = err;
+        if (wait->abandoned)
+            ::close(fd);
+        wait->done.notify_all();
+    }).detach();
+
+    std::unique_lock guard(wait->mutex);
+    wait->done.wait_for(guard, std::chrono::milliseconds(std::max(0, timeoutMs)),
+                        [&] { return wait->finished; });
+    if (!wait->finished) {
+        wait->abandoned = true;
+        return Result::Busy;
+    }
+    if (wait->err != 0 && wait->err != ENOLCK && wait->err != EOPNOTSUPP && wait->err != EINVAL) {
+        ::close(fd);
+        if (code)
+            *code = ErrorCodeFromErrno(wait->err);
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(wait->err));
+        return Result::CannotCreate;
+    }
+    // Locked, or a file system without locks (an NFS mount without its lock service), where the
+    // atomic replacement still keeps the file whole: go on rather than never save again.
+    m_fd = fd;
+    return Result::Locked;
 }
 
 void FileLock::Unlock()
 {
     if (m_fd < 0)
         return;
-    ::unlink(EncodeFileName(m_path).constData());
     ::close(m_fd);
     m_fd = -1;
 }

@@ -12,8 +12,8 @@ namespace vb {
 // (a host name, a process id) is taken at once. Only a live holder is waited for. On Linux flock
 // also works on NFS, where the kernel carries it out with byte-range locks.
 //
-// The holder removes the lock file before it lets go, so no file is left behind. A waiter that
-// gets the lock on a file removed meanwhile lets it go and tries again on the one now in place.
+// The lock file stays, empty, beside the file it guards: removing it on release would let a
+// process that saves in a loop take a new lock file ahead of every waiter on the old one.
 class FileLock
 {
 public:

@@ -140,9 +140,9 @@ private slots:
         QCOMPARE(store.Read().Value("Settings", "NumDirs"), std::nullopt);
         store.Update([](IniDocument& doc) { doc.SetValue("Settings", "NumDirs", "0"); });
         QCOMPARE(vbtest::ReadFile(store.filePath()), QByteArray("[Settings]\nNumDirs=0\n"));
-        // Nothing but the file itself is left in the folder: no temporary file, no lock.
+        // Nothing but the file and its lock file is left in the folder: no temporary file.
         QCOMPARE(QDir(dir.filePath("nested/config")).entryList(QDir::Files | QDir::Hidden),
-                 QStringList{"Lanternshade.ini"});
+                 (QStringList{"Lanternshade.ini", "Lanternshade.ini.lock"}));
     }
 
     // A failing edit writes nothing: the file keeps its old content.
@@ -232,7 +232,8 @@ private slots:
         QVERIFY_THROWS_NO_EXCEPTION(
             store.Update([](IniDocument& doc) { doc.SetValue("Settings", "NumDirs", "0"); }));
         QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Lanternshade.ini"});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"Lanternshade.ini", "Lanternshade.ini.lock"}));
     }
 
     void displayPathAbbreviatesHome()
