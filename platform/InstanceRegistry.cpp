@@ -30,6 +30,38 @@ bool PrivateFolder(const QString& folder)
     return access(dir.constData(), W_OK | X_OK) == 0;
 }
 
+// An open file description's record lock (not a process's, and apart from flock), held while it
+// lives.
+class RecordLock
+{
+public:
+    RecordLock(int fd, short type) : m_fd(fd)
+    {
+        struct flock lock = {};
+        lock.l_type = type;
+        lock.l_whence = SEEK_SET;
+        m_locked = fcntl(m_fd, F_OFD_SETLKW, &lock) == 0;
+    }
+    ~RecordLock()
+    {
+        if (!m_locked)
+            return;
+        struct flock lock = {};
+        lock.l_type = F_UNLCK;
+        lock.l_whence = SEEK_SET;
+        fcntl(m_fd, F_OFD_SETLK, &lock);
+    }
+    RecordLock(const RecordLock&) = delete;
+    RecordLock& operator=(const RecordLock&) = delete;
+
+private:
+    int m_fd;
+    bool m_locked = false;
+};
+
+// The record is small: the run mode and a few captions.
+constexpr qsizetype MaxRecordSize = 4096;
+
 } // namespace
 
 QString InstanceRegistry::ChooseFolder(const QString& runtimeDir, const QString& fallback)
@@ -83,14 +115,64 @@ bool InstanceRegistry::Register()
     return true;
 }
 
+InstanceRegistry::Entry InstanceRegistry::ReadEntry(int fd, const QByteArray& name)
+{
+    Entry entry;
+    entry.pid = name.mid(int(sizeof "instance-") - 1).toLongLong();
+    QByteArray text(MaxRecordSize, Qt::Uninitialized);
+    ssize_t size;
+    {
+        RecordLock lock(fd, F_RDLCK);
+        size = pread(fd, text.data(), size_t(text.size()), 0);
+    }
+    if (size <= 0)
+        return entry;
+    text.truncate(qsizetype(size));
+    QStringList lines = QString::fromUtf8(text).split(QLatin1Char('\n'));
+    entry.mode = lines.takeFirst();
+    entry.captions = lines;
+    return entry;
+}
+
 bool InstanceRegistry::PrevInstance() const
+{
+    return ForEachOther([](const Entry&) { return true; });
+}
+
+void InstanceRegistry::Record(const QString& mode, const QStringList& captions)
+{
+    if (m_fd < 0)
+        return;
+    QStringList lines{mode};
+    lines += captions;
+    for (QString& line : lines)
+        line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const QByteArray text = lines.join(QLatin1Char('\n')).toUtf8();
+    // Readers take a read lock, so they never see the record half rewritten.
+    RecordLock lock(m_fd, F_WRLCK);
+    if (ftruncate(m_fd, 0) == 0 && pwrite(m_fd, text.constData(), size_t(text.size()), 0) < 0)
+        (void)ftruncate(m_fd, 0);
+}
+
+qint64 InstanceRegistry::FindCaption(const QString& caption) const
+{
+    qint64 pid = 0;
+    ForEachOther([&](const Entry& entry) {
+        if (entry.captions.contains(caption))
+            pid = entry.pid;
+        return pid != 0;
+    });
+    return pid;
+}
+
+bool InstanceRegistry::ForEachOther(const std::function<bool(const Entry&)>& live) const
 {
     const QByteArray dirPath = QFile::encodeName(m_folder);
     DIR* dir = opendir(dirPath.constData());
     if (!dir)
         return false;
     const QByteArray own = QFile::encodeName(m_ownFile).mid(dirPath.size() + 1);
-    bool found = false;
+    bool done = false;
     while (const dirent* entry = readdir(dir)) {
         const QByteArray name(entry->d_name);
         if (!name.startsWith("instance-") || name == own)
@@ -107,14 +189,14 @@ bool InstanceRegistry::PrevInstance() const
                 opened.st_ino == named.st_ino && opened.st_dev == named.st_dev)
                 unlinkat(dirfd(dir), entry->d_name, 0);
         } else if (errno == EWOULDBLOCK) {
-            found = true;
+            done = live(ReadEntry(fd, name));
         }
         close(fd);
-        if (found)
+        if (done)
             break;
     }
     closedir(dir);
-    return found;
+    return done;
 }
 
 } // namespace vb

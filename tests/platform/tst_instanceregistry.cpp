@@ -16,12 +16,15 @@ using namespace vb;
 
 namespace {
 
-// Child mode: register in the folder given, say so, and hold on until stdin closes.
+// Child mode: register in the folder given with a window caption, say so, and hold on until stdin
+// closes.
 int Hold(const char* folder)
 {
     InstanceRegistry registry(QString::fromLocal8Bit(folder));
     if (!registry.Register())
         return 2;
+    registry.Record(QStringLiteral("ScreenSaver"),
+                    {QStringLiteral("Lanternshade/S"), QStringLiteral("x\ny")});
     std::puts("registered");
     std::fflush(stdout);
     char buffer[16];
@@ -78,6 +81,10 @@ private slots:
         QProcess holder;
         QVERIFY(StartHolder(holder));
         QVERIFY(registry.PrevInstance());
+        QCOMPARE(registry.FindCaption("Lanternshade/S"), holder.processId());
+        QCOMPARE(registry.FindCaption("x y"), holder.processId());
+        QCOMPARE(registry.FindCaption("Preview"), 0);
+        QCOMPARE(registry.FindCaption(""), 0);
         if (kill) {
             ::kill(pid_t(holder.processId()), SIGKILL);
         } else {
@@ -85,6 +92,7 @@ private slots:
         }
         QVERIFY(holder.waitForFinished());
         QVERIFY(!registry.PrevInstance());
+        QCOMPARE(registry.FindCaption("Lanternshade/S"), 0);
         // A killed holder's file is tidied away by the next look.
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot).size(), 1);
     }
