@@ -6,12 +6,12 @@
 #include "platform/CursorCounter.h"
 #include "platform/DetachedThread.h"
 #include "platform/DirectoryLister.h"
+#include "platform/DisplayServer.h"
+#include "platform/DisplaySession.h"
 #include "platform/InstanceRegistry.h"
 #include "platform/RandomSource.h"
 #include "platform/RuntimeError.h"
 #include "platform/SettingsStore.h"
-#include "platform/X11ConnectionWatch.h"
-#include "platform/X11Windows.h"
 
 #include <QApplication>
 
@@ -22,9 +22,12 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
     const QString commandText = vb::CommandText(arguments);
+    // RunMode is set only after the settings have loaded; the command decides the display.
+    const qint32 mode = vb::ClassifyCommand(vb::NormaliseCommand(commandText));
 
     try {
-        vb::x11::RequireDisplay();
+        vb::ChooseDisplayServer(mode == vb::Preview ? vb::DisplayNeed::ForeignX11Window
+                                                    : vb::DisplayNeed::OwnWindows);
     } catch (const vb::RuntimeError& error) {
         vb::ReportUncaughtError(error, false);
         return 1;
@@ -32,11 +35,11 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vellumbright"));
     QApplication::setApplicationVersion(QStringLiteral(VELLUMBRIGHT_VERSION));
-    // A run whose X server dies ends with one line and status 1.
-    vb::x11::ConnectionWatch connectionWatch;
 
     vb::InstanceRegistry instances;
     instances.Register();
+    const char* const modeNames[] = {"Configure", "ScreenSaver", "Preview"};
+    vb::DisplaySession display(instances, QString::fromLatin1(modeNames[mode]));
 
     vb::StdRandomSource random;
     vb::SettingsStore store(vb::SettingsStore::DefaultFilePath());
@@ -46,8 +49,8 @@ int main(int argc, char** argv)
         store,
         lister,
         [&instances] { return instances.PrevInstance(); },
-        vb::x11::FindTopLevelWindow,
-        vb::x11::ClientSize,
+        [&display](const QString& caption) { return display.FindWindow(caption); },
+        [&display](vb::x11::WindowId host) { return display.ClientSize(host); },
         vb::ShowCursor,
     };
     vb::ApplicationWindows windows(store, lister, random);
@@ -57,9 +60,7 @@ int main(int argc, char** argv)
     } catch (const vb::EndRequest&) {
         return 0;
     } catch (const vb::RuntimeError& error) {
-        // RunMode is set only after the settings have loaded; the command decides who is told.
-        const bool configure = vb::ClassifyCommand(vb::NormaliseCommand(commandText)) == vb::Configure;
-        vb::ReportUncaughtError(error, configure);
+        vb::ReportUncaughtError(error, mode == vb::Configure);
         return 1;
     }
     const int status = QApplication::exec();

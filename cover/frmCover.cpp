@@ -4,6 +4,7 @@
 #include "app/UncaughtError.h"
 #include "platform/Clock.h"
 #include "platform/CursorCounter.h"
+#include "platform/DisplayServer.h"
 #include "platform/RuntimeError.h"
 #include "platform/X11Title.h"
 
@@ -269,6 +270,8 @@ void frmCover::wheelEvent(QWheelEvent* event)
 
 void frmCover::GrabKeyboardWhenViewable()
 {
+    if (!KeyboardGrabNeeded())
+        return;
     TryGrabKeyboard();
     if (!m_keyboardGrabbed)
         m_grabRetry.start();
