@@ -80,10 +80,16 @@ vbt_pictures() {
 # vbt_near WINDOW X Y COLOUR : the pixel at (X, Y) of the window ("root" for the screen) is within
 # 40 of COLOUR (#RRGGBB) on each channel.
 vbt_near() {
+    vbt_colour_near "$(import -window "$1" -crop "1x1+$2+$3" -depth 8 txt:- 2>/dev/null)" "$4"
+}
+
+# vbt_colour_near TEXT COLOUR : the first #RRGGBB in TEXT (ImageMagick's txt: output) is within 40
+# of COLOUR on each channel.
+vbt_colour_near() {
     local seen want i a b
-    seen=$(import -window "$1" -crop "1x1+$2+$3" -depth 8 txt:- 2>/dev/null | grep -o '#[0-9A-Fa-f]\{6\}' | head -n1)
+    seen=$(grep -o '#[0-9A-Fa-f]\{6\}' <<<"$1" | head -n1)
     [ -n "$seen" ] || return 1
-    want=$4
+    want=$2
     for i in 1 3 5; do
         a=$((16#${seen:i:2}))
         b=$((16#${want:i:2}))
