@@ -5,7 +5,8 @@
  * Commands, run in order: "wait MS" (keeps the device alive, so that the compositor has offered
  * it to the clients that are starting), "to X Y WIDTH HEIGHT" (to the point (X, Y) of an area of
  * WIDTH x HEIGHT that the compositor maps onto its outputs), "move DX DY" (relative motion in
- * pixels), "click" (left button down and up). Ends with status 1 when the compositor offers no virtual pointers.
+ * pixels), "click" (left button down and up), "wheel" (one turn of the vertical wheel). Ends with status 1
+ * when the compositor offers no virtual pointers.
  *
  * Debian ships no XML for this protocol, so its two interfaces are written out here in the form
  * wayland-scanner would give; only the requests used are wrapped. */
@@ -46,7 +47,7 @@ static const struct wl_interface zwlr_virtual_pointer_v1_interface = {
     "zwlr_virtual_pointer_v1", 2, 9, pointer_requests, 0, NULL,
 };
 
-enum { CREATE_VIRTUAL_POINTER = 0, MOTION = 0, MOTION_ABSOLUTE = 1, BUTTON = 2, FRAME = 4, DESTROY = 8 };
+enum { CREATE_VIRTUAL_POINTER = 0, MOTION = 0, MOTION_ABSOLUTE = 1, BUTTON = 2, AXIS = 3, FRAME = 4, DESTROY = 8 };
 enum { BTN_LEFT = 0x110 };
 
 static struct wl_proxy* manager;
@@ -120,6 +121,9 @@ int main(int argc, char** argv)
             wl_proxy_marshal(pointer, BUTTON, now_ms(), BTN_LEFT, 1u);
             wl_proxy_marshal(pointer, FRAME);
             wl_proxy_marshal(pointer, BUTTON, now_ms(), BTN_LEFT, 0u);
+            wl_proxy_marshal(pointer, FRAME);
+        } else if (strcmp(argv[i], "wheel") == 0) {
+            wl_proxy_marshal(pointer, AXIS, now_ms(), 0u, wl_fixed_from_int(15));
             wl_proxy_marshal(pointer, FRAME);
         } else {
             fprintf(stderr, "VirtualPointer: unknown command \"%s\"\n", argv[i]);
