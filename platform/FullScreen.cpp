@@ -1,5 +1,7 @@
 #include "platform/FullScreen.h"
 
+#include "platform/DisplayServer.h"
+
 #include <QScreen>
 #include <QWidget>
 
@@ -7,13 +9,17 @@ namespace vb {
 
 void ShowFullScreen(QWidget& window, QScreen& screen)
 {
-    if (window.screen() != &screen)
+    const bool moved = window.screen() != &screen;
+    if (moved)
         window.setScreen(&screen);
     // The geometry goes first: setting it afterwards takes the full-screen state away again, and
-    // a compositor such as sway then tiles the window (through Xwayland). On Wayland the geometry
-    // is only a wish; the state on the window's own output is what covers it.
+    // a compositor such as sway then tiles the window (through Xwayland).
     if (window.geometry() != screen.geometry())
         window.setGeometry(screen.geometry());
+    // On Wayland a client cannot place its windows: the full-screen request names the output, the
+    // one of the window's screen when the request is made. A shown window asks anew for its new one.
+    if (moved && window.isVisible() && CurrentDisplayServer() == DisplayServer::Wayland)
+        window.setWindowState(window.windowState() & ~Qt::WindowFullScreen);
     window.setWindowState(window.windowState() | Qt::WindowFullScreen);
     if (!window.isVisible())
         window.show();
