@@ -87,6 +87,57 @@ vbt_full_screen() {
     [ "$(vbt_windows_of "$1")" = "$2 1" ]
 }
 
+# vbt_full_screen_on PID OUTPUT : the process shows a full-screen window on that output.
+vbt_full_screen_on() {
+    vbt_as_user swaymsg -t get_tree -r |
+        python3 -c 'import json, sys
+def walk(node, output):
+    output = node.get("name") if node.get("type") == "output" else output
+    found = node.get("pid") == int(sys.argv[1]) and output == sys.argv[2] and node.get("fullscreen_mode") == 1
+    return found or any(walk(child, output) for child in node.get("nodes", []) + node.get("floating_nodes", []))
+sys.exit(0 if walk(json.load(sys.stdin), None) else 1)' "$1" "$2"
+}
+
+# vbt_window_events : from now on sway's window events go to $scratch/events, one a line after
+# the time in ms it came; polling the tree is too slow on a loaded machine to time a change.
+vbt_window_events() {
+    vbt_start_as_user swaymsg -r -m -t subscribe '["window"]' \
+        > >(while read -r line; do echo "$(($(date +%s%N) / 1000000)) $line"; done >"$scratch/events")
+}
+
+# vbt_now_ms : the time in ms, as vbt_window_events writes it.
+vbt_now_ms() {
+    echo $(($(date +%s%N) / 1000000))
+}
+
+# vbt_full_screen_within SINCE MS PID : within MS ms after the time SINCE a full-screen window of
+# the process came.
+vbt_full_screen_within() {
+    python3 -c 'import json, sys
+since, ms, pid = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
+for line in open(sys.argv[4]):
+    time, event = line.split(" ", 1)
+    event = json.loads(event)
+    window = event.get("container", {})
+    if since <= int(time) <= since + ms and window.get("pid") == pid and window.get("fullscreen_mode") == 1:
+        sys.exit(0)
+sys.exit(1)' "$1" "$2" "$3" "$scratch/events"
+}
+
+# vbt_output_picture OUTPUT COLOUR : grim's picture of that whole output shows the picture's
+# colour in its middle and black in its corners.
+vbt_output_picture() {
+    local shot=$user_home/output.png
+    vbt_as_user grim -o "$1" "$shot" || return 1
+    local w h
+    read -r w h < <(convert "$shot" -format '%w %h' info:)
+    local point
+    for point in "$((w / 2))+$((h / 2)) $2" "2+2 #000000" "$((w - 3))+$((h - 3)) #000000"; do
+        vbt_colour_near "$(convert "$shot" -depth 8 -crop "1x1+${point%% *}" txt:- 2>/dev/null)" "${point#* }" ||
+            return 1
+    done
+}
+
 # vbt_has_window PID : the process shows a window.
 vbt_has_window() {
     [ -n "$(vbt_windows_of "$1")" ]
