@@ -1,11 +1,11 @@
 #include "app/ApplicationWindows.h"
 
-#include "app/UncaughtError.h"
 #include "config/BrowseForFolder.h"
 #include "config/OpenWebAddress.h"
 #include "config/frmConfig.h"
 #include "cover/CoverWindow.h"
-#include "platform/RuntimeError.h"
+#include "platform/display/UncaughtError.h"
+#include "platform/runtime/RuntimeError.h"
 
 namespace vb {
 

@@ -1,8 +1,8 @@
 #include "app/CommandLine.h"
 
-#include "app/ModuleState.h"
-#include "platform/Conversions.h"
-#include "platform/RuntimeError.h"
+#include "platform/runtime/Conversions.h"
+#include "platform/runtime/RuntimeError.h"
+#include "state/ModuleState.h"
 
 namespace vb {
 

@@ -1,28 +1,8 @@
 #pragma once
 
-#include "platform/X11Windows.h"
-
-#include <QSize>
-#include <QString>
+#include "cover/CoverWindowHandle.h"
 
 namespace vb {
-
-// The cover window as start-up sees it. The first call of any member loads the window (hidden),
-// as touching a form does.
-class CoverWindowHandle
-{
-public:
-    virtual ~CoverWindowHandle() = default;
-    // `Caption`: the window title.
-    virtual void SetCaption(const QString& caption) = 0;
-    // `Show` without arguments: modeless.
-    virtual void Show() = 0;
-    // `WindowState` = maximised: the whole primary screen.
-    virtual void Maximise() = 0;
-    // The rest of the preview sequence once the caption is set: become a child of `host`, then
-    // appear at (0, 0) with `clientSize`, without taking the focus. `Show` is never called.
-    virtual void EmbedInto(x11::WindowId host, QSize clientSize) = 0;
-};
 
 // The windows that start-up opens, one per run mode.
 class ModeWindows

@@ -2,10 +2,10 @@
 
 #include "app/CommandLine.h"
 #include "app/ModeWindows.h"
-#include "app/ModuleState.h"
-#include "platform/RandomSource.h"
-#include "platform/RuntimeError.h"
+#include "platform/runtime/RandomSource.h"
+#include "platform/runtime/RuntimeError.h"
 #include "settings/Settings.h"
+#include "state/ModuleState.h"
 
 namespace vb {
 
@@ -13,7 +13,7 @@ void CheckShouldRun(StartupServices& services, ModeWindows& windows)
 {
     if (!services.prevInstance())
         return;
-    if (services.findWindow(SingleInstanceCaption) != 0)
+    if (services.findWindow(SingleInstanceCaption))
         throw EndRequest{};
     windows.Cover().SetCaption(SingleInstanceCaption);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/X11Windows.h"
+#include "platform/x11/X11Windows.h"
 
 #include <QSize>
 #include <QString>
@@ -22,8 +22,9 @@ struct StartupServices
     const DirectoryLister& lister;
     // `App.PrevInstance`.
     std::function<bool()> prevInstance;
-    // `FindWindowA` with no class: 0 when no top-level window bears the caption.
-    std::function<x11::WindowId(const QString& caption)> findWindow;
+    // `FindWindowA` with no class, reduced to what the guard asks: whether a top-level window
+    // bears the caption.
+    std::function<bool(const QString& caption)> findWindow;
     // `GetClientRect`: nullopt when the id names no window.
     std::function<std::optional<QSize>(x11::WindowId)> clientSize;
     // `ShowCursor`.

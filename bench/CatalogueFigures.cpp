@@ -1,9 +1,9 @@
 // The catalogue of one folder against `ls -f` of it (one pass of getdents, no sorting, no stat),
 // for every folder size bench/run made, and how the time grows with the size.
 #include "Measure.h"
-#include "app/ModuleState.h"
-#include "platform/DirectoryLister.h"
+#include "platform/files/DirectoryLister.h"
 #include "settings/PictureCatalogue.h"
+#include "state/ModuleState.h"
 
 #include <QDir>
 #include <QLocale>

@@ -1,13 +1,13 @@
 // A picture change as the cover window makes it (the slide tick's real code, loading and
 // drawing) against libjpeg-turbo's own decoder on the same file, and the memory a change adds.
 #include "Measure.h"
-#include "app/ModuleState.h"
-#include "cover/BackgroundLoader.h"
-#include "cover/ImageCanvas.h"
-#include "cover/PictureHolder.h"
 #include "cover/SlideTick.h"
-#include "platform/Clock.h"
-#include "platform/RandomSource.h"
+#include "picture/BackgroundLoader.h"
+#include "picture/ImageCanvas.h"
+#include "picture/PictureHolder.h"
+#include "platform/runtime/Clock.h"
+#include "platform/runtime/RandomSource.h"
+#include "state/ModuleState.h"
 
 #include <QCoreApplication>
 #include <QFile>

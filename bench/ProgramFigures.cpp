@@ -3,12 +3,12 @@
 // not due costs.
 #include "AllocationCounter.h"
 #include "Measure.h"
-#include "app/ModuleState.h"
-#include "cover/ImageCanvas.h"
-#include "cover/PictureHolder.h"
 #include "cover/SlideTick.h"
-#include "platform/Clock.h"
-#include "platform/RandomSource.h"
+#include "picture/ImageCanvas.h"
+#include "picture/PictureHolder.h"
+#include "platform/runtime/Clock.h"
+#include "platform/runtime/RandomSource.h"
+#include "state/ModuleState.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,13 +2,13 @@
 // the list is new; every pick after that, across rounds, is one step that allocates nothing.
 #include "AllocationCounter.h"
 #include "Measure.h"
-#include "app/ModuleState.h"
-#include "cover/ImageCanvas.h"
-#include "cover/PictureHolder.h"
 #include "cover/ShuffleOrder.h"
 #include "cover/SlideTick.h"
-#include "platform/Clock.h"
-#include "platform/RandomSource.h"
+#include "picture/ImageCanvas.h"
+#include "picture/PictureHolder.h"
+#include "platform/runtime/Clock.h"
+#include "platform/runtime/RandomSource.h"
+#include "state/ModuleState.h"
 
 #include <QLocale>
 #include <cmath>

@@ -1,13 +1,13 @@
 #include "config/frmConfig.h"
 
-#include "app/ModuleState.h"
 #include "config/ProgramIcon.h"
-#include "platform/Conversions.h"
-#include "platform/ErrorReport.h"
-#include "platform/RuntimeError.h"
-#include "platform/X11Title.h"
+#include "platform/runtime/Conversions.h"
+#include "platform/runtime/ErrorReport.h"
+#include "platform/runtime/RuntimeError.h"
+#include "platform/x11/X11Title.h"
 #include "settings/PictureCatalogue.h"
 #include "settings/Settings.h"
+#include "state/ModuleState.h"
 
 #include <QCheckBox>
 #include <QFontMetrics>

@@ -1,13 +1,13 @@
 #include "cover/CoverWindow.h"
 
-#include "app/ModuleState.h"
-#include "cover/Canvas.h"
-#include "platform/FullScreen.h"
-#include "platform/TerminationSignals.h"
-#include "platform/X11Embedding.h"
-#include "platform/X11HostWatch.h"
-#include "platform/X11WheelWatch.h"
-#include "platform/X11Windows.h"
+#include "picture/Canvas.h"
+#include "platform/display/FullScreen.h"
+#include "platform/runtime/TerminationSignals.h"
+#include "platform/x11/X11Embedding.h"
+#include "platform/x11/X11HostWatch.h"
+#include "platform/x11/X11WheelWatch.h"
+#include "platform/x11/X11Windows.h"
+#include "state/ModuleState.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/ModeWindows.h"
+#include "cover/CoverWindowHandle.h"
 #include "cover/frmCover.h"
-#include "platform/Clock.h"
+#include "platform/runtime/Clock.h"
 
 #include <QObject>
 #include <QPointer>

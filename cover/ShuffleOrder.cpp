@@ -1,6 +1,6 @@
 #include "cover/ShuffleOrder.h"
 
-#include "platform/RandomSource.h"
+#include "platform/runtime/RandomSource.h"
 
 #include <algorithm>
 #include <numeric>

@@ -1,14 +1,14 @@
 #include "cover/SlideTick.h"
 
-#include "app/ModuleState.h"
-#include "cover/Canvas.h"
-#include "cover/FitPlacement.h"
-#include "cover/ImageCanvas.h"
-#include "cover/PictureHolder.h"
-#include "platform/Clock.h"
-#include "platform/FileNames.h"
-#include "platform/RandomSource.h"
-#include "platform/RuntimeError.h"
+#include "picture/Canvas.h"
+#include "picture/FramePainter.h"
+#include "picture/ImageCanvas.h"
+#include "picture/PictureHolder.h"
+#include "platform/files/FileNames.h"
+#include "platform/runtime/Clock.h"
+#include "platform/runtime/RandomSource.h"
+#include "platform/runtime/RuntimeError.h"
+#include "state/ModuleState.h"
 
 #include <algorithm>
 #include <cmath>
@@ -92,7 +92,7 @@ bool SlideTick::Run()
     m_canvas.Cls();
 
     try {
-        PaintPicture(m_canvas, *picHidden, path, RunMode, FitLargePictures != 0, m_screenSize);
+        PaintPicture(m_canvas, *picHidden, path, RunMode == Preview, FitLargePictures != 0, m_screenSize);
         PrintCaption(path);
     } catch (const RuntimeError&) {
         DrawFailureCross(m_canvas);
@@ -101,48 +101,6 @@ bool SlideTick::Run()
         DrawFailureCross(m_canvas);
     }
     return true;
-}
-
-void SlideTick::PaintPicture(Canvas& canvas, PictureHolder& picture, const QString& path, qint32 runMode,
-                             bool fit, const std::function<QSizeF()>& screenSize)
-{
-    picture.Load(path);
-    const float coverWidth = canvas.ScaleWidth();
-    const float coverHeight = canvas.ScaleHeight();
-    float pictureWidth = picture.ScaleWidth();
-    float pictureHeight = picture.ScaleHeight();
-    picture.SetReduceInSteps(fit);
-
-    if (runMode == Preview) {
-        // The miniature shows the picture as the full screen would, reduced by the factor by
-        // which the preview is smaller than the screen: the smaller of the two ratios, the
-        // height's at a tie. It is not fitted to the preview.
-        const QSizeF screen = screenSize();
-        const float screenWidth = float(screen.width());
-        const float screenHeight = float(screen.height());
-        // Fitted to the screen first, so that the miniature still shows what the screen would.
-        if (fit)
-            ShrinkToFit(pictureWidth, pictureHeight, screenWidth, screenHeight);
-        const float ratioWidth = coverWidth / screenWidth;
-        const float ratioHeight = coverHeight / screenHeight;
-        const float scale = ratioHeight > ratioWidth ? coverWidth / screenWidth : coverHeight / screenHeight;
-        const float scaledWidth = pictureWidth * scale;
-        const float scaledHeight = pictureHeight * scale;
-        const float left = (coverWidth - scaledWidth) / 2.0f;
-        const float top = (coverHeight - scaledHeight) / 2.0f;
-        canvas.PaintPicture(picture, left, top, scaledWidth, scaledHeight);
-        return;
-    }
-
-    // Full screen: own size, centred; a larger picture is cut off at the edges, never shrunk,
-    // unless FitLargePictures shrinks it to fit.
-    const bool shrunk = fit && ShrinkToFit(pictureWidth, pictureHeight, coverWidth, coverHeight);
-    const float left = (coverWidth - pictureWidth) / 2.0f;
-    const float top = (coverHeight - pictureHeight) / 2.0f;
-    if (shrunk)
-        canvas.PaintPicture(picture, left, top, pictureWidth, pictureHeight);
-    else
-        canvas.PaintPicture(picture, left, top);
 }
 
 void SlideTick::PrintCaption(const QString& path)
@@ -157,23 +115,6 @@ void SlideTick::PrintCaption(const QString& path)
         m_canvas.PrintOutlined(shown);
     else
         m_canvas.Print(shown);
-}
-
-Frame SlideTick::RenderFrame(FrameRequest request)
-{
-    Frame frame{request.id, QImage()};
-    try {
-        ImageCanvas& canvas = request.canvas;
-        canvas.Resize(canvas.LogicalSize(), canvas.DevicePixelRatio());
-        PictureHolder picture(request.decodeLimitMegabytes);
-        picture.SetDevicePixelRatio(canvas.DevicePixelRatio());
-        PaintPicture(canvas, picture, request.path, request.runMode, request.fitLargePictures,
-                     [&request] { return request.screen; });
-        frame.image = canvas.Image();
-    } catch (const std::exception&) {
-        // RuntimeError and out of memory alike: a picture that cannot be shown.
-    }
-    return frame;
 }
 
 bool SlideTick::Fits(const Pending& pending) const
@@ -191,7 +132,7 @@ SlideTick::Pending SlideTick::NewPick(const QString& path)
 void SlideTick::Request(quint64 id, QString path)
 {
     // The loader may answer before it returns, so the pick is already in place.
-    m_loader->Request(FrameRequest{id, std::move(path), m_frameCanvas->WithoutImage(), RunMode,
+    m_loader->Request(FrameRequest{id, std::move(path), m_frameCanvas->WithoutImage(), RunMode == Preview,
                                    RunMode == Preview ? m_screenSize() : QSizeF(), m_decodeLimitMegabytes,
                                    FitLargePictures != 0});
 }

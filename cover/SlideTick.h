@@ -1,7 +1,7 @@
 #pragma once
 
-#include "cover/PictureLoader.h"
 #include "cover/ShuffleOrder.h"
+#include "picture/PictureLoader.h"
 
 #include <QImage>
 #include <QSizeF>
@@ -54,15 +54,7 @@ public:
     // The failure cross: two lines DrawWidth 5, red, corner to corner, over what is there.
     static void DrawFailureCross(Canvas& canvas);
 
-    // Draws a request's picture onto a black image of its canvas's size, as a change places it;
-    // safe on any thread. The image is null when the picture cannot be shown.
-    static Frame RenderFrame(FrameRequest request);
-
 private:
-    // The picture loaded and placed on the canvas (which is already clear). Throws when it
-    // cannot be shown.
-    static void PaintPicture(Canvas& canvas, PictureHolder& picture, const QString& path, qint32 runMode,
-                             bool fit, const std::function<QSizeF()>& screenSize);
     void PrintCaption(const QString& path);
     QString PickPath();
 

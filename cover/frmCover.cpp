@@ -1,12 +1,12 @@
 #include "cover/frmCover.h"
 
-#include "app/ModuleState.h"
-#include "app/UncaughtError.h"
-#include "platform/Clock.h"
-#include "platform/CursorCounter.h"
-#include "platform/DisplayServer.h"
-#include "platform/RuntimeError.h"
-#include "platform/X11Title.h"
+#include "platform/display/CursorCounter.h"
+#include "platform/display/DisplayServer.h"
+#include "platform/display/UncaughtError.h"
+#include "platform/runtime/Clock.h"
+#include "platform/runtime/RuntimeError.h"
+#include "platform/x11/X11Title.h"
+#include "state/ModuleState.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>

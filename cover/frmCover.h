@@ -1,10 +1,10 @@
 #pragma once
 
-#include "cover/BackgroundLoader.h"
-#include "cover/ImageCanvas.h"
 #include "cover/MovementRule.h"
-#include "cover/PictureHolder.h"
 #include "cover/SlideTick.h"
+#include "picture/BackgroundLoader.h"
+#include "picture/ImageCanvas.h"
+#include "picture/PictureHolder.h"
 
 #include <QTimer>
 #include <QWidget>

@@ -1,10 +1,10 @@
 #include "settings/PictureCatalogue.h"
 
-#include "app/ModuleState.h"
-#include "platform/DetachedThread.h"
-#include "platform/DirectoryLister.h"
-#include "platform/FileNames.h"
-#include "platform/RuntimeError.h"
+#include "platform/files/DirectoryLister.h"
+#include "platform/files/FileNames.h"
+#include "platform/runtime/DetachedThread.h"
+#include "platform/runtime/RuntimeError.h"
+#include "state/ModuleState.h"
 
 #include <QCoreApplication>
 #include <array>

@@ -1,11 +1,11 @@
 #include "settings/Settings.h"
 
-#include "app/ModuleState.h"
-#include "platform/Conversions.h"
-#include "platform/ErrorReport.h"
-#include "platform/RuntimeError.h"
-#include "platform/SettingsStore.h"
+#include "platform/runtime/Conversions.h"
+#include "platform/runtime/ErrorReport.h"
+#include "platform/runtime/RuntimeError.h"
 #include "settings/PictureCatalogue.h"
+#include "settings/SettingsStore.h"
+#include "state/ModuleState.h"
 
 #include <array>
 #include <iterator>

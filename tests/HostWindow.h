@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/X11Windows.h"
+#include "platform/x11/X11Windows.h"
 
 #include <QProcess>
 #include <QString>

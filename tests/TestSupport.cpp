@@ -2,7 +2,7 @@
 
 #include <QThread>
 
-#include "platform/RuntimeError.h"
+#include "platform/runtime/RuntimeError.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/DirectoryLister.h"
+#include "platform/files/DirectoryLister.h"
 
 #include <QByteArray>
 #include <QMap>

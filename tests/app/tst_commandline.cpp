@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
-#include "app/ModuleState.h"
-#include "platform/RuntimeError.h"
+#include "platform/runtime/RuntimeError.h"
+#include "state/ModuleState.h"
 
 #include <QTest>
 

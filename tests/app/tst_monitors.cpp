@@ -1,7 +1,7 @@
 #include "PictureFiles.h"
 #include "ScreenChecks.h"
 #include "TestSupport.h"
-#include "platform/X11Windows.h"
+#include "platform/x11/X11Windows.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 #include "ScreenChecks.h"
 #include "StallMount.h"
 #include "TestSupport.h"
-#include "platform/X11Windows.h"
+#include "platform/x11/X11Windows.h"
 
 #include <QApplication>
 #include <QBuffer>

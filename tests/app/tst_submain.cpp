@@ -1,10 +1,10 @@
 #include "TestSupport.h"
 #include "app/ModeWindows.h"
-#include "app/ModuleState.h"
 #include "app/SubMain.h"
-#include "platform/RandomSource.h"
-#include "platform/RuntimeError.h"
-#include "platform/SettingsStore.h"
+#include "platform/runtime/RandomSource.h"
+#include "platform/runtime/RuntimeError.h"
+#include "settings/SettingsStore.h"
+#include "state/ModuleState.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,5 +1,5 @@
 #include "TestSupport.h"
-#include "platform/SettingsStore.h"
+#include "settings/SettingsStore.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -199,7 +199,8 @@ private slots:
 
         // Nothing half-written: the same entries as before (the empty lock file aside), and the
         // file as it was.
-        QStringList after = QDir(run.config).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QStringList after =
+            QDir(run.config).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
         after.removeOne(QStringLiteral("Lanternshade.ini.lock"));
         QCOMPARE(after, before);
         QFile::setPermissions(run.config, rwx);

@@ -1,11 +1,11 @@
 #include "TestSupport.h"
-#include "app/ModuleState.h"
 #include "config/frmConfig.h"
 #include "config/frmOptions.h"
-#include "platform/DetachedThread.h"
-#include "platform/RuntimeError.h"
-#include "platform/SettingsStore.h"
+#include "platform/runtime/DetachedThread.h"
+#include "platform/runtime/RuntimeError.h"
 #include "settings/Settings.h"
+#include "settings/SettingsStore.h"
+#include "state/ModuleState.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -674,10 +674,11 @@ private slots:
     {
         QTest::addColumn<bool>("selected");
         QTest::addColumn<QStringList>("order");
-        QTest::newRow("Delete disabled") << false << QStringList{"cmdCancel",   "FirstDirectories", "cmdAdd",
-                                                                 "txtInterval", "chkShowFileNames", "cmdOptions", "cmdOk"};
+        QTest::newRow("Delete disabled")
+            << false << QStringList{"cmdCancel",        "FirstDirectories", "cmdAdd", "txtInterval",
+                                    "chkShowFileNames", "cmdOptions",       "cmdOk"};
         QTest::newRow("entry selected")
-            << true << QStringList{"cmdCancel",   "FirstDirectories", "cmdAdd", "cmdDelete",
+            << true << QStringList{"cmdCancel",   "FirstDirectories", "cmdAdd",     "cmdDelete",
                                    "txtInterval", "chkShowFileNames", "cmdOptions", "cmdOk"};
     }
     void tabOrder()

@@ -1,10 +1,10 @@
+#include "Fakes.h"
 #include "PictureFiles.h"
-#include "app/ModuleState.h"
-#include "cover/CoverFakes.h"
 #include "cover/CoverWindow.h"
-#include "platform/CursorCounter.h"
-#include "platform/RandomSource.h"
-#include "platform/X11Windows.h"
+#include "platform/display/CursorCounter.h"
+#include "platform/runtime/RandomSource.h"
+#include "platform/x11/X11Windows.h"
+#include "state/ModuleState.h"
 
 #include <QApplication>
 #include <QProcess>

@@ -1,8 +1,8 @@
-#include "CoverFakes.h"
+#include "Fakes.h"
 #include "PictureFiles.h"
-#include "app/ModuleState.h"
 #include "cover/frmCover.h"
-#include "platform/CursorCounter.h"
+#include "platform/display/CursorCounter.h"
+#include "state/ModuleState.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "AllocationCounter.h"
-#include "CoverFakes.h"
+#include "Fakes.h"
 #include "cover/ShuffleOrder.h"
-#include "platform/RandomSource.h"
+#include "platform/runtime/RandomSource.h"
 
 #include <QTest>
 #include <set>

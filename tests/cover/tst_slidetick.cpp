@@ -1,12 +1,13 @@
 #include "AllocationCounter.h"
-#include "CoverFakes.h"
+#include "Fakes.h"
 #include "PictureFiles.h"
 #include "TestSupport.h"
-#include "app/ModuleState.h"
-#include "cover/ImageCanvas.h"
-#include "cover/PictureHolder.h"
-#include "cover/PictureLoader.h"
 #include "cover/SlideTick.h"
+#include "picture/FramePainter.h"
+#include "picture/ImageCanvas.h"
+#include "picture/PictureHolder.h"
+#include "picture/PictureLoader.h"
+#include "state/ModuleState.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -57,7 +58,7 @@ struct FakeLoader final : PictureLoader
     std::vector<FrameRequest> requests;
     void SetReceiver(Receiver r) override { receiver = std::move(r); }
     void Request(FrameRequest r) override { requests.push_back(std::move(r)); }
-    void Answer(size_t i) { receiver(SlideTick::RenderFrame(requests.at(i))); }
+    void Answer(size_t i) { receiver(RenderFrame(requests.at(i))); }
 };
 
 bool IsRed(QRgb c)

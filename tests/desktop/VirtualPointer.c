@@ -19,8 +19,8 @@
 static const struct wl_interface zwlr_virtual_pointer_v1_interface;
 
 static const struct wl_interface* manager_types[] = {
-    &wl_seat_interface, &zwlr_virtual_pointer_v1_interface,
-    &wl_seat_interface, &wl_output_interface, &zwlr_virtual_pointer_v1_interface,
+    &wl_seat_interface,   &zwlr_virtual_pointer_v1_interface, &wl_seat_interface,
+    &wl_output_interface, &zwlr_virtual_pointer_v1_interface,
 };
 static const struct wl_message manager_requests[] = {
     {"create_virtual_pointer", "?on", manager_types + 0},
@@ -33,21 +33,25 @@ static const struct wl_interface zwlr_virtual_pointer_manager_v1_interface = {
 
 static const struct wl_interface* no_types[5] = {NULL};
 static const struct wl_message pointer_requests[] = {
-    {"motion", "uff", no_types},
-    {"motion_absolute", "uuuuu", no_types},
-    {"button", "uuu", no_types},
-    {"axis", "uuf", no_types},
-    {"frame", "", no_types},
-    {"axis_source", "u", no_types},
-    {"axis_stop", "uu", no_types},
-    {"axis_discrete", "uufi", no_types},
+    {"motion", "uff", no_types},   {"motion_absolute", "uuuuu", no_types},
+    {"button", "uuu", no_types},   {"axis", "uuf", no_types},
+    {"frame", "", no_types},       {"axis_source", "u", no_types},
+    {"axis_stop", "uu", no_types}, {"axis_discrete", "uufi", no_types},
     {"destroy", "", no_types},
 };
 static const struct wl_interface zwlr_virtual_pointer_v1_interface = {
     "zwlr_virtual_pointer_v1", 2, 9, pointer_requests, 0, NULL,
 };
 
-enum { CREATE_VIRTUAL_POINTER = 0, MOTION = 0, MOTION_ABSOLUTE = 1, BUTTON = 2, AXIS = 3, FRAME = 4, DESTROY = 8 };
+enum {
+    CREATE_VIRTUAL_POINTER = 0,
+    MOTION = 0,
+    MOTION_ABSOLUTE = 1,
+    BUTTON = 2,
+    AXIS = 3,
+    FRAME = 4,
+    DESTROY = 8
+};
 enum { BTN_LEFT = 0x110 };
 
 static struct wl_proxy* manager;
@@ -109,7 +113,8 @@ int main(int argc, char** argv)
             sleep_ms(atol(argv[++i]));
         } else if (strcmp(argv[i], "to") == 0 && i + 4 < argc) {
             wl_proxy_marshal(pointer, MOTION_ABSOLUTE, now_ms(), (uint32_t)atol(argv[i + 1]),
-                             (uint32_t)atol(argv[i + 2]), (uint32_t)atol(argv[i + 3]), (uint32_t)atol(argv[i + 4]));
+                             (uint32_t)atol(argv[i + 2]), (uint32_t)atol(argv[i + 3]),
+                             (uint32_t)atol(argv[i + 4]));
             wl_proxy_marshal(pointer, FRAME);
             i += 4;
         } else if (strcmp(argv[i], "move") == 0 && i + 2 < argc) {

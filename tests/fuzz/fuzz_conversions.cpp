@@ -1,8 +1,8 @@
 // Any text through the conversions: a result or the runtime's error, never anything else, and
 // results that agree with each other.
 #include "app/CommandLine.h"
-#include "platform/Conversions.h"
-#include "platform/RuntimeError.h"
+#include "platform/runtime/Conversions.h"
+#include "platform/runtime/RuntimeError.h"
 
 #include <QString>
 #include <cstdint>

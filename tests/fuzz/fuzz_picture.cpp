@@ -1,13 +1,13 @@
 // Any bytes as a picture file in the slideshow: loaded into the picture holder and drawn by the
 // slide tick onto an image canvas, in full screen and in a preview. Either way the tick ends
 // normally, with the picture or the failure cross.
-#include "app/ModuleState.h"
-#include "cover/ImageCanvas.h"
-#include "cover/PictureHeaders.h"
-#include "cover/PictureHolder.h"
 #include "cover/SlideTick.h"
-#include "platform/Clock.h"
-#include "platform/RandomSource.h"
+#include "picture/ImageCanvas.h"
+#include "picture/PictureHeaders.h"
+#include "picture/PictureHolder.h"
+#include "platform/runtime/Clock.h"
+#include "platform/runtime/RandomSource.h"
+#include "state/ModuleState.h"
 
 #include <QFile>
 #include <QGuiApplication>

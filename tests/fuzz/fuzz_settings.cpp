@@ -1,12 +1,12 @@
 // Any bytes as the settings file: parsing never fails, lines the program does not change come
 // back byte for byte, a value set by the program reads back unchanged, and LoadSettings either
 // loads or throws the runtime's error.
-#include "app/ModuleState.h"
-#include "platform/DirectoryLister.h"
-#include "platform/FileNames.h"
-#include "platform/RuntimeError.h"
-#include "platform/SettingsStore.h"
+#include "platform/files/DirectoryLister.h"
+#include "platform/files/FileNames.h"
+#include "platform/runtime/RuntimeError.h"
 #include "settings/Settings.h"
+#include "settings/SettingsStore.h"
+#include "state/ModuleState.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "TestSupport.h"
-#include "app/ModuleState.h"
-#include "platform/SettingsStore.h"
 #include "settings/Settings.h"
+#include "settings/SettingsStore.h"
+#include "state/ModuleState.h"
 
 #include <QCoreApplication>
 #include <QProcess>

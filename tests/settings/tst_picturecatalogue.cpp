@@ -1,12 +1,12 @@
 #include "PictureFiles.h"
 #include "TestSupport.h"
-#include "app/ModuleState.h"
-#include "platform/DetachedThread.h"
-#include "platform/FileNames.h"
-#include "platform/JpegDecoder.h"
-#include "platform/RegularFile.h"
-#include "platform/RuntimeError.h"
+#include "picture/JpegDecoder.h"
+#include "platform/files/FileNames.h"
+#include "platform/files/RegularFile.h"
+#include "platform/runtime/DetachedThread.h"
+#include "platform/runtime/RuntimeError.h"
 #include "settings/PictureCatalogue.h"
+#include "state/ModuleState.h"
 
 #include <QCoreApplication>
 #include <QDir>

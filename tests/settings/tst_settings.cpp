@@ -1,8 +1,8 @@
 #include "TestSupport.h"
-#include "app/ModuleState.h"
-#include "platform/RuntimeError.h"
-#include "platform/SettingsStore.h"
+#include "platform/runtime/RuntimeError.h"
 #include "settings/Settings.h"
+#include "settings/SettingsStore.h"
+#include "state/ModuleState.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,0 +1,71 @@
+#include "picture/FramePainter.h"
+
+#include "picture/Canvas.h"
+#include "picture/FitPlacement.h"
+#include "picture/ImageCanvas.h"
+#include "picture/PictureHolder.h"
+
+#include <exception>
+
+namespace vb {
+
+void PaintPicture(Canvas& canvas, PictureHolder& picture, const QString& path, bool preview, bool fit,
+                  const std::function<QSizeF()>& screenSize)
+{
+    picture.Load(path);
+    const float coverWidth = canvas.ScaleWidth();
+    const float coverHeight = canvas.ScaleHeight();
+    float pictureWidth = picture.ScaleWidth();
+    float pictureHeight = picture.ScaleHeight();
+    picture.SetReduceInSteps(fit);
+
+    if (preview) {
+        // The miniature shows the picture as the full screen would, reduced by the factor by
+        // which the preview is smaller than the screen: the smaller of the two ratios, the
+        // height's at a tie. It is not fitted to the preview.
+        const QSizeF screen = screenSize();
+        const float screenWidth = float(screen.width());
+        const float screenHeight = float(screen.height());
+        // Fitted to the screen first, so that the miniature still shows what the screen would.
+        if (fit)
+            ShrinkToFit(pictureWidth, pictureHeight, screenWidth, screenHeight);
+        const float ratioWidth = coverWidth / screenWidth;
+        const float ratioHeight = coverHeight / screenHeight;
+        const float scale = ratioHeight > ratioWidth ? coverWidth / screenWidth : coverHeight / screenHeight;
+        const float scaledWidth = pictureWidth * scale;
+        const float scaledHeight = pictureHeight * scale;
+        const float left = (coverWidth - scaledWidth) / 2.0f;
+        const float top = (coverHeight - scaledHeight) / 2.0f;
+        canvas.PaintPicture(picture, left, top, scaledWidth, scaledHeight);
+        return;
+    }
+
+    // Full screen: own size, centred; a larger picture is cut off at the edges, never shrunk,
+    // unless FitLargePictures shrinks it to fit.
+    const bool shrunk = fit && ShrinkToFit(pictureWidth, pictureHeight, coverWidth, coverHeight);
+    const float left = (coverWidth - pictureWidth) / 2.0f;
+    const float top = (coverHeight - pictureHeight) / 2.0f;
+    if (shrunk)
+        canvas.PaintPicture(picture, left, top, pictureWidth, pictureHeight);
+    else
+        canvas.PaintPicture(picture, left, top);
+}
+
+Frame RenderFrame(FrameRequest request)
+{
+    Frame frame{request.id, QImage()};
+    try {
+        ImageCanvas& canvas = request.canvas;
+        canvas.Resize(canvas.LogicalSize(), canvas.DevicePixelRatio());
+        PictureHolder picture(request.decodeLimitMegabytes);
+        picture.SetDevicePixelRatio(canvas.DevicePixelRatio());
+        PaintPicture(canvas, picture, request.path, request.preview, request.fitLargePictures,
+                     [&request] { return request.screen; });
+        frame.image = canvas.Image();
+    } catch (const std::exception&) {
+        // RuntimeError and out of memory alike: a picture that cannot be shown.
+    }
+    return frame;
+}
+
+} // namespace vb

@@ -1,0 +1,326 @@
+#include "picture/PictureHolder.h"
+
+#include "picture/Canvas.h"
+#include "picture/JpegDecoder.h"
+#include "picture/PictureHeaders.h"
+#include "platform/files/RegularFile.h"
+#include "platform/runtime/RuntimeError.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QTransform>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+
+namespace vb {
+
+namespace {
+
+RuntimeError LoadFailure(const QImageReader& reader, const QString& path)
+{
+    const ErrorCode code = reader.error() == QImageReader::FileNotFoundError ? ErrorCode::FileNotFound
+                                                                             : ErrorCode::InvalidPicture;
+    return RuntimeError(code,
+                        QStringLiteral("cannot load picture \"%1\": %2").arg(path, reader.errorString()));
+}
+
+RuntimeError TooLarge(const QString& path, qint64 bytes, qint64 limit)
+{
+    constexpr qint64 Megabyte = 1 << 20;
+    return RuntimeError(
+        ErrorCode::InvalidPicture,
+        QStringLiteral("cannot load picture \"%1\": it needs %2 MB to decode, more than %3 MB")
+            .arg(path)
+            .arg((bytes + Megabyte - 1) / Megabyte)
+            .arg(limit / Megabyte));
+}
+
+// A picture decoded whole: the image in the decoder's format and, unless that has 32 bits per
+// pixel, the 32-bit copy that drawing it scaled makes.
+qint64 WholeBytes(QSize size, QImage::Format format)
+{
+    const qint64 pixels = qint64(size.width()) * size.height();
+    const int depth = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
+    return (pixels * depth + 7) / 8 + (depth == 32 ? 0 : pixels * 4);
+}
+
+// Without the JPEG's own headers, the worst a decoder holding the whole picture can need: three
+// components at full resolution, one 16-bit coefficient per pixel each.
+qint64 WorstJpegBytes(QSize size)
+{
+    return qint64(size.width()) * size.height() * 3 * 2;
+}
+
+// Only a reader that can both cut out and scale while decoding is worth deferring to.
+bool DecodesParts(const QImageReader& reader)
+{
+    return reader.supportsOption(QImageIOHandler::ClipRect) &&
+           reader.supportsOption(QImageIOHandler::ScaledSize) &&
+           reader.supportsOption(QImageIOHandler::ScaledClipRect);
+}
+
+bool QuarterTurn(QImageIOHandler::Transformations transformation)
+{
+    return transformation.testFlag(QImageIOHandler::TransformationRotate90);
+}
+
+QSize Upright(QSize stored, QImageIOHandler::Transformations transformation)
+{
+    return QuarterTurn(transformation) ? stored.transposed() : stored;
+}
+
+// The reader cuts and scales the picture as stored in the file, before it turns it upright:
+// maps a rectangle of the upright picture (of size `upright`) back to the stored one. The
+// reader mirrors, then flips, then turns a quarter clockwise; this undoes it in reverse.
+QRect ToStored(const QRect& rect, QSize upright, QImageIOHandler::Transformations transformation)
+{
+    QRect stored = rect;
+    QSize size = upright;
+    if (QuarterTurn(transformation)) {
+        size = upright.transposed();
+        stored = QRect(rect.y(), size.height() - rect.x() - rect.width(), rect.height(), rect.width());
+    }
+    if (transformation.testFlag(QImageIOHandler::TransformationFlip))
+        stored.moveTop(size.height() - stored.y() - stored.height());
+    if (transformation.testFlag(QImageIOHandler::TransformationMirror))
+        stored.moveLeft(size.width() - stored.x() - stored.width());
+    return stored;
+}
+
+// The picture as the reader turns it upright, for an image decoded as stored: mirrored, then
+// flipped, then turned a quarter clockwise.
+QImage TurnUpright(QImage image, QImageIOHandler::Transformations transformation)
+{
+    const bool mirror = transformation.testFlag(QImageIOHandler::TransformationMirror);
+    const bool flip = transformation.testFlag(QImageIOHandler::TransformationFlip);
+    if (mirror || flip)
+        image = std::move(image).mirrored(mirror, flip);
+    return QuarterTurn(transformation) ? image.transformed(QTransform().rotate(90)) : image;
+}
+
+// `part` of the picture scaled to `target` comes from `source`, a rectangle of the picture at its
+// own size, widened to whole pixels. Scaled by the same factor, `source` becomes an image of
+// `size` in which `part` lies at `within`. Scaling only that piece keeps a picture enlarged far
+// beyond the window, or shown in part, from costing more than what shows.
+struct Piece
+{
+    QRect source;
+    QSize size;
+    QRect within;
+};
+
+Piece PieceOf(const QRect& part, QSize target, QSize own)
+{
+    const double sx = double(own.width()) / target.width();
+    const double sy = double(own.height()) / target.height();
+    const QRect source = QRectF(part.x() * sx, part.y() * sy, part.width() * sx, part.height() * sy)
+                             .toAlignedRect()
+                             .intersected(QRect(QPoint(0, 0), own));
+    const int left = int(std::lround(source.x() / sx));
+    const int top = int(std::lround(source.y() / sy));
+    const int right = int(std::lround((source.x() + source.width()) / sx));
+    const int bottom = int(std::lround((source.y() + source.height()) / sy));
+    return Piece{source, QSize(right - left, bottom - top), part.translated(-left, -top)};
+}
+
+} // namespace
+
+struct PictureHolder::Source
+{
+    QFile file;
+    QImageReader reader;
+    PictureHeaderFacts facts;
+};
+
+qint64 PictureHolder::LimitBytes() const
+{
+    return qint64(m_decodeLimitMegabytes) << 20;
+}
+
+void PictureHolder::ApplyDecodeLimit() const
+{
+    // Qt's limit is process-wide and checked where a decoder allocates its image; setting it
+    // before every decode keeps it at this holder's value whatever the environment says
+    // (QT_IMAGEIO_MAXALLOC).
+    QImageReader::setAllocationLimit(m_decodeLimitMegabytes);
+}
+
+PictureHolder::PictureHolder(int decodeLimitMegabytes) : m_decodeLimitMegabytes(decodeLimitMegabytes) {}
+PictureHolder::~PictureHolder() = default;
+
+std::unique_ptr<PictureHolder::Source> PictureHolder::OpenSource(const QString& path) const
+{
+    auto source = std::make_unique<Source>();
+    OpenRegularFile(source->file, path);
+    source->facts = ReadPictureHeaderFacts(source->file);
+    if (!source->file.seek(0))
+        throw RuntimeError(ErrorCode::DeviceIO, QStringLiteral("cannot read picture \"%1\"").arg(path));
+    // The name's extension is tried first, as Qt does for a reader given a file name.
+    source->reader.setDevice(&source->file);
+    source->reader.setFormat(QFileInfo(path).suffix().toLower().toLatin1());
+    source->reader.setAutoTransform(true);
+    return source;
+}
+
+QSize PictureHolder::CheckParts(Source& source, const QString& path) const
+{
+    const QSize stored = source.reader.size();
+    if (!stored.isValid() || stored.isEmpty())
+        throw LoadFailure(source.reader, path);
+    if (source.facts.jpeg) {
+        const qint64 held = source.facts.jpegWholeImageBytes.value_or(WorstJpegBytes(stored));
+        if (held > LimitBytes())
+            throw TooLarge(path, held, LimitBytes());
+    }
+    return stored;
+}
+
+void PictureHolder::SetDevicePixelRatio(qreal ratio)
+{
+    m_devicePixelRatio = ratio > 0 ? ratio : 1.0;
+}
+
+float PictureHolder::ScaleWidth() const
+{
+    return float(m_size.width() * TwipsPerPixel / m_devicePixelRatio);
+}
+
+float PictureHolder::ScaleHeight() const
+{
+    return float(m_size.height() * TwipsPerPixel / m_devicePixelRatio);
+}
+
+void PictureHolder::Load(const QString& path)
+{
+    std::unique_ptr<Source> source = OpenSource(path);
+    QImageReader& reader = source->reader;
+
+    if (DecodesParts(reader)) {
+        const QSize stored = CheckParts(*source, path);
+        const QImageIOHandler::Transformations transformation = reader.transformation();
+        m_whole = QImage();
+        m_source = std::move(source);
+        m_transformation = transformation;
+        m_size = Upright(stored, transformation);
+        m_path = path;
+        return;
+    }
+
+    // The size in a header is not always the size of the decoded picture: Qt reports a BMP stored
+    // top-down with a negative height, and a GIF's first frame while it decodes that frame onto
+    // the GIF's logical screen. So the check before decoding takes the larger of what the headers
+    // say, and the own size comes from the decoded picture.
+    const QSize stored = reader.size();
+    QSize declared(int(std::min<qint64>(std::abs(qint64(stored.width())), INT_MAX)),
+                   int(std::min<qint64>(std::abs(qint64(stored.height())), INT_MAX)));
+    if (source->facts.gifScreen)
+        declared = declared.expandedTo(*source->facts.gifScreen);
+    if (const qint64 bytes = WholeBytes(declared, reader.imageFormat()); bytes > LimitBytes())
+        throw TooLarge(path, bytes, LimitBytes());
+    QImage whole;
+    ApplyDecodeLimit();
+    if (!reader.read(&whole) || whole.isNull())
+        throw LoadFailure(reader, path);
+    if (const qint64 bytes = WholeBytes(whole.size(), whole.format()); bytes > LimitBytes())
+        throw TooLarge(path, bytes, LimitBytes());
+    m_source.reset();
+    m_whole = std::move(whole);
+    m_transformation = QImageIOHandler::TransformationNone;
+    m_size = m_whole.size();
+    m_path = path;
+}
+
+PictureHolder::Part PictureHolder::Decode(QSize target, const QRect& part, QImage buffer)
+{
+    if (IsEmpty())
+        throw RuntimeError(ErrorCode::InvalidPicture, QStringLiteral("no picture loaded"));
+
+    const QRect whole(QPoint(0, 0), target);
+    if (!m_whole.isNull()) {
+        if (target == m_size)
+            return Part{m_whole, part};
+        if (part == whole)
+            return Part{m_whole.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), part};
+        const Piece piece = PieceOf(part, target, m_size);
+        return Part{
+            m_whole.copy(piece.source).scaled(piece.size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
+            piece.within};
+    }
+
+    // The reader from Load is used once; drawing the same picture again reads the file again,
+    // which must still be the picture that was loaded.
+    std::unique_ptr<Source> source = std::move(m_source);
+    if (!source) {
+        source = OpenSource(m_path);
+        if (!DecodesParts(source->reader) || source->reader.transformation() != m_transformation ||
+            Upright(CheckParts(*source, m_path), m_transformation) != m_size)
+            throw RuntimeError(ErrorCode::InvalidPicture,
+                               QStringLiteral("picture \"%1\" changed since it was loaded").arg(m_path));
+    }
+    QImageReader& reader = source->reader;
+    const auto stored = [this](const QRect& rect, QSize size) {
+        return ToStored(rect, size, m_transformation);
+    };
+    const auto storedSize = [this](QSize size) {
+        return QuarterTurn(m_transformation) ? size.transposed() : size;
+    };
+
+    // An upright JPEG at its own size (the full-screen case) goes straight to libjpeg-turbo: it
+    // skips the rows above the part instead of decoding and discarding them, stops after the
+    // part, and writes the window's pixel format, so nothing is converted or copied afterwards.
+    if (target == m_size && m_transformation == QImageIOHandler::TransformationNone && source->facts.jpeg &&
+        buffer.format() == QImage::Format_RGB32 && buffer.size() == part.size()) {
+        QString why;
+        switch (JpegDecoder::DecodeRegion(m_path, part, buffer, LimitBytes(), &why)) {
+        case JpegDecoder::Result::Done:
+            return Part{std::move(buffer), QRect(QPoint(0, 0), part.size())};
+        case JpegDecoder::Result::Failed:
+            throw RuntimeError(ErrorCode::InvalidPicture,
+                               QStringLiteral("cannot load picture \"%1\": %2").arg(m_path, why));
+        case JpegDecoder::Result::NotHandled:
+            break;
+        }
+    }
+
+    if (m_reduceInSteps && source->facts.jpeg && part == whole && target.width() <= m_size.width() &&
+        target.height() <= m_size.height()) {
+        // Reduced as stored, then turned upright: straight into the window's image when there
+        // is nothing to turn.
+        const bool direct = m_transformation == QImageIOHandler::TransformationNone &&
+                            buffer.format() == QImage::Format_RGB32 && buffer.size() == target;
+        QImage turned;
+        if (!direct)
+            turned = QImage(storedSize(target), QImage::Format_RGB32);
+        QImage& into = direct ? buffer : turned;
+        QString why;
+        switch (JpegDecoder::DecodeReduced(m_path, into, LimitBytes(), &why)) {
+        case JpegDecoder::Result::Done:
+            return Part{direct ? std::move(buffer) : TurnUpright(std::move(turned), m_transformation), whole};
+        case JpegDecoder::Result::Failed:
+            throw RuntimeError(ErrorCode::InvalidPicture,
+                               QStringLiteral("cannot load picture \"%1\": %2").arg(m_path, why));
+        case JpegDecoder::Result::NotHandled:
+            break;
+        }
+    }
+
+    if (target == m_size) {
+        if (part != whole)
+            reader.setClipRect(stored(part, target));
+    } else if (part == whole) {
+        reader.setScaledSize(storedSize(target));
+    } else {
+        const Piece piece = PieceOf(part, target, m_size);
+        reader.setClipRect(stored(piece.source, m_size));
+        reader.setScaledSize(storedSize(piece.size));
+        reader.setScaledClipRect(stored(piece.within, piece.size));
+    }
+    ApplyDecodeLimit();
+    if (!reader.read(&buffer) || buffer.isNull())
+        throw LoadFailure(reader, m_path);
+    return Part{std::move(buffer), QRect(QPoint(0, 0), part.size())};
+}
+
+} // namespace vb

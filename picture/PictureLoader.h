@@ -1,0 +1,49 @@
+#pragma once
+
+#include "picture/ImageCanvas.h"
+
+#include <QImage>
+#include <QSizeF>
+#include <QString>
+#include <functional>
+
+namespace vb {
+
+// What one picture change needs made ready: the picture at `path` placed on a black image of the
+// canvas's size, as the slide tick places it.
+struct FrameRequest
+{
+    quint64 id = 0;
+    QString path;
+    // The canvas's size, device-pixel ratio and settings, without its image.
+    ImageCanvas canvas;
+    // A preview reduces the picture by the ratio of the canvas to the screen.
+    bool preview = false;
+    // `Screen.Width` and `Screen.Height` in twips; used only in a preview.
+    QSizeF screen;
+    int decodeLimitMegabytes = 0;
+    // FitLargePictures, read on the window thread.
+    bool fitLargePictures = false;
+};
+
+struct Frame
+{
+    quint64 id = 0;
+    // Null when the picture cannot be shown.
+    QImage image;
+};
+
+// Makes frames ready for the slide tick. Requests may be answered at once or later, on the
+// window thread; a request may also never be answered (its file stalls, or a newer request for
+// the same folder took its place), and the tick does not wait for one.
+class PictureLoader
+{
+public:
+    using Receiver = std::function<void(Frame)>;
+
+    virtual ~PictureLoader() = default;
+    virtual void SetReceiver(Receiver receiver) = 0;
+    virtual void Request(FrameRequest request) = 0;
+};
+
+} // namespace vb

@@ -1,0 +1,109 @@
+#include "settings/SettingsStore.h"
+
+#include "platform/files/FileLock.h"
+#include "platform/files/FileNames.h"
+#include "platform/files/RegularFile.h"
+#include "platform/runtime/RuntimeError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <unistd.h>
+
+namespace vb {
+
+namespace {
+
+// A settings file this large is not ours; refusing it keeps a mistaken path from eating memory.
+constexpr qint64 MaxFileSize = 16 * 1024 * 1024;
+
+} // namespace
+
+SettingsStore::SettingsStore(QString filePath) : m_filePath(std::move(filePath)) {}
+
+QString SettingsStore::DefaultFilePath()
+{
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    // The base-directory rules ignore a relative XDG_CONFIG_HOME.
+    if (config.isEmpty() || QDir::isRelativePath(config))
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/Lanternshade.ini");
+}
+
+QString SettingsStore::displayPath() const
+{
+    const QString home = QDir::homePath();
+    if (home.size() > 1 && m_filePath.startsWith(home + u'/'))
+        return u'~' + m_filePath.mid(home.size());
+    return m_filePath;
+}
+
+IniDocument SettingsStore::Read() const
+{
+    const auto fail = [this](ErrorCode code, const QString& why) {
+        return RuntimeError(code, QStringLiteral("cannot read settings file %1: %2").arg(displayPath(), why));
+    };
+    // Only a regular file is read: a pipe or a device in its place would never end. A name that
+    // does not exist, or a link whose target does not, means nothing is stored yet; any other
+    // failure, such as a folder on the way that may not be searched, is an error.
+    OpenRefusal refusal;
+    const int fd = TryOpenRegularFile(m_filePath, &refusal);
+    if (fd < 0) {
+        if (refusal.missing)
+            return IniDocument();
+        throw fail(refusal.code, refusal.why);
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw fail(ErrorCode::PathFileAccess, file.errorString());
+    }
+    if (file.size() > MaxFileSize)
+        throw fail(ErrorCode::PathFileAccess, QStringLiteral("larger than %1 bytes").arg(MaxFileSize));
+    const QByteArray bytes = file.read(MaxFileSize + 1);
+    if (file.error() != QFileDevice::NoError)
+        throw fail(ErrorCode::DeviceIO, file.errorString());
+    if (bytes.size() > MaxFileSize)
+        throw fail(ErrorCode::PathFileAccess, QStringLiteral("larger than %1 bytes").arg(MaxFileSize));
+    return IniDocument::Parse(bytes);
+}
+
+void SettingsStore::Update(const std::function<void(IniDocument&)>& edit)
+{
+    const auto fail = [this](ErrorCode code, const QString& why) {
+        return RuntimeError(code,
+                            QStringLiteral("cannot write settings file %1: %2").arg(displayPath(), why));
+    };
+    const QFileInfo info(m_filePath);
+    if (!QDir().mkpath(info.absolutePath()))
+        throw fail(ErrorCode::PathFileAccess,
+                   QStringLiteral("cannot create the folder %1").arg(info.absolutePath()));
+
+    // The lock makes the read, the edit and the replacement one step: two processes that update
+    // the file at the same time each see the other's finished update, and neither loses it.
+    FileLock lock(m_filePath + QStringLiteral(".lock"));
+    ErrorCode code = ErrorCode::PathFileAccess;
+    QString why;
+    switch (lock.TryLock(10000, &code, &why)) {
+    case FileLock::Result::Locked:
+        break;
+    case FileLock::Result::Busy:
+        throw fail(ErrorCode::PathFileAccess, QStringLiteral("another process holds its lock"));
+    case FileLock::Result::CannotCreate:
+        throw fail(code, code == ErrorCode::PermissionDenied ? QStringLiteral("cannot create its lock file")
+                                                             : QStringLiteral("cannot lock it: %1").arg(why));
+    }
+
+    IniDocument doc = Read();
+    edit(doc);
+
+    QSaveFile file(m_filePath);
+    if (!file.open(QIODevice::WriteOnly))
+        throw fail(ErrorCode::PathFileAccess, file.errorString());
+    const QByteArray bytes = doc.Serialize();
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        throw fail(ErrorCode::PathFileAccess, file.errorString());
+}
+
+} // namespace vb

@@ -1,0 +1,28 @@
+#include "state/ModuleState.h"
+
+namespace vb {
+
+qint32 RunMode = ScreenSaver;
+QStringList FolderList;
+QStringList PictureList;
+qint32 IntervalSeconds = 0;
+qint16 ShowFileNames = 0;
+qint16 FitLargePictures = 0;
+qint16 Shuffle = 0;
+qint16 OutlineFileNames = 0;
+DateTime NextPictureTime{};
+
+void ResetModuleState()
+{
+    RunMode = ScreenSaver;
+    FolderList = QStringList();
+    PictureList = QStringList();
+    IntervalSeconds = 0;
+    ShowFileNames = 0;
+    FitLargePictures = 0;
+    Shuffle = 0;
+    OutlineFileNames = 0;
+    NextPictureTime = DateTime{};
+}
+
+} // namespace vb

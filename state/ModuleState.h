@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/runtime/Clock.h"
+
+#include <QStringList>
+#include <QtGlobal>
+
+namespace vb {
+
+// The module-wide state of the start-up module. It lives as long as the process. Only the window
+// thread reads or writes it: the threads that list folders and decode pictures are handed copies
+// of what they need and post their results back to the window thread, so nothing here needs a
+// lock.
+
+enum RunModes : qint32 {
+    Configure = 0,
+    ScreenSaver = 1,
+    Preview = 2,
+};
+
+// Set once by SubMain before any window exists.
+extern qint32 RunMode;
+// The chosen folders, as chosen or stored. Replaced whole by each build, never edited.
+extern QStringList FolderList;
+// Full paths of the pictures found directly inside FolderList's folders.
+extern QStringList PictureList;
+// Seconds from one picture to the next; no range is enforced.
+extern qint32 IntervalSeconds;
+// Whether the slideshow prints each picture's path: 0 false, -1 true, any non-zero value true.
+extern qint16 ShowFileNames;
+// Options that are off unless chosen, held like ShowFileNames. FitLargePictures shrinks a picture
+// larger than the screen to fit it; Shuffle shows every entry of PictureList once, in random order,
+// before any again; OutlineFileNames outlines the printed path and shortens it in the middle to fit.
+extern qint16 FitLargePictures;
+extern qint16 Shuffle;
+extern qint16 OutlineFileNames;
+// The earliest moment the next picture may be shown; the clock's epoch at process start.
+extern DateTime NextPictureTime;
+
+// Back to the values at process start; for tests.
+void ResetModuleState();
+
+} // namespace vb
