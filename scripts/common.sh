@@ -8,6 +8,7 @@ VB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # platform. Test: an X server for headless machines, the X tools the tests drive windows with,
 # picture tools, a font, and FUSE for the file system whose reads hang on demand
 # (tests/stallfs.py).
+# shellcheck disable=SC2034 # for the scripts that source this file
 VB_PACKAGES=(
     g++ cmake ninja-build ccache pkg-config qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev libjpeg-dev libwayland-dev
     qt6-wayland xvfb xauth x11-utils x11-xserver-utils xdotool imagemagick libjpeg-turbo-progs fonts-dejavu-core
