@@ -4,8 +4,8 @@
 
 VB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# The style checks (scripts/lint).
-VB_LINT_PACKAGES=(clang-format shellcheck)
+# The style checks (scripts/lint), which find the files to check through git.
+VB_LINT_PACKAGES=(git clang-format shellcheck)
 
 # Build: compiler, CMake, Ninja, Qt 6, xcb and the Wayland client library. Run: Qt's Wayland
 # platform. Test: the style checks, an X server for headless machines, the X tools the tests drive
