@@ -4,12 +4,12 @@
 # shellcheck shell=bash
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/common.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/display.sh"
 
-program=$1
-build=$2
+# shellcheck disable=SC2034 # the arguments and the scratch folder are the sourcing test's
+program=$1 build=$2 scratch=$VB_TEST_SCRATCH
 shift 2
-scratch=$VB_TEST_SCRATCH
-vbt_started=()
+vb_scratch=$scratch
 
 vbt_fail() {
     echo "FAILED: $*" >&2
@@ -19,23 +19,6 @@ vbt_fail() {
 vbt_skip() {
     echo "SKIPPED: $*"
     exit 77
-}
-
-# Ends every process that vbt_start started, in reverse order.
-vbt_cleanup() {
-    local i
-    for ((i = ${#vbt_started[@]} - 1; i >= 0; i--)); do
-        kill "${vbt_started[i]}" 2>/dev/null || true
-        wait "${vbt_started[i]}" 2>/dev/null || true
-    done
-}
-trap vbt_cleanup EXIT
-
-# vbt_start COMMAND... : runs it in the background, remembered for the cleanup; sets $started.
-vbt_start() {
-    "$@" &
-    started=$!
-    vbt_started+=("$started")
 }
 
 # vbt_need_daemon PACKAGE... : installs the daemon's Debian packages where missing; the test is
@@ -54,16 +37,6 @@ vbt_need_daemon() {
 # vbt_version PACKAGE : its installed Debian version, for the test's log.
 vbt_version() {
     echo "Testing against $1 $(dpkg-query -W -f='${Version}' "$1")"
-}
-
-# vbt_wait SECONDS COMMAND... : polls the command until it succeeds; fails after SECONDS.
-vbt_wait() {
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@" >/dev/null 2>&1; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.2
-    done
 }
 
 # vbt_pictures FOLDER COLOUR : a settings folder whose one picture folder holds a 400 x 300 BMP of
@@ -115,6 +88,7 @@ vbt_gone() {
 }
 
 # vbt_screen : sets screen ("WIDTHxHEIGHT+0+0"), screen_width and screen_height.
+# shellcheck disable=SC2034 # for the test that calls it
 vbt_screen() {
     screen=$(xwininfo -root | awk '/-geometry/ {print $2}')
     screen_width=${screen%%x*}

@@ -1,65 +1,25 @@
-# A headless sway for the Wayland tests, sourced after lib.sh. sway refuses to run as root, so
-# when the tests run as root, sway, the program and every client run as "nobody" (through
-# setpriv, like the tests of what a user may not read); otherwise as the test's own user.
+# A headless sway for the Wayland tests (started by scripts/display.sh as an ordinary user) and
+# the checks that look at it. Sourced instead of lib.sh.
 # shellcheck shell=bash
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 vbt_need_daemon sway wtype grim swayidle xwayland python3
 vbt_version sway
+vb_user_session
 
-user_home=$scratch/user
-user_runtime=$user_home/runtime
-mkdir -p "$user_runtime"
-chmod 0700 "$user_runtime"
-
-# vbt_as_user COMMAND... : runs the command as the ordinary user, in the sway session's
-# environment (no DISPLAY unless given; Qt's platform left to the program).
-vbt_as_user() {
-    (vbt_exec_as_user "$@")
-}
-
-# vbt_start_as_user COMMAND... : vbt_start for a command run as the user; $started is its pid.
-vbt_start_as_user() {
-    vbt_start vbt_exec_as_user "$@"
-}
-
-vbt_exec_as_user() {
-    local run=() session=()
-    if [ "$(id -u)" -eq 0 ]; then
-        run=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-    fi
-    # sway itself starts before these are known, and must not be handed empty ones.
-    [ -z "${sway_socket:-}" ] || session=(WAYLAND_DISPLAY="$wayland_display" SWAYSOCK="$sway_socket")
-    exec "${run[@]}" env -u DISPLAY -u QT_QPA_PLATFORM -u WAYLAND_DISPLAY -u SWAYSOCK HOME="$user_home" \
-        XDG_RUNTIME_DIR="$user_runtime" XDG_CONFIG_HOME="$user_home/config" "${session[@]}" "$@"
-}
-
-# vbt_give_to_user : hands the user's folder over to the user (after the test has put files in it).
-vbt_give_to_user() {
-    if [ "$(id -u)" -eq 0 ]; then
-        chmod 0711 "$scratch"
-        chown -R 65534:65534 "$user_home"
-    fi
-}
-
-# vbt_sway CONFIG_LINE... : starts sway with a headless output of 1280 x 720 and the given
-# configuration, and waits for its sockets; sets wayland_display and sway_socket. The test is
-# skipped where sway cannot start.
+# vbt_sway CONFIG_LINE... : starts sway and waits until it answers. The test is skipped where
+# sway cannot start.
 vbt_sway() {
-    printf '%s\n' "$@" >"$user_home/sway.conf"
-    vbt_give_to_user
-    vbt_start_as_user env WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
-        sway -c "$user_home/sway.conf" >"$scratch/sway.log" 2>&1
-    vbt_wait 15 sh -c 'ls "$1"/sway-ipc.*.sock' sh "$user_runtime" ||
-        vbt_skip "sway cannot start here: $(grep -v Fontconfig "$scratch/sway.log" | tail -n 5)"
-    sway_socket=$(ls "$user_runtime"/sway-ipc.*.sock)
-    wayland_display=$(basename "$(ls "$user_runtime"/wayland-* | grep -v '\.lock$' | head -n1)")
-    vbt_wait 10 vbt_as_user swaymsg -t get_outputs || vbt_fail "sway does not answer: $(cat "$scratch/sway.log")"
+    local status=0
+    vb_sway "$@" || status=$?
+    [ $status -ne 1 ] || vbt_skip "sway cannot start here: $(grep -v Fontconfig "$scratch/sway.log" | tail -n 5)"
+    [ $status -eq 0 ] || vbt_fail "sway does not answer: $(cat "$scratch/sway.log")"
 }
 
 # vbt_screen_near X Y COLOUR : the pixel at (X, Y) of the outputs is within 40 of COLOUR.
 vbt_screen_near() {
-    vbt_as_user grim -g "$1,$2 1x1" "$user_home/pixel.png" &&
-        vbt_colour_near "$(convert "$user_home/pixel.png" -depth 8 txt:- 2>/dev/null)" "$3"
+    vb_as_user grim -g "$1,$2 1x1" "$vb_user_home/pixel.png" &&
+        vbt_colour_near "$(convert "$vb_user_home/pixel.png" -depth 8 txt:- 2>/dev/null)" "$3"
 }
 
 # vbt_output_shows_picture X Y WIDTH HEIGHT COLOUR : the output at (X, Y) of that size shows the
@@ -71,7 +31,7 @@ vbt_output_shows_picture() {
 
 # vbt_windows_of PID : sway's windows of that process, one line each: "SHELL FULLSCREEN_MODE".
 vbt_windows_of() {
-    vbt_as_user swaymsg -t get_tree -r |
+    vb_as_user swaymsg -t get_tree -r |
         python3 -c 'import json, sys
 def walk(node):
     if node.get("pid") == int(sys.argv[1]):
@@ -89,7 +49,7 @@ vbt_full_screen() {
 
 # vbt_full_screen_on PID OUTPUT : the process shows a full-screen window on that output.
 vbt_full_screen_on() {
-    vbt_as_user swaymsg -t get_tree -r |
+    vb_as_user swaymsg -t get_tree -r |
         python3 -c 'import json, sys
 def walk(node, output):
     output = node.get("name") if node.get("type") == "output" else output
@@ -101,7 +61,7 @@ sys.exit(0 if walk(json.load(sys.stdin), None) else 1)' "$1" "$2"
 # vbt_window_events : from now on sway's window events go to $scratch/events, one a line after
 # the time in ms it came; polling the tree is too slow on a loaded machine to time a change.
 vbt_window_events() {
-    vbt_start_as_user swaymsg -r -m -t subscribe '["window"]' \
+    vb_start_as_user swaymsg -r -m -t subscribe '["window"]' \
         > >(while read -r line; do echo "$(($(date +%s%N) / 1000000)) $line"; done >"$scratch/events")
 }
 
@@ -127,8 +87,8 @@ sys.exit(1)' "$1" "$2" "$3" "$scratch/events"
 # vbt_output_picture OUTPUT COLOUR : grim's picture of that whole output shows the picture's
 # colour in its middle and black in its corners.
 vbt_output_picture() {
-    local shot=$user_home/output.png
-    vbt_as_user grim -o "$1" "$shot" || return 1
+    local shot=$vb_user_home/output.png
+    vb_as_user grim -o "$1" "$shot" || return 1
     local w h
     read -r w h < <(convert "$shot" -format '%w %h' info:)
     local point
@@ -143,11 +103,15 @@ vbt_has_window() {
     [ -n "$(vbt_windows_of "$1")" ]
 }
 
+# vbt_ended PID : the process has ended, though it may not have been waited for yet.
+vbt_ended() {
+    vbt_gone "$1" || [ "$(sed 's/.*) //' "/proc/$1/stat" | cut -d' ' -f1)" = Z ]
+}
+
 # vbt_ends_with PID STATUS : the background process ends within 10 s, with that exit status.
 vbt_ends_with() {
     local status=0
-    vbt_wait 10 sh -c '! kill -0 "$1" 2>/dev/null || [ "$(sed "s/.*) //" "/proc/$1/stat" | cut -d" " -f1)" = Z ]' sh "$1" ||
-        return 1
+    vb_wait 10 vbt_ended "$1" || return 1
     wait "$1" || status=$?
     [ "$status" = "$2" ]
 }

@@ -32,7 +32,7 @@ declare_size() { # SOURCE TARGET HEIGHT_HEX WIDTH_HEX
     cp "$1" "$2"
     local at
     at=$(LC_ALL=C grep -obUaP '\xff[\xc0-\xc2]' "$2" | head -n1 | cut -d: -f1)
-    printf "\\x${3:0:2}\\x${3:2:2}\\x${4:0:2}\\x${4:2:2}" | dd of="$2" bs=1 seek=$((at + 5)) conv=notrunc status=none
+    printf '%b' "\\x${3:0:2}\\x${3:2:2}\\x${4:0:2}\\x${4:2:2}" | dd of="$2" bs=1 seek=$((at + 5)) conv=notrunc status=none
 }
 declare_size "$out/baseline.jpg" "$out/baseline-4000.jpg" 0fa0 0fa0
 declare_size "$out/progressive.jpg" "$out/progressive-30000.jpg" 7530 7530
