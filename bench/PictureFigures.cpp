@@ -23,11 +23,11 @@ namespace vbbench {
 
 namespace {
 
-// The slide tick as the cover window runs it, on a canvas of a given size, with a loader that
-// makes each frame on this thread before the tick goes on. One picture change is one due run of
-// the tick with a one-entry PictureList: it shows the frame made ready at the run before and
-// makes the next, so after the first run (which makes two) each run reads, decodes and draws
-// the picture once.
+// The slide tick on a canvas of a given size, with a loader that makes each frame on this thread
+// before the tick goes on (the cover window's loader makes the same frame, by the same
+// RenderFrame, on a thread of its own). One picture change is one due run of the tick with a
+// one-entry PictureList: it shows the frame made ready at the run before and makes the next, so
+// after the first run (which makes two) each run reads, decodes and draws the picture once.
 struct Slideshow
 {
     vb::SystemClock clock;
