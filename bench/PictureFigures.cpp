@@ -1,9 +1,11 @@
-// A picture change as the cover window makes it (the slide tick's real code, loading and
-// drawing) against libjpeg-turbo's own decoder on the same file, and the memory a change adds.
+// A picture change as the cover window makes it (the slide tick's real code, and the frame its
+// loader reads, decodes and draws) against libjpeg-turbo's own decoder on the same file, and the
+// memory a change adds.
 #include "Measure.h"
 #include "cover/SlideTick.h"
 #include "picture/BackgroundLoader.h"
 #include "picture/ImageCanvas.h"
+#include "picture/InlineLoader.h"
 #include "picture/PictureHolder.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/RandomSource.h"
@@ -21,18 +23,23 @@ namespace vbbench {
 
 namespace {
 
-// The slide tick as the cover window runs it, on a canvas of a given size: one picture change
-// is one due run of the tick with a one-entry PictureList, loading and drawing included.
+// The slide tick on a canvas of a given size, with a loader that makes each frame on this thread
+// before the tick goes on (the cover window's loader makes the same frame, by the same
+// RenderFrame, on a thread of its own). One picture change is one due run of the tick with a
+// one-entry PictureList: it shows the frame made ready at the run before and makes the next, so
+// after the first run (which makes two) each run reads, decodes and draws the picture once.
 struct Slideshow
 {
     vb::SystemClock clock;
     vb::StdRandomSource random;
     vb::ImageCanvas canvas;
-    vb::PictureHolder picHidden;
+    vb::InlineLoader loader;
     vb::SlideTick tick;
 
     Slideshow(QSize canvasSize, vb::RunModes mode, bool fit = false)
-        : tick(clock, random, canvas, picHidden, [] { return QSizeF(1920 * 15.0, 1080 * 15.0); })
+        : tick(
+              clock, random, canvas, loader, [] { return QSizeF(1920 * 15.0, 1080 * 15.0); }, nullptr,
+              vb::PictureHolder::DefaultDecodeLimitMegabytes)
     {
         vb::RunMode = mode;
         vb::ShowFileNames = 0;
@@ -72,7 +79,7 @@ void ChangeFigure(const Context& context, std::vector<Row>& rows, const QString&
 }
 
 // From the due tick to the new picture in the window's image, when the picture was made ready
-// ahead while the last one showed; against a change that loads as it draws.
+// ahead on a thread while the last one showed; against a change that loads it at the tick.
 void PrefetchedChangeFigure(const Context& context, std::vector<Row>& rows, const QString& photoText,
                             const QString& path)
 {
@@ -174,7 +181,9 @@ long StatusKilobytes(const char* key)
 } // namespace
 
 // In a child process of its own: the peak resident memory that one piece of work adds, in
-// kilobytes, after a warm-up change with `warmUp` (decoder plugin, canvas pages, allocator).
+// kilobytes, after a warm-up change with `warmUp` (decoder plugin, canvas pages, allocator). The
+// change after it shows the warm-up's frame made ready ahead and makes `path`'s frame: the work
+// measured is `path` read, decoded and drawn.
 int PeakMemoryChild(const QString& work, const QString& path, const QString& warmUp)
 {
     Slideshow show(QSize(1920, 1080), vb::ScreenSaver);

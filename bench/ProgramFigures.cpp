@@ -5,6 +5,7 @@
 #include "Measure.h"
 #include "cover/SlideTick.h"
 #include "picture/ImageCanvas.h"
+#include "picture/InlineLoader.h"
 #include "picture/PictureHolder.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/RandomSource.h"
@@ -44,8 +45,10 @@ void NotDueTickFigures(std::vector<Row>& rows)
     vb::SystemClock clock;
     vb::StdRandomSource random;
     vb::ImageCanvas canvas;
-    vb::PictureHolder picHidden;
-    vb::SlideTick tick(clock, random, canvas, picHidden, [] { return QSizeF(1920 * 15.0, 1080 * 15.0); });
+    vb::InlineLoader loader;
+    vb::SlideTick tick(
+        clock, random, canvas, loader, [] { return QSizeF(1920 * 15.0, 1080 * 15.0); }, nullptr,
+        vb::PictureHolder::DefaultDecodeLimitMegabytes);
     canvas.Resize(QSize(1920, 1080), 1.0);
     vb::RunMode = vb::ScreenSaver;
     vb::PictureList = {QStringLiteral("/nowhere/picture.jpg")};

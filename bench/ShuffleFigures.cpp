@@ -5,6 +5,7 @@
 #include "cover/ShuffleOrder.h"
 #include "cover/SlideTick.h"
 #include "picture/ImageCanvas.h"
+#include "picture/InlineLoader.h"
 #include "picture/PictureHolder.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/RandomSource.h"
@@ -53,15 +54,17 @@ void ShuffleFigures(const Context& context, std::vector<Row>& rows)
     // A tick that is not due never reaches the pick, with Shuffle on as off.
     vb::SystemClock clock;
     vb::ImageCanvas canvas;
-    vb::PictureHolder picHidden;
-    vb::SlideTick tick(clock, random, canvas, picHidden, [] { return QSizeF(1920 * 15.0, 1080 * 15.0); });
+    vb::InlineLoader loader;
+    vb::SlideTick tick(
+        clock, random, canvas, loader, [] { return QSizeF(1920 * 15.0, 1080 * 15.0); }, nullptr,
+        vb::PictureHolder::DefaultDecodeLimitMegabytes);
     canvas.Resize(QSize(64, 64), 1.0);
     vb::RunMode = vb::ScreenSaver;
     vb::Shuffle = -1;
     vb::IntervalSeconds = 3600;
     vb::PictureList = list;
     vb::NextPictureTime = vb::DateTime{};
-    tick.Run(); // due: builds the order; the picture does not exist and gets the cross
+    tick.Run(); // due: builds the order and picks twice; the picture does not exist and gets the cross
     constexpr int Ticks = 100000;
     const long beforeTicks = vbtest::AllocationCount();
     for (int i = 0; i < Ticks; ++i)

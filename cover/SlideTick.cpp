@@ -1,18 +1,15 @@
 #include "cover/SlideTick.h"
 
-#include "picture/Canvas.h"
-#include "picture/FramePainter.h"
 #include "picture/ImageCanvas.h"
-#include "picture/PictureHolder.h"
 #include "platform/files/FileNames.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/RandomSource.h"
-#include "platform/runtime/RuntimeError.h"
 #include "state/ModuleState.h"
 
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <utility>
 
 namespace vb {
 
@@ -33,21 +30,14 @@ qsizetype PickIndex(double r, qsizetype count)
 
 } // namespace
 
-SlideTick::SlideTick(const Clock& clock, RandomSource& random, Canvas& canvas, PictureHolder& picHidden,
-                     std::function<QSizeF()> screenSize)
-    : m_clock(clock), m_random(random), m_canvas(canvas), picHidden(&picHidden),
-      m_screenSize(std::move(screenSize))
-{
-}
-
 SlideTick::SlideTick(const Clock& clock, RandomSource& random, ImageCanvas& canvas, PictureLoader& loader,
                      std::function<QSizeF()> screenSize, std::function<void()> redraw,
                      int decodeLimitMegabytes)
-    : m_clock(clock), m_random(random), m_canvas(canvas), m_screenSize(std::move(screenSize)),
-      m_frameCanvas(&canvas), m_loader(&loader), m_redraw(std::move(redraw)),
+    : m_clock(clock), m_random(random), m_canvas(canvas), m_loader(loader),
+      m_screenSize(std::move(screenSize)), m_redraw(std::move(redraw)),
       m_decodeLimitMegabytes(decodeLimitMegabytes)
 {
-    m_loader->SetReceiver([this](Frame frame) {
+    m_loader.SetReceiver([this](Frame frame) {
         if (Deliver(std::move(frame)) && m_redraw)
             m_redraw();
     });
@@ -77,29 +67,7 @@ bool SlideTick::Run()
     // next interval like any other.
     NextPictureTime = DateAddSeconds(m_clock.Now(), IntervalSeconds);
 
-    if (m_loader) {
-        Change();
-        return true;
-    }
-
-    if (PictureList.size() < 1) {
-        DrawFailureCross(m_canvas);
-        return true;
-    }
-
-    const QString path = PickPath();
-
-    m_canvas.Cls();
-
-    try {
-        PaintPicture(m_canvas, *picHidden, path, RunMode == Preview, FitLargePictures != 0, m_screenSize);
-        PrintCaption(path);
-    } catch (const RuntimeError&) {
-        DrawFailureCross(m_canvas);
-    } catch (const std::exception&) {
-        // Out of memory while decoding or drawing counts as a picture that cannot be shown.
-        DrawFailureCross(m_canvas);
-    }
+    Change();
     return true;
 }
 
@@ -119,22 +87,21 @@ void SlideTick::PrintCaption(const QString& path)
 
 bool SlideTick::Fits(const Pending& pending) const
 {
-    return pending.canvasSize == m_frameCanvas->LogicalSize() &&
-           pending.devicePixelRatio == m_frameCanvas->DevicePixelRatio() && pending.runMode == RunMode;
+    return pending.canvasSize == m_canvas.LogicalSize() &&
+           pending.devicePixelRatio == m_canvas.DevicePixelRatio() && pending.runMode == RunMode;
 }
 
 SlideTick::Pending SlideTick::NewPick(const QString& path)
 {
-    return Pending{++m_lastId, path, m_frameCanvas->LogicalSize(), m_frameCanvas->DevicePixelRatio(),
-                   RunMode};
+    return Pending{++m_lastId, path, m_canvas.LogicalSize(), m_canvas.DevicePixelRatio(), RunMode};
 }
 
 void SlideTick::Request(quint64 id, QString path)
 {
     // The loader may answer before it returns, so the pick is already in place.
-    m_loader->Request(FrameRequest{id, std::move(path), m_frameCanvas->WithoutImage(), RunMode == Preview,
-                                   RunMode == Preview ? m_screenSize() : QSizeF(), m_decodeLimitMegabytes,
-                                   FitLargePictures != 0});
+    m_loader.Request(FrameRequest{id, std::move(path), m_canvas.WithoutImage(), RunMode == Preview,
+                                  RunMode == Preview ? m_screenSize() : QSizeF(), m_decodeLimitMegabytes,
+                                  FitLargePictures != 0});
 }
 
 void SlideTick::Change()
@@ -187,7 +154,7 @@ void SlideTick::Draw(const QString& path, QImage frame)
         DrawFailureCross(m_canvas);
         return;
     }
-    m_frameCanvas->ShowFrame(std::move(frame));
+    m_canvas.ShowFrame(std::move(frame));
     try {
         PrintCaption(path);
     } catch (const std::exception&) {

@@ -13,34 +13,33 @@ namespace vb {
 class Canvas;
 class Clock;
 class ImageCanvas;
-class PictureHolder;
 class RandomSource;
 
 // `tmrShowPicture_Timer`: the whole slideshow. Each run decides whether a new picture is due;
-// if so it schedules the next change, picks a random entry of PictureList, loads it into
-// `picHidden` and draws it onto the canvas: at its own size and centred in full screen, reduced
-// by the preview-to-screen ratio and centred in a preview. With nothing to show, or when the
-// picture cannot be shown, it draws the red failure cross.
+// if so it schedules the next change, picks a random entry of PictureList and shows its frame
+// on the canvas, which the loader made by loading the picture into a `picHidden` holder and
+// drawing it onto a black image of the canvas's size: at its own size and centred in full
+// screen, reduced by the preview-to-screen ratio and centred in a preview. With nothing to show,
+// or when the picture cannot be shown, it draws the red failure cross.
 //
 // It reads the module-wide RunMode, PictureList, IntervalSeconds and ShowFileNames, and reads and
 // writes NextPictureTime. The options, off unless chosen: FitLargePictures shrinks a picture
 // larger than the window to fit it (in a preview, larger than the screen, before the reduction);
 // Shuffle picks from a shuffled order instead; OutlineFileNames prints the path outlined.
 //
-// A tick built with a PictureLoader never reads or decodes a file itself. Right after each change
-// it picks the next picture and has the loader make it ready, so that at the due time the change
-// only swaps in a finished image. When that image is not ready yet, the canvas keeps the picture
-// it shows until the image arrives; one that has not arrived by the next due time is dropped,
-// and that change goes ahead with its own pick.
+// The tick never reads or decodes a file itself: its loader makes each frame. Right after each
+// change it picks the next picture and has the loader make it ready, so that at the due time the
+// change only swaps in a finished image. When that image is not ready yet, the canvas keeps the
+// picture it shows until the image arrives; one that has not arrived by the next due time is
+// dropped, and that change goes ahead with its own pick. A pick made ready ahead shows at the
+// next change even when PictureList has changed since, unless the list is empty by then.
 class SlideTick
 {
 public:
     // `screenSize`: `Screen.Width` and `Screen.Height`, the primary screen in twips; it is asked
-    // only in a preview, after the due test. Pictures load into `picHidden` while the tick runs.
-    SlideTick(const Clock& clock, RandomSource& random, Canvas& canvas, PictureHolder& picHidden,
-              std::function<QSizeF()> screenSize);
-    // Pictures load through `loader`; `redraw` is called when a picture that arrived late has
-    // been drawn. Each loaded picture may take up to `decodeLimitMegabytes` to decode.
+    // only in a preview, when a picture is requested. `redraw` is called whenever a picture has
+    // been drawn as it arrived from the loader rather than by Run itself. Each loaded picture may
+    // take up to `decodeLimitMegabytes` to decode.
     SlideTick(const Clock& clock, RandomSource& random, ImageCanvas& canvas, PictureLoader& loader,
               std::function<QSizeF()> screenSize, std::function<void()> redraw, int decodeLimitMegabytes);
 
@@ -67,7 +66,7 @@ private:
         qreal devicePixelRatio = 1.0;
         qint32 runMode = 0;
         bool ready = false;
-        QImage image;
+        QImage image{};
     };
     bool Fits(const Pending& pending) const;
     Pending NewPick(const QString& path);
@@ -78,15 +77,13 @@ private:
 
     const Clock& m_clock;
     RandomSource& m_random;
-    Canvas& m_canvas;
-    PictureHolder* picHidden = nullptr;
+    ImageCanvas& m_canvas;
+    PictureLoader& m_loader;
     std::function<QSizeF()> m_screenSize;
-    ShuffleOrder m_shuffle;
-
-    ImageCanvas* m_frameCanvas = nullptr;
-    PictureLoader* m_loader = nullptr;
     std::function<void()> m_redraw;
     int m_decodeLimitMegabytes = 0;
+    ShuffleOrder m_shuffle;
+
     quint64 m_lastId = 0;
     // The change that is due and waits for its picture.
     std::optional<Pending> m_awaited;

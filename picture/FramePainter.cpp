@@ -9,8 +9,13 @@
 
 namespace vb {
 
+namespace {
+
+// Loads the picture at `path` into `picture` and places it on `canvas`, which is already clear.
+// `screen` is the screen's size in twips, used only in a preview. Throws RuntimeError when the
+// picture cannot be shown.
 void PaintPicture(Canvas& canvas, PictureHolder& picture, const QString& path, bool preview, bool fit,
-                  const std::function<QSizeF()>& screenSize)
+                  QSizeF screen)
 {
     picture.Load(path);
     const float coverWidth = canvas.ScaleWidth();
@@ -23,7 +28,6 @@ void PaintPicture(Canvas& canvas, PictureHolder& picture, const QString& path, b
         // The miniature shows the picture as the full screen would, reduced by the factor by
         // which the preview is smaller than the screen: the smaller of the two ratios, the
         // height's at a tie. It is not fitted to the preview.
-        const QSizeF screen = screenSize();
         const float screenWidth = float(screen.width());
         const float screenHeight = float(screen.height());
         // Fitted to the screen first, so that the miniature still shows what the screen would.
@@ -51,6 +55,8 @@ void PaintPicture(Canvas& canvas, PictureHolder& picture, const QString& path, b
         canvas.PaintPicture(picture, left, top);
 }
 
+} // namespace
+
 Frame RenderFrame(FrameRequest request)
 {
     Frame frame{request.id, QImage()};
@@ -60,7 +66,7 @@ Frame RenderFrame(FrameRequest request)
         PictureHolder picture(request.decodeLimitMegabytes);
         picture.SetDevicePixelRatio(canvas.DevicePixelRatio());
         PaintPicture(canvas, picture, request.path, request.preview, request.fitLargePictures,
-                     [&request] { return request.screen; });
+                     request.screen);
         frame.image = canvas.Image();
     } catch (const std::exception&) {
         // RuntimeError and out of memory alike: a picture that cannot be shown.

@@ -9,7 +9,8 @@
 
 namespace vb {
 
-// `picHidden`: the invisible picture holder that the slide tick loads each picture into.
+// `picHidden`: the invisible picture holder each picture of the slideshow is loaded into, one
+// for each frame the slide tick's loader makes (RenderFrame).
 //
 // Loading reads the file's header. From then on the holder reports the picture's own size,
 // upright (the orientation a camera stores in a photo is applied). A picture is decoded only as

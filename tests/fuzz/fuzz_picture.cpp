@@ -1,10 +1,11 @@
-// Any bytes as a picture file in the slideshow: loaded into the picture holder and drawn by the
-// slide tick onto an image canvas, in full screen and in a preview. Either way the tick ends
-// normally, with the picture or the failure cross.
+// Any bytes as a picture file in the slideshow: made into a frame by the slide tick's loader and
+// shown on an image canvas, in full screen and in a preview. Either way the tick ends normally,
+// with the picture or the failure cross. The loader answers at once, so each due run decodes the
+// file twice: for its own change and as the next change's pick.
 #include "cover/SlideTick.h"
 #include "picture/ImageCanvas.h"
+#include "picture/InlineLoader.h"
 #include "picture/PictureHeaders.h"
-#include "picture/PictureHolder.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/RandomSource.h"
 #include "state/ModuleState.h"
@@ -99,8 +100,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         vb::PictureList = {path};
         vb::ImageCanvas canvas;
         canvas.Resize(mode == vb::Preview ? QSize(64, 48) : QSize(160, 120), 1.0);
-        vb::PictureHolder picHidden(DecodeLimitMegabytes);
-        vb::SlideTick tick(clock, random, canvas, picHidden, [] { return ScreenTwips; });
+        vb::InlineLoader loader;
+        vb::SlideTick tick(
+            clock, random, canvas, loader, [] { return ScreenTwips; }, nullptr, DecodeLimitMegabytes);
         Check(tick.Run());
     }
     return 0;

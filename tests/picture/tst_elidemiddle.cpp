@@ -4,6 +4,7 @@
 #include "cover/SlideTick.h"
 #include "picture/ElideMiddle.h"
 #include "picture/ImageCanvas.h"
+#include "picture/InlineLoader.h"
 #include "picture/PictureHolder.h"
 #include "state/ModuleState.h"
 
@@ -73,8 +74,10 @@ private slots:
         vbtest::FakeClock clock;
         vbtest::FakeRandom random;
         ImageCanvas canvas;
-        PictureHolder picHidden;
-        SlideTick tick(clock, random, canvas, picHidden, [] { return QSizeF(); });
+        InlineLoader loader;
+        SlideTick tick(
+            clock, random, canvas, loader, [] { return QSizeF(); }, {},
+            PictureHolder::DefaultDecodeLimitMegabytes);
         canvas.Resize(QSize(200, 100), 1.0);
         canvas.SetFont(QFont("DejaVu Sans", 10));
         clock.now += 1h;

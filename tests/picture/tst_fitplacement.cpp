@@ -4,6 +4,7 @@
 #include "cover/SlideTick.h"
 #include "picture/FitPlacement.h"
 #include "picture/ImageCanvas.h"
+#include "picture/InlineLoader.h"
 #include "picture/PictureHolder.h"
 #include "state/ModuleState.h"
 
@@ -116,10 +117,11 @@ private slots:
         vbtest::FakeClock clock;
         vbtest::FakeRandom random;
         ImageCanvas canvas;
-        PictureHolder picHidden;
-        SlideTick tick(clock, random, canvas, picHidden, [] { return QSizeF(2000 * 15.0, 1000 * 15.0); });
+        InlineLoader loader;
+        SlideTick tick(
+            clock, random, canvas, loader, [] { return QSizeF(2000 * 15.0, 1000 * 15.0); }, {},
+            PictureHolder::DefaultDecodeLimitMegabytes);
         canvas.Resize(QSize(200, 100), ratio);
-        picHidden.SetDevicePixelRatio(ratio);
         clock.now += 1h;
         QVERIFY(tick.Run());
 
