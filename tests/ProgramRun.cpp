@@ -9,11 +9,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <atomic>
 #include <csignal>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace vbtest {
@@ -21,6 +17,7 @@ namespace vbtest {
 namespace {
 
 constexpr uid_t Nobody = 65534;
+constexpr auto OwnerAll = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
 bool GiveToUser(const QString& folder)
 {
@@ -34,12 +31,11 @@ bool GiveToUser(const QString& folder)
     return ok;
 }
 
-// Lets the owner into every folder again, so that the scratch folder can be removed whatever a
-// test took away.
+// Lets the owner into every folder again, whatever a test took away, so that the scratch folder
+// can be removed. Links are not followed.
 void OpenFolders(const QString& folder)
 {
-    if (!QFile::setPermissions(folder,
-                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
+    if (!QFile::setPermissions(folder, OwnerAll))
         return;
     for (const QFileInfo& entry :
          QDir(folder).entryInfoList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot))
@@ -62,8 +58,7 @@ ProgramRun::ProgramRun(const std::optional<QByteArray>& settings)
       m_program(QStringLiteral(VB_PROGRAM))
 {
     if (!m_scratch->isValid() || !QDir().mkpath(ConfigFolder()) || !QDir().mkpath(Path("runtime")) ||
-        !QFile::setPermissions(Path("runtime"),
-                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner) ||
+        !QFile::setPermissions(Path("runtime"), OwnerAll) ||
         (settings && !WriteFile(SettingsFile(), *settings)))
         Note("cannot make the scratch folder");
     m_environment.insert("HOME", Path());
@@ -79,9 +74,9 @@ ProgramRun::ProgramRun(const ProgramRun& beside)
 
 ProgramRun::~ProgramRun()
 {
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished();
     }
     if (m_scratch.use_count() == 1)
         OpenFolders(Path());
@@ -95,80 +90,46 @@ QString ProgramRun::Path(const QString& name) const
 bool ProgramRun::AsUser()
 {
     m_asUser = true;
-    if (!GiveToUser(Path())) {
+    if (!GiveToUser(Path()))
         Note("cannot give the scratch folder to the user");
-        return false;
-    }
-    return true;
+    return m_problems.isEmpty();
 }
 
 bool ProgramRun::Start(const QStringList& arguments)
 {
-    static std::atomic<int> runs = 0;
-    m_number = ++runs;
-    QStringList command{m_program};
-    if (m_asUser && geteuid() == 0)
-        command = QStringList{"setpriv", QString("--reuid=%1").arg(Nobody), QString("--regid=%1").arg(Nobody),
-                              "--clear-groups", m_program};
-    command += arguments;
-
-    std::vector<QByteArray> args, env;
-    for (const QString& a : command)
-        args.push_back(QFile::encodeName(a));
-    for (const QString& e : m_environment.toStringList())
-        env.push_back(e.toLocal8Bit());
-    std::vector<char*> argv, envp;
-    for (QByteArray& a : args)
-        argv.push_back(a.data());
-    for (QByteArray& e : env)
-        envp.push_back(e.data());
-    argv.push_back(nullptr);
-    envp.push_back(nullptr);
-
-    const QByteArray outFile = QFile::encodeName(Path(QString("run-%1.out").arg(m_number)));
-    const QByteArray errFile = QFile::encodeName(Path(QString("run-%1.err").arg(m_number)));
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    // What the test process ignores or blocks, the program must not inherit.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t set;
-    sigemptyset(&set);
-    posix_spawnattr_setsigmask(&attributes, &set);
-    for (const int s : {SIGINT, SIGTERM, SIGPIPE, SIGHUP})
-        sigaddset(&set, s);
-    posix_spawnattr_setsigdefault(&attributes, &set);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    m_process.setProcessEnvironment(m_environment);
     m_started.start();
-    const int failed = posix_spawnp(&m_pid, argv[0], &actions, &attributes, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (failed) {
-        m_pid = -1;
-        Note(QString("cannot start %1: %2").arg(command.first(), strerror(failed)));
+    // setpriv replaces itself with the program, which so keeps its process id.
+    if (m_asUser && geteuid() == 0)
+        m_process.start("setpriv",
+                        QStringList{QString("--reuid=%1").arg(Nobody), QString("--regid=%1").arg(Nobody),
+                                    "--clear-groups", m_program} +
+                            arguments);
+    else
+        m_process.start(m_program, arguments);
+    if (!m_process.waitForStarted()) {
+        Note("cannot start: " + m_process.errorString());
         return false;
     }
     return true;
 }
 
-void ProgramRun::Ended(int status)
-{
-    m_pid = -1;
-    crashed = WIFSIGNALED(status);
-    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    out = ReadFile(Path(QString("run-%1.out").arg(m_number)));
-    err = ReadFile(Path(QString("run-%1.err").arg(m_number)));
-}
-
 bool ProgramRun::Running()
 {
-    int status = 0;
-    if (m_pid > 0 && wait4(m_pid, &status, WNOHANG, &m_usage) == m_pid)
-        Ended(status);
-    return m_pid > 0;
+    if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(0)) {
+        const double seconds = CpuSeconds();
+        if (seconds >= 0)
+            m_cpuSeconds = seconds;
+        return true;
+    }
+    if (!m_ended && m_started.isValid() && m_process.error() != QProcess::FailedToStart) {
+        m_ended = true;
+        crashed = m_process.exitStatus() == QProcess::CrashExit;
+        exitCode = crashed ? -1 : m_process.exitCode();
+        out = m_process.readAllStandardOutput();
+        err = m_process.readAllStandardError();
+    }
+    return false;
 }
 
 bool ProgramRun::EndsWithin(int timeoutMs)
@@ -178,15 +139,14 @@ bool ProgramRun::EndsWithin(int timeoutMs)
 
 bool ProgramRun::Finish(int timeoutMs)
 {
-    if (EndsWithin(timeoutMs))
-        return !crashed;
-    timedOut = true;
-    Note(QString("still running after %1 ms").arg(timeoutMs));
-    int status = 0;
-    ::kill(m_pid, SIGKILL);
-    wait4(m_pid, &status, 0, &m_usage);
-    Ended(status);
-    return false;
+    if (!EndsWithin(timeoutMs)) {
+        timedOut = true;
+        Note(QString("still running after %1 ms").arg(timeoutMs));
+        m_process.kill();
+        m_process.waitForFinished();
+        Running();
+    }
+    return m_ended && !timedOut && !crashed;
 }
 
 bool ProgramRun::Run(const QStringList& arguments, int timeoutMs)
@@ -218,30 +178,21 @@ bool ProgramRun::End(Ending ending, int timeoutMs)
         if (!Xdotool(arguments))
             Note("xdotool " + arguments.join(' ') + " failed");
     };
-    switch (ending) {
-    case Key:
+    if (ending == Key)
         tool({"key", "x"});
-        break;
-    case Click:
+    else if (ending == Click)
         tool({"click", "1"});
-        break;
-    case Wheel:
+    else if (ending == Wheel)
         tool({"click", "5"});
-        break;
-    case Move:
+    else if (ending == Term)
+        ::kill(pid_t(Pid()), SIGTERM);
+    else if (ending == Interrupt)
+        ::kill(pid_t(Pid()), SIGINT);
+    else {
         tool({"mousemove_relative", "100", "0"});
-        if (EndsWithin(700)) {
+        if (EndsWithin(700))
             Note("ended on the first report of the pointer");
-            return false;
-        }
         tool({"mousemove_relative", "1", "0"});
-        break;
-    case Term:
-        ::kill(m_pid, SIGTERM);
-        break;
-    case Interrupt:
-        ::kill(m_pid, SIGINT);
-        break;
     }
     return Finish(timeoutMs);
 }
@@ -254,10 +205,9 @@ bool ProgramRun::ShowThenEnd(const QStringList& arguments, const std::function<b
 
 double ProgramRun::CpuSeconds() const
 {
-    if (m_pid <= 0)
-        return double(m_usage.ru_utime.tv_sec + m_usage.ru_stime.tv_sec) +
-               double(m_usage.ru_utime.tv_usec + m_usage.ru_stime.tv_usec) / 1e6;
-    const QByteArray stat = ReadFile(QString("/proc/%1/stat").arg(m_pid));
+    if (m_process.state() == QProcess::NotRunning)
+        return m_cpuSeconds;
+    const QByteArray stat = ReadFile(QString("/proc/%1/stat").arg(Pid()));
     const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
     if (fields.size() < 13)
         return -1;
@@ -269,26 +219,19 @@ QStringList ProgramRun::ErrorLines() const
     return vbtest::ErrorLines(err);
 }
 
-void ProgramRun::Note(const QString& problem)
-{
-    m_problems.append(problem);
-}
-
 QString ProgramRun::Check(int status, const QString& errorLine) const
 {
     QStringList problems = m_problems;
-    if (m_pid > 0)
-        problems.append("still running");
+    if (!m_ended)
+        problems.append("not ended");
     else if (crashed)
         problems.append("ended by a signal");
     else if (exitCode != status)
         problems.append(QString("status %1").arg(exitCode));
     const QStringList lines = ErrorLines();
-    const bool expected =
-        errorLine.isNull()
-            ? err.isEmpty()
-            : lines.size() == 1 && QRegularExpression("^(?:" + errorLine + ")$").match(lines[0]).hasMatch();
-    if (!expected)
+    if (errorLine.isNull()
+            ? !err.isEmpty()
+            : lines.size() != 1 || !QRegularExpression("^(?:" + errorLine + ")$").match(lines[0]).hasMatch())
         problems.append("standard error: " + QString::fromLocal8Bit(err).trimmed());
     return problems.join("; ");
 }

@@ -3,14 +3,12 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QImage>
-#include <QProcessEnvironment>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <sys/resource.h>
-#include <sys/types.h>
 
 class QTemporaryDir;
 
@@ -23,7 +21,7 @@ QByteArray SettingsFor(const QStringList& folders, const QByteArray& more = QByt
 // XDG_CONFIG_HOME is its "config" (holding the settings file, if given), XDG_RUNTIME_DIR its
 // "runtime" (mode 0700). The rest of the environment is the test's own, its display included:
 // SetDisplay gives another one or none, SetEnv("QT_QPA_PLATFORM", "offscreen") the offscreen
-// platform. Standard output and error go to files, read when the run has ended.
+// platform.
 //
 // Every step a test asks for (Start, WaitForScreen, End, Finish) returns whether it went as
 // asked and notes what did not; Check() sums it all up with the end the test expects.
@@ -81,10 +79,11 @@ public:
     bool ShowThenEnd(const QStringList& arguments, const std::function<bool(const QImage&)>& shown,
                      Ending ending);
 
-    qint64 Pid() const { return m_pid; }
+    qint64 Pid() const { return m_process.processId(); }
     // Milliseconds since it started.
     qint64 SinceStart() const { return m_started.elapsed(); }
-    // Processor time used, in seconds: so far while it runs, in all once it has ended.
+    // Processor time used, in seconds, so far; once it has ended, as last seen while it ran (every
+    // wait above looks every few milliseconds).
     double CpuSeconds() const;
 
     // What it left.
@@ -102,17 +101,16 @@ public:
     QString Check(int status, const QString& errorLine = QString()) const;
 
 private:
-    void Ended(int status);
-    void Note(const QString& problem);
+    void Note(const QString& problem) { m_problems.append(problem); }
 
     std::shared_ptr<QTemporaryDir> m_scratch;
     QProcessEnvironment m_environment;
     QString m_program;
     bool m_asUser = false;
-    int m_number = 0;
-    pid_t m_pid = -1;
+    QProcess m_process;
+    bool m_ended = false;
     QElapsedTimer m_started;
-    rusage m_usage{};
+    double m_cpuSeconds = 0; // at the last look while it ran
     QStringList m_problems;
 };
 
