@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "platform/runtime/RuntimeError.h"
+#include "settings/SettingsStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,6 +45,19 @@ void FakeLister::List(const QString& folder, const Wanted& wanted, const Found& 
     if (it->failAfter >= 0 && index == it->failAfter)
         throw vb::RuntimeError(vb::ErrorCode::DeviceIO,
                                QStringLiteral("cannot list folder \"%1\": fake failure").arg(folder));
+}
+
+QStringList StoredFolders(const QString& file)
+{
+    const vb::IniDocument doc = vb::SettingsStore(file).Read();
+    const int count = doc.Value("Settings", "NumDirs").value_or("0").toInt();
+    QStringList folders;
+    for (int i = 1; i <= count + 8; ++i) {
+        const std::optional<QString> folder = doc.Value("Settings", QString("Dir%1").arg(i));
+        if (i <= count || folder)
+            folders.append(folder.value_or("<absent>"));
+    }
+    return folders;
 }
 
 QStringList ErrorLines(const QByteArray& err)

@@ -37,6 +37,10 @@ public:
     void List(const QString& folder, const Wanted& wanted, const Found& found) const override;
 };
 
+// The folders a settings file stores: Dir1 to Dir<NumDirs> ("<absent>" for a missing one), then
+// any of the next Dir keys, which should have gone.
+QStringList StoredFolders(const QString& file);
+
 // The non-empty lines of a process's standard error.
 QStringList ErrorLines(const QByteArray& err);
 
