@@ -183,47 +183,57 @@ private slots:
         QVERIFY(!dialog.isModal());
     }
 
-    // Selecting enables Delete; Delete, the button or the key in the list, removes exactly that
-    // entry, leaves nothing selected and the focus in the list.
+    // Selecting enables Delete; Delete, the button (pressed or clicked) or the key in the list,
+    // removes exactly that entry, leaves nothing selected and the focus in the list. Nothing is
+    // applied or saved before OK, which also deletes every stored folder of an emptied list.
     void deleteSelectedEntry_data()
     {
-        QTest::addColumn<int>("row");
-        QTest::addColumn<bool>("key");
+        QTest::addColumn<QList<int>>("rows"); // deleted one after another
+        QTest::addColumn<QString>("how");
         QTest::addColumn<QStringList>("left");
-        QTest::newRow("first") << 0 << false << QStringList{"/b", "/c", "/d"};
-        QTest::newRow("middle") << 2 << false << QStringList{"/a", "/b", "/d"};
-        QTest::newRow("last") << 3 << false << QStringList{"/a", "/b", "/c"};
-        QTest::newRow("Delete key") << 1 << true << QStringList{"/a", "/c", "/d"};
+        QTest::addColumn<QStringList>("pictures");
+        const QStringList a{"/a/a1.jpg", "/a/a2.gif"}, c{"/c/c1.bmp"};
+        QTest::newRow("first") << QList<int>{0} << "button" << QStringList{"/b", "/c", "/d"} << c;
+        QTest::newRow("middle") << QList<int>{2} << "button" << QStringList{"/a", "/b", "/d"} << a;
+        QTest::newRow("last") << QList<int>{3} << "button" << QStringList{"/a", "/b", "/c"} << a + c;
+        QTest::newRow("Delete key") << QList<int>{1} << "key" << QStringList{"/a", "/c", "/d"} << a + c;
+        QTest::newRow("OK with an empty list deletes stored folders")
+            << QList<int>{0, 0, 0, 0} << "click" << QStringList() << QStringList();
     }
     void deleteSelectedEntry()
     {
-        QFETCH(int, row);
-        QFETCH(bool, key);
+        QFETCH(QList<int>, rows);
+        QFETCH(QString, how);
         QFETCH(QStringList, left);
+        QFETCH(QStringList, pictures);
         QVERIFY(QTest::qWaitForWindowActive(&Open(FourFolders())));
-        QVERIFY(!Delete()->isEnabled());
-        ClickEntry(row);
-        QVERIFY(Delete()->isEnabled());
-
-        if (key) {
-            Key(Qt::Key_Delete);
-        } else {
-            Delete()->setFocus();
-            Key(Qt::Key_Space);
+        for (const int row : rows) {
+            QVERIFY(!Delete()->isEnabled());
+            ClickEntry(row);
+            QVERIFY(Delete()->isEnabled());
+            if (how == "key") {
+                Key(Qt::Key_Delete);
+            } else if (how == "click") {
+                Click("cmdDelete");
+            } else {
+                Delete()->setFocus();
+                Key(Qt::Key_Space);
+            }
+            QVERIFY(List()->selectedItems().isEmpty());
+            QVERIFY(!Delete()->isEnabled());
+            QCOMPARE(QApplication::focusWidget(), List());
         }
         QCOMPARE(Entries(List()), left);
-        QVERIFY(List()->selectedItems().isEmpty());
-        QVERIFY(!Delete()->isEnabled());
-        QCOMPARE(QApplication::focusWidget(), List());
         Key(Qt::Key_Delete); // nothing selected: nothing happens
         QCOMPARE(Entries(List()), left);
-        // Nothing was saved or applied yet.
         QCOMPARE(FolderList, (QStringList{"/a", "/b", "/c", "/d"}));
         QCOMPARE(Stored("Dir4"), QString("/d"));
 
         Click("cmdOk");
         QCOMPARE(FolderList, left);
+        QCOMPARE(PictureList, pictures);
         QCOMPARE(vbtest::StoredFolders(m_path), left);
+        QCOMPARE(Stored("Interval"), QString("45"));
     }
 
     // Each picker answer in turn; an empty answer (cancelled) adds nothing.
@@ -417,21 +427,6 @@ private slots:
         QCOMPARE(Stored("NumDirs"), QString("4"));
         QCOMPARE(Results(), QList<int>{QDialog::Accepted});
         QVERIFY(m_errors.isEmpty());
-    }
-
-    void okWithEmptyListDeletesStoredFolders()
-    {
-        Open(FourFolders());
-        for (int i = 0; i < 4; ++i) {
-            ClickEntry(0);
-            Click("cmdDelete");
-        }
-        QCOMPARE(List()->count(), 0);
-        Click("cmdOk");
-        QCOMPARE(FolderList, QStringList());
-        QCOMPARE(PictureList, QStringList());
-        QCOMPARE(vbtest::StoredFolders(m_path), QStringList());
-        QCOMPARE(Stored("Interval"), QString("45"));
     }
 
     // A folder that cannot be listed keeps what was found before the failure, stays listed and
