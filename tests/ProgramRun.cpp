@@ -184,11 +184,11 @@ bool ProgramRun::End(Ending ending, int timeoutMs)
         tool({"click", "1"});
     else if (ending == Wheel)
         tool({"click", "5"});
-    else if (ending == Term)
-        ::kill(pid_t(Pid()), SIGTERM);
-    else if (ending == Interrupt)
-        ::kill(pid_t(Pid()), SIGINT);
-    else {
+    else if (ending == Term || ending == Interrupt) {
+        // Never 0, which would signal the test's own process group.
+        if (Pid() > 0)
+            ::kill(pid_t(Pid()), ending == Term ? SIGTERM : SIGINT);
+    } else {
         tool({"mousemove_relative", "100", "0"});
         if (EndsWithin(700))
             Note("ended on the first report of the pointer");
