@@ -63,14 +63,6 @@ vb::x11::WindowId PreviewWindow()
     return found.size() == 1 ? vb::x11::WindowId(found[0].toULongLong()) : 0;
 }
 
-// The settings of a run whose one folder, in its scratch folder, holds the quadrant picture.
-bool QuadrantsFolder(ProgramRun& run, const QByteArray& more)
-{
-    return vbtest::SavePicture(run.Path("pictures/quadrants.bmp"), vbtest::Quadrants(QSize(200, 100)),
-                               "bmp") &&
-           vbtest::WriteFile(run.SettingsFile(), vbtest::SettingsFor({run.Path("pictures")}, more));
-}
-
 } // namespace
 
 class tst_Slideshow : public QObject
@@ -149,10 +141,12 @@ private slots:
     {
         QFETCH(QString, replacement);
         ProgramRun run;
-        QVERIFY(QuadrantsFolder(run, "Interval=1\n"));
+        const QString picture = run.Path("pictures/quadrants.bmp");
+        QVERIFY(vbtest::SavePicture(picture, vbtest::Quadrants(QSize(200, 100)), "bmp"));
+        QVERIFY(vbtest::WriteFile(run.SettingsFile(),
+                                  vbtest::SettingsFor({run.Path("pictures")}, "Interval=1\n")));
         QVERIFY(run.Start({"/S"}) && run.WaitForScreen(FullScreenPictureShown));
 
-        const QString picture = run.Path("pictures/quadrants.bmp");
         QVERIFY(QFile::remove(picture));
         if (replacement == "pipe")
             QCOMPARE(mkfifo(QFile::encodeName(picture).constData(), 0600), 0);
