@@ -2,8 +2,10 @@
 
 #include "PictureFiles.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QWindow>
 
 namespace vbtest {
 
@@ -43,6 +45,63 @@ bool ShowsQuadrants(const QImage& image, const QRect& rect)
            NearAt(image, rect.topRight() + QPoint(2, rect.height() / 2), qRgb(0, 0, 0)) &&
            NearAt(image, rect.topLeft() + QPoint(rect.width() / 2, -2), qRgb(0, 0, 0)) &&
            NearAt(image, rect.bottomLeft() + QPoint(rect.width() / 2, 2), qRgb(0, 0, 0));
+}
+
+bool SetMonitor(const QString& name, const QRect& r, const QString& output)
+{
+    // Sizes in millimetres at 96 dots per inch.
+    const QString geometry = QString("%1/%2x%3/%4+%5+%6")
+                                 .arg(r.width())
+                                 .arg(r.width() * 254 / 960)
+                                 .arg(r.height())
+                                 .arg(r.height() * 254 / 960)
+                                 .arg(r.x())
+                                 .arg(r.y());
+    return QProcess::execute("xrandr", {"--setmonitor", name, geometry, output}) == 0;
+}
+
+bool DeleteMonitor(const QString& name)
+{
+    return QProcess::execute("xrandr", {"--delmonitor", name}) == 0;
+}
+
+MapWatch::~MapWatch()
+{
+    m_xev.kill();
+    m_xev.waitForFinished();
+}
+
+bool MapWatch::Start()
+{
+    m_xev.start("xev", {"-root", "-event", "substructure"});
+    if (!m_xev.waitForStarted())
+        return false;
+    // xev listens some time after it starts; until then probes go unreported.
+    for (int i = 0; i < 20; ++i)
+        if (Probe(300))
+            return true;
+    return false;
+}
+
+bool MapWatch::Probe(int waitMs)
+{
+    QWindow probe;
+    probe.resize(1, 1);
+    probe.show();
+    const QByteArray mark = "window 0x" + QByteArray::number(qulonglong(probe.winId()), 16) + ", override";
+    QElapsedTimer timer;
+    timer.start();
+    while (!m_seen.contains(mark) && timer.elapsed() < waitMs) {
+        m_xev.waitForReadyRead(50);
+        m_seen += m_xev.readAllStandardOutput();
+    }
+    m_probesSeen += m_seen.contains(mark) ? 1 : 0;
+    return m_seen.contains(mark);
+}
+
+int MapWatch::Maps()
+{
+    return Probe(10000) ? int(m_seen.count("MapNotify event")) - m_probesSeen : -1;
 }
 
 } // namespace vbtest

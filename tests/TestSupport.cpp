@@ -1,14 +1,13 @@
 #include "TestSupport.h"
 
-#include <QThread>
-
 #include "platform/runtime/RuntimeError.h"
+#include "settings/SettingsStore.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
+#include <QThread>
+#include <cstdio>
 #include <unistd.h>
 
 namespace vbtest {
@@ -48,84 +47,23 @@ void FakeLister::List(const QString& folder, const Wanted& wanted, const Found& 
                                QStringLiteral("cannot list folder \"%1\": fake failure").arg(folder));
 }
 
-ProcessResult RunProgram(const QStringList& arguments, const QProcessEnvironment& environment, int timeoutMs,
-                         bool asUser)
+QStringList StoredFolders(const QString& file)
 {
-    ProcessResult result;
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    if (asUser)
-        process.start(ProgramAsUser(), ArgumentsAsUser(arguments));
-    else
-        process.start(QStringLiteral(VB_PROGRAM), arguments);
-    if (!process.waitForStarted(timeoutMs))
-        return result;
-    if (!process.waitForFinished(timeoutMs)) {
-        result.timedOut = true;
-        process.kill();
-        process.waitForFinished();
+    const vb::IniDocument doc = vb::SettingsStore(file).Read();
+    const int count = doc.Value("Settings", "NumDirs").value_or("0").toInt();
+    QStringList folders;
+    for (int i = 1; i <= count + 8; ++i) {
+        const std::optional<QString> folder = doc.Value("Settings", QString("Dir%1").arg(i));
+        if (i <= count || folder)
+            folders.append(folder.value_or("<absent>"));
     }
-    result.crashed = process.exitStatus() == QProcess::CrashExit;
-    result.exitCode = process.exitCode();
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
-
-namespace {
-constexpr uid_t Nobody = 65534;
-}
-
-QString ProgramAsUser()
-{
-    return geteuid() == 0 ? QStringLiteral("setpriv") : QStringLiteral(VB_PROGRAM);
-}
-
-QStringList ArgumentsAsUser(const QStringList& arguments)
-{
-    if (geteuid() != 0)
-        return arguments;
-    // setpriv replaces itself with the program, which so keeps its process id.
-    return QStringList{QStringLiteral("--reuid=%1").arg(Nobody), QStringLiteral("--regid=%1").arg(Nobody),
-                       QStringLiteral("--clear-groups"), QStringLiteral(VB_PROGRAM)} +
-           arguments;
-}
-
-bool GiveToUser(const QString& folder)
-{
-    const QString runtime = folder + QStringLiteral("/runtime");
-    if (!QDir().mkpath(runtime) ||
-        !QFile::setPermissions(runtime,
-                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
-        return false;
-    if (geteuid() != 0)
-        return true;
-    bool ok = lchown(QFile::encodeName(folder).constData(), Nobody, Nobody) == 0;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        ok = lchown(QFile::encodeName(it.next()).constData(), Nobody, Nobody) == 0 && ok;
-    return ok;
-}
-
-QProcessEnvironment EnvironmentForUser(QProcessEnvironment environment, const QString& folder)
-{
-    environment.insert(QStringLiteral("HOME"), folder);
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder + QStringLiteral("/runtime"));
-    return environment;
+    return folders;
 }
 
 QStringList ErrorLines(const QByteArray& err)
 {
     return QString::fromLocal8Bit(err).split(u'\n', Qt::SkipEmptyParts);
 }
-
-} // namespace vbtest
-
-#include <cstdio>
-#include <unistd.h>
-
-namespace vbtest {
 
 StderrCapture::StderrCapture()
 {

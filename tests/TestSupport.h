@@ -4,10 +4,8 @@
 
 #include <QByteArray>
 #include <QMap>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,38 +37,12 @@ public:
     void List(const QString& folder, const Wanted& wanted, const Found& found) const override;
 };
 
-struct ProcessResult
-{
-    int exitCode = -1;
-    bool crashed = false;
-    bool timedOut = false;
-    QByteArray out;
-    QByteArray err;
-};
-
-// Runs the real program with the arguments and environment given; the test's own environment
-// (DISPLAY, QT_QPA_PLATFORM, XDG folders) is the base. `asUser`: see ProgramAsUser.
-ProcessResult RunProgram(const QStringList& arguments, const QProcessEnvironment& environment,
-                         int timeoutMs = 20000, bool asUser = false);
-
-// Permissions do not stop root, so what a user cannot read or write is tried with the program
-// running as an ordinary user. When the tests run as root, that is "nobody" (65534, no
-// supplementary groups), through setpriv; otherwise the test's own user.
-//
-// The program and arguments that start it so.
-QString ProgramAsUser();
-QStringList ArgumentsAsUser(const QStringList& arguments);
-// Gives a folder and everything in it to that user, and returns an environment whose HOME and
-// XDG_RUNTIME_DIR lie inside it (Qt refuses a runtime folder that belongs to someone else).
-bool GiveToUser(const QString& folder);
-QProcessEnvironment EnvironmentForUser(QProcessEnvironment environment, const QString& folder);
+// The folders a settings file stores: Dir1 to Dir<NumDirs> ("<absent>" for a missing one), then
+// any of the next Dir keys, which should have gone.
+QStringList StoredFolders(const QString& file);
 
 // The non-empty lines of a process's standard error.
 QStringList ErrorLines(const QByteArray& err);
-
-} // namespace vbtest
-
-namespace vbtest {
 
 // Collects what is written to standard error (the file descriptor) while it lives.
 class StderrCapture

@@ -121,41 +121,34 @@ private slots:
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("ends");
         QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<QSize>("hostSize"); // invalid: no such window
 
-        const QStringList fullScreen{"randomize", "cover:load", "cover:show", "cover:maximise",
-                                     "cursor:hide"};
-        QTest::newRow("full screen, alone") << "/S" << false << 0u << int(ScreenSaver) << false
-                                            << QStringList{"randomize",  "prevInstance",   "cover:load",
-                                                           "cover:show", "cover:maximise", "cursor:hide"};
-        QTest::newRow("no argument") << "" << false << 0u << int(ScreenSaver) << false
-                                     << QStringList{"randomize",  "prevInstance",   "cover:load",
-                                                    "cover:show", "cover:maximise", "cursor:hide"};
+        const auto row = [](const char* name, const char* command, bool prev, uint found, int mode, bool ends,
+                            const QStringList& calls, QSize hostSize = QSize(152, 112)) {
+            QTest::newRow(name) << command << prev << found << mode << ends << calls << hostSize;
+        };
+        const QStringList alone{"randomize",  "prevInstance",   "cover:load",
+                                "cover:show", "cover:maximise", "cursor:hide"};
+        row("full screen, alone", "/S", false, 0u, ScreenSaver, false, alone);
+        row("no argument", "", false, 0u, ScreenSaver, false, alone);
         // A window of some other program with the caption does not matter while no other copy runs.
-        QTest::newRow("alone, caption taken by others")
-            << "/s" << false << 77u << int(ScreenSaver) << false
-            << QStringList{"randomize",  "prevInstance",   "cover:load",
-                           "cover:show", "cover:maximise", "cursor:hide"};
-        QTest::newRow("second copy marks itself")
-            << "/S" << true << 0u << int(ScreenSaver) << false << QStringList{"randomize",
-                                                                              "prevInstance",
-                                                                              "find Lanternshade/S",
-                                                                              "cover:load",
-                                                                              "cover:caption Lanternshade/S",
-                                                                              "cover:show",
-                                                                              "cover:maximise",
-                                                                              "cursor:hide"};
-        QTest::newRow("third copy ends") << "/S" << true << 42u << int(ScreenSaver) << true
-                                         << QStringList{"randomize", "prevInstance", "find Lanternshade/S"};
-        QTest::newRow("configure") << "/c" << true << 42u << int(Configure) << false
-                                   << QStringList{"randomize", "config:show"};
-        QTest::newRow("configure with handle")
-            << "/c:1234" << false << 0u << int(Configure) << false << QStringList{"randomize", "config:show"};
-        QTest::newRow("preview") << "/p 1234" << true << 42u << int(Preview) << false
-                                 << QStringList{"randomize", "clientSize 1234", "cover:load",
-                                                "cover:caption Preview", "cover:embed 1234 152x112"};
-        QTest::newRow("preview 12 34") << "/P 12 34" << false << 0u << int(Preview) << false
-                                       << QStringList{"randomize", "clientSize 34", "cover:load",
-                                                      "cover:caption Preview", "cover:embed 34 152x112"};
+        row("alone, caption taken by others", "/s", false, 77u, ScreenSaver, false, alone);
+        row("second copy marks itself", "/S", true, 0u, ScreenSaver, false,
+            {"randomize", "prevInstance", "find Lanternshade/S", "cover:load", "cover:caption Lanternshade/S",
+             "cover:show", "cover:maximise", "cursor:hide"});
+        row("third copy ends", "/S", true, 42u, ScreenSaver, true,
+            {"randomize", "prevInstance", "find Lanternshade/S"});
+        row("configure", "/c", true, 42u, Configure, false, {"randomize", "config:show"});
+        row("configure with handle", "/c:1234", false, 0u, Configure, false, {"randomize", "config:show"});
+        row("preview", "/p 1234", true, 42u, Preview, false,
+            {"randomize", "clientSize 1234", "cover:load", "cover:caption Preview",
+             "cover:embed 1234 152x112"});
+        row("preview 12 34", "/P 12 34", false, 0u, Preview, false,
+            {"randomize", "clientSize 34", "cover:load", "cover:caption Preview", "cover:embed 34 152x112"});
+        // A host id that names no window: the cover is embedded with a size of 0 by 0.
+        row("preview of a missing host", "/p 99", false, 0u, Preview, false,
+            {"randomize", "clientSize 99", "cover:load", "cover:caption Preview", "cover:embed 99 0x0"},
+            QSize());
     }
     void modes()
     {
@@ -165,9 +158,11 @@ private slots:
         QFETCH(int, mode);
         QFETCH(bool, ends);
         QFETCH(QStringList, calls);
+        QFETCH(QSize, hostSize);
         QVERIFY(vbtest::WriteFile(m_dir.filePath("Lanternshade.ini"),
                                   "[Settings]\nNumDirs=1\nDir1=/pics\nInterval=9\n"));
-        Run run(m_dir.filePath("Lanternshade.ini"), prevInstance, foundWindow, QSize(152, 112));
+        Run run(m_dir.filePath("Lanternshade.ini"), prevInstance, foundWindow,
+                hostSize.isValid() ? std::optional(hostSize) : std::nullopt);
         bool ended = false;
         try {
             SubMain(command, run.services, run.windows);
@@ -181,14 +176,6 @@ private slots:
         QCOMPARE(FolderList, QStringList{"/pics"});
         QCOMPARE(PictureList, QStringList{"/pics/a.jpg"});
         QCOMPARE(IntervalSeconds, 9);
-    }
-
-    // A host id that names no window: the cover is embedded with a size of 0 by 0.
-    void previewOfMissingHost()
-    {
-        Run run(m_dir.filePath("Lanternshade.ini"), false, 0, std::nullopt);
-        SubMain("/p 99", run.services, run.windows);
-        QCOMPARE(run.journal.calls.last(), QString("cover:embed 99 0x0"));
     }
 
     // Errors come before any window: no window call and no pointer change.

@@ -1,3 +1,4 @@
+#include "ProgramRun.h"
 #include "TestSupport.h"
 #include "settings/SettingsStore.h"
 
@@ -5,9 +6,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QScreen>
-#include <QTemporaryDir>
 #include <QTest>
 
 // The real program's settings dialog ("/C") under the test's X server, driven with xdotool as a
@@ -33,52 +32,29 @@ class tst_ConfigProgram : public QObject
         Tool("xdotool", QStringList{"key", "--delay", "30"} + keys);
     }
 
-    // The program, started with "/C" on a settings folder of its own.
-    struct Run
+    // The shown windows of a run, newest last.
+    static QStringList Windows(const vbtest::ProgramRun& run)
     {
-        QTemporaryDir home;
-        QString config;
-        QString settings;
-        QProcess process;
-
-        // `asUser`: as an ordinary user, who owns the folders (vbtest::ProgramAsUser).
-        bool Start(const QByteArray& content, bool asUser = false)
-        {
-            config = home.filePath("config");
-            settings = config + "/Lanternshade.ini";
-            if (!vbtest::WriteFile(settings, content) || (asUser && !vbtest::GiveToUser(home.path())))
-                return false;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            if (asUser)
-                env = vbtest::EnvironmentForUser(env, home.path());
-            env.insert("XDG_CONFIG_HOME", config);
-            process.setProcessEnvironment(env);
-            if (asUser)
-                process.start(vbtest::ProgramAsUser(), vbtest::ArgumentsAsUser({"/C"}));
-            else
-                process.start(QStringLiteral(VB_PROGRAM), {"/C"});
-            return process.waitForStarted();
-        }
-        // The program's shown windows, newest last.
-        QStringList Windows() const
-        {
-            const QString found =
-                Tool("xdotool", {"search", "--onlyvisible", "--pid", QString::number(process.processId())});
-            return found.isEmpty() ? QStringList() : found.split(u'\n');
-        }
-        bool Ended() { return process.state() == QProcess::NotRunning || process.waitForFinished(50); }
-        ~Run()
-        {
-            if (process.state() != QProcess::NotRunning) {
-                process.kill();
-                process.waitForFinished();
-            }
-        }
-    };
-
-    static QString Value(const QString& settings, const QString& key)
+        const QString found =
+            Tool("xdotool", {"search", "--onlyvisible", "--pid", QString::number(run.Pid())});
+        return found.isEmpty() ? QStringList() : found.split(u'\n');
+    }
+    // Starts the run with "/C" and returns its dialog once it shows; empty when it did not.
+    static QString Dialog(vbtest::ProgramRun& run)
     {
-        return vb::SettingsStore(settings).Read().Value("Settings", key).value_or("<absent>");
+        if (!run.Start({"/C"}) || !QTest::qWaitFor([&] { return Windows(run).size() == 1; }, 15000))
+            return QString();
+        return Windows(run).first();
+    }
+
+    // What the settings file holds for `keys`.
+    static QStringList Values(const QString& settings, const QStringList& keys)
+    {
+        const vb::IniDocument doc = vb::SettingsStore(settings).Read();
+        QStringList values;
+        for (const QString& key : keys)
+            values.append(doc.Value("Settings", key).value_or("<absent>"));
+        return values;
     }
 
 private slots:
@@ -86,11 +62,10 @@ private slots:
 
     void keyboardEditsAreSaved()
     {
-        Run run;
-        QVERIFY(run.Start("[Settings]\nNumDirs=3\nDir1=/pics/one\nDir2=/pics/two\nDir3=/pics/three\n"
-                          "Interval=60\nShowFileNames=False\n"));
-        QTRY_COMPARE_WITH_TIMEOUT(run.Windows().size(), 1, 15000);
-        const QString window = run.Windows().first();
+        vbtest::ProgramRun run(vbtest::SettingsFor({"/pics/one", "/pics/two", "/pics/three"},
+                                                   "Interval=60\nShowFileNames=False\n"));
+        const QString window = Dialog(run);
+        QVERIFY(!window.isEmpty());
 
         // No title, 416 x 312, centred on the screen (no window manager here, so no frame), a
         // 64 x 64 icon.
@@ -111,29 +86,22 @@ private slots:
         // then Enter for OK.
         Keys(window, {"Tab", "Tab", "Down", "Tab", "Tab", "space", "Tab", "Tab", "ctrl+a", "1", "5", "Tab",
                       "space", "Return"});
-        QTRY_VERIFY_WITH_TIMEOUT(run.Ended(), 15000);
-        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(run.process.exitCode(), 0);
-        QCOMPARE(run.process.readAllStandardError(), QByteArray());
-
-        QCOMPARE(Value(run.settings, "NumDirs"), QString("2"));
-        QCOMPARE(Value(run.settings, "Dir1"), QString("/pics/one"));
-        QCOMPARE(Value(run.settings, "Dir2"), QString("/pics/three"));
-        QCOMPARE(Value(run.settings, "Dir3"), QString("<absent>"));
-        QCOMPARE(Value(run.settings, "Interval"), QString("15"));
-        QCOMPARE(Value(run.settings, "ShowFileNames"), QString("True"));
+        run.Finish(15000);
+        QCOMPARE(run.Check(0), QString());
+        QCOMPARE(Values(run.SettingsFile(), {"NumDirs", "Dir1", "Dir2", "Dir3", "Interval", "ShowFileNames"}),
+                 (QStringList{"2", "/pics/one", "/pics/three", "<absent>", "15", "True"}));
     }
 
     void escapeLeavesSettingsAlone()
     {
-        Run run;
         const QByteArray content("[Settings]\nNumDirs=1\nDir1=/pics/one\nInterval=60\n");
-        QVERIFY(run.Start(content));
-        QTRY_COMPARE_WITH_TIMEOUT(run.Windows().size(), 1, 15000);
-        Keys(run.Windows().first(), {"Tab", "Tab", "Down", "Tab", "Tab", "space", "Escape"});
-        QTRY_VERIFY_WITH_TIMEOUT(run.Ended(), 15000);
-        QCOMPARE(run.process.exitCode(), 0);
-        QCOMPARE(vbtest::ReadFile(run.settings), content);
+        vbtest::ProgramRun run(content);
+        const QString window = Dialog(run);
+        QVERIFY(!window.isEmpty());
+        Keys(window, {"Tab", "Tab", "Down", "Tab", "Tab", "space", "Escape"});
+        run.Finish(15000);
+        QCOMPARE(run.Check(0), QString());
+        QCOMPARE(vbtest::ReadFile(run.SettingsFile()), content);
     }
 
     // While the dialog is open the settings file stops being writable: the save fails, and that
@@ -161,56 +129,51 @@ private slots:
     {
         QFETCH(QString, trouble);
         QFETCH(QString, line);
-        Run run;
         const QByteArray content("[Settings]\nNumDirs=1\nDir1=/pics/one\n");
-        QVERIFY(run.Start(content, true));
-        QTRY_COMPARE_WITH_TIMEOUT(run.Windows().size(), 1, 15000);
-        const QString dialog = run.Windows().first();
-        const auto rwx = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+        vbtest::ProgramRun run(content);
+        const QString config = run.ConfigFolder(), settings = run.SettingsFile();
+        QVERIFY(run.AsUser());
+        const QString dialog = Dialog(run);
+        QVERIFY(!dialog.isEmpty());
         if (trouble == "folder is a file") {
-            QVERIFY(QDir(run.config).removeRecursively());
-            QVERIFY(vbtest::WriteFile(run.config, "not a folder"));
+            QVERIFY(QDir(config).removeRecursively());
+            QVERIFY(vbtest::WriteFile(config, "not a folder"));
         } else if (trouble == "file is a folder") {
-            QVERIFY(QFile::remove(run.settings));
-            QVERIFY(QDir().mkdir(run.settings));
+            QVERIFY(QFile::remove(settings));
+            QVERIFY(QDir().mkdir(settings));
         } else if (trouble == "unreadable") {
-            QVERIFY(QFile::setPermissions(run.settings, QFileDevice::WriteOwner));
+            QVERIFY(QFile::setPermissions(settings, QFileDevice::WriteOwner));
         } else {
-            QVERIFY(QFile::setPermissions(run.config, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+            QVERIFY(QFile::setPermissions(config, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         }
         const QStringList before =
-            QDir(run.config).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+            QDir(config).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 
         Keys(dialog, {"Return"});
-        QTRY_VERIFY_WITH_TIMEOUT(!run.Windows().isEmpty() && run.Windows().first() != dialog, 15000);
-        const QStringList shown = run.Windows();
+        QTRY_VERIFY_WITH_TIMEOUT(!Windows(run).isEmpty() && Windows(run).first() != dialog, 15000);
+        const QStringList shown = Windows(run);
         QCOMPARE(shown.size(), 1); // the dialog is gone, the message box is up
         QCOMPARE(Tool("xdotool", {"getwindowname", shown.first()}), QStringLiteral("Vellumbright"));
-        QVERIFY(!run.Ended());
+        QVERIFY(!run.EndsWithin(50));
 
         Keys(shown.first(), {"Return"});
-        QTRY_VERIFY_WITH_TIMEOUT(run.Ended(), 15000);
-        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(run.process.exitCode(), 1);
-        const QStringList lines = vbtest::ErrorLines(run.process.readAllStandardError());
-        QCOMPARE(lines.size(), 1);
-        QVERIFY2(QRegularExpression("^vellumbright: " + line + "$").match(lines.first()).hasMatch(),
-                 qPrintable(lines.first()));
+        run.Finish(15000);
+        QCOMPARE(run.Check(1, "vellumbright: " + line), QString());
 
         // Nothing half-written: the same entries as before (the empty lock file aside), and the
         // file as it was.
-        QStringList after =
-            QDir(run.config).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        QStringList after = QDir(config).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
         after.removeOne(QStringLiteral("Lanternshade.ini.lock"));
         QCOMPARE(after, before);
-        QFile::setPermissions(run.config, rwx);
-        QFile::setPermissions(run.settings, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QFile::setPermissions(config,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(settings, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         if (trouble == "folder is a file")
-            QCOMPARE(vbtest::ReadFile(run.config), QByteArray("not a folder"));
+            QCOMPARE(vbtest::ReadFile(config), QByteArray("not a folder"));
         else if (trouble == "file is a folder")
-            QVERIFY(QFileInfo(run.settings).isDir());
+            QVERIFY(QFileInfo(settings).isDir());
         else
-            QCOMPARE(vbtest::ReadFile(run.settings), content);
+            QCOMPARE(vbtest::ReadFile(settings), content);
     }
 
     // A listed folder that was deleted, replaced by a file or made unlistable while the dialog
@@ -225,11 +188,13 @@ private slots:
     void okWithFolderGone()
     {
         QFETCH(QString, change);
-        Run run;
-        const QString pictures = run.home.filePath("pictures");
+        vbtest::ProgramRun run;
+        const QString pictures = run.Path("pictures");
         QVERIFY(vbtest::WriteFile(pictures + "/a.bmp", "BM"));
-        QVERIFY(run.Start("[Settings]\nNumDirs=1\nDir1=" + pictures.toUtf8() + "\n", true));
-        QTRY_COMPARE_WITH_TIMEOUT(run.Windows().size(), 1, 15000);
+        QVERIFY(vbtest::WriteFile(run.SettingsFile(), vbtest::SettingsFor({pictures})));
+        QVERIFY(run.AsUser());
+        const QString dialog = Dialog(run);
+        QVERIFY(!dialog.isEmpty());
         if (change == "locked") {
             QVERIFY(QFile::setPermissions(pictures, QFileDevice::WriteOwner));
         } else {
@@ -238,15 +203,10 @@ private slots:
                 QVERIFY(vbtest::WriteFile(pictures, "not a folder"));
         }
 
-        Keys(run.Windows().first(), {"Return"});
-        QTRY_VERIFY_WITH_TIMEOUT(run.Ended(), 15000);
-        QFile::setPermissions(pictures,
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(run.process.exitCode(), 0);
-        QCOMPARE(run.process.readAllStandardError(), QByteArray());
-        QCOMPARE(Value(run.settings, "NumDirs"), QString("1"));
-        QCOMPARE(Value(run.settings, "Dir1"), pictures);
+        Keys(dialog, {"Return"});
+        run.Finish(15000);
+        QCOMPARE(run.Check(0), QString());
+        QCOMPARE(Values(run.SettingsFile(), {"NumDirs", "Dir1"}), (QStringList{"1", pictures}));
     }
 };
 

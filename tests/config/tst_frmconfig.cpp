@@ -67,6 +67,7 @@ class tst_frmConfig : public QObject
     QStringList m_opened;
     QStringList m_errors; // "<error>: <cause>"
     std::unique_ptr<frmConfig> m_dialog;
+    std::unique_ptr<QSignalSpy> m_finished;
 
     // Writes the settings file (none for an empty text), loads it as start-up does and opens the
     // dialog on it, shown and active.
@@ -86,6 +87,7 @@ class tst_frmConfig : public QObject
             [this](const QString& address) { m_opened.append(address); },
             [this](const RuntimeError& error) { m_errors.append(error.errorText() + ": " + error.cause()); },
         });
+        m_finished = std::make_unique<QSignalSpy>(m_dialog.get(), &QDialog::finished);
         m_dialog->show();
         return *m_dialog;
     }
@@ -115,6 +117,14 @@ class tst_frmConfig : public QObject
     {
         return SettingsStore(m_path).Read().Value(QStringLiteral("Settings"), key);
     }
+    // The results the dialog finished with.
+    QList<int> Results() const
+    {
+        QList<int> results;
+        for (const QList<QVariant>& finished : *m_finished)
+            results.append(finished.first().toInt());
+        return results;
+    }
 
     static QByteArray FourFolders()
     {
@@ -136,7 +146,11 @@ private slots:
         m_opened.clear();
         m_errors.clear();
     }
-    void cleanup() { m_dialog.reset(); }
+    void cleanup()
+    {
+        m_finished.reset();
+        m_dialog.reset();
+    }
 
     void initialState_data()
     {
@@ -169,50 +183,57 @@ private slots:
         QVERIFY(!dialog.isModal());
     }
 
-    // Selecting enables Delete; Delete, the button or the key in the list, removes exactly that
-    // entry, leaves nothing selected and the focus in the list.
+    // Selecting enables Delete; Delete, the button (pressed or clicked) or the key in the list,
+    // removes exactly that entry, leaves nothing selected and the focus in the list. Nothing is
+    // applied or saved before OK, which also deletes every stored folder of an emptied list.
     void deleteSelectedEntry_data()
     {
-        QTest::addColumn<int>("row");
-        QTest::addColumn<bool>("key");
+        QTest::addColumn<QList<int>>("rows"); // deleted one after another
+        QTest::addColumn<QString>("how");
         QTest::addColumn<QStringList>("left");
-        QTest::newRow("first") << 0 << false << QStringList{"/b", "/c", "/d"};
-        QTest::newRow("middle") << 2 << false << QStringList{"/a", "/b", "/d"};
-        QTest::newRow("last") << 3 << false << QStringList{"/a", "/b", "/c"};
-        QTest::newRow("Delete key") << 1 << true << QStringList{"/a", "/c", "/d"};
+        QTest::addColumn<QStringList>("pictures");
+        const QStringList a{"/a/a1.jpg", "/a/a2.gif"}, c{"/c/c1.bmp"};
+        QTest::newRow("first") << QList<int>{0} << "button" << QStringList{"/b", "/c", "/d"} << c;
+        QTest::newRow("middle") << QList<int>{2} << "button" << QStringList{"/a", "/b", "/d"} << a;
+        QTest::newRow("last") << QList<int>{3} << "button" << QStringList{"/a", "/b", "/c"} << a + c;
+        QTest::newRow("Delete key") << QList<int>{1} << "key" << QStringList{"/a", "/c", "/d"} << a + c;
+        QTest::newRow("OK with an empty list deletes stored folders")
+            << QList<int>{0, 0, 0, 0} << "click" << QStringList() << QStringList();
     }
     void deleteSelectedEntry()
     {
-        QFETCH(int, row);
-        QFETCH(bool, key);
+        QFETCH(QList<int>, rows);
+        QFETCH(QString, how);
         QFETCH(QStringList, left);
+        QFETCH(QStringList, pictures);
         QVERIFY(QTest::qWaitForWindowActive(&Open(FourFolders())));
-        QVERIFY(!Delete()->isEnabled());
-        ClickEntry(row);
-        QVERIFY(Delete()->isEnabled());
-
-        if (key) {
-            Key(Qt::Key_Delete);
-        } else {
-            Delete()->setFocus();
-            Key(Qt::Key_Space);
+        for (const int row : rows) {
+            QVERIFY(!Delete()->isEnabled());
+            ClickEntry(row);
+            QVERIFY(Delete()->isEnabled());
+            if (how == "key") {
+                Key(Qt::Key_Delete);
+            } else if (how == "click") {
+                Click("cmdDelete");
+            } else {
+                Delete()->setFocus();
+                Key(Qt::Key_Space);
+            }
+            QVERIFY(List()->selectedItems().isEmpty());
+            QVERIFY(!Delete()->isEnabled());
+            QCOMPARE(QApplication::focusWidget(), List());
         }
         QCOMPARE(Entries(List()), left);
-        QVERIFY(List()->selectedItems().isEmpty());
-        QVERIFY(!Delete()->isEnabled());
-        QCOMPARE(QApplication::focusWidget(), List());
         Key(Qt::Key_Delete); // nothing selected: nothing happens
         QCOMPARE(Entries(List()), left);
-        // Nothing was saved or applied yet.
         QCOMPARE(FolderList, (QStringList{"/a", "/b", "/c", "/d"}));
         QCOMPARE(Stored("Dir4"), QString("/d"));
 
         Click("cmdOk");
         QCOMPARE(FolderList, left);
-        QCOMPARE(Stored("NumDirs"), QString("3"));
-        for (int i = 0; i < 3; ++i)
-            QCOMPARE(Stored(QString("Dir%1").arg(i + 1)), left[i]);
-        QCOMPARE(Stored("Dir4"), std::nullopt);
+        QCOMPARE(PictureList, pictures);
+        QCOMPARE(vbtest::StoredFolders(m_path), left);
+        QCOMPARE(Stored("Interval"), QString("45"));
     }
 
     // Each picker answer in turn; an empty answer (cancelled) adds nothing.
@@ -252,9 +273,7 @@ private slots:
         Click("cmdOk");
         QCOMPARE(FolderList, entries);
         QCOMPARE(PictureList, pictures);
-        QCOMPARE(Stored("NumDirs"), QString::number(entries.size()));
-        for (qsizetype i = 0; i < entries.size(); ++i)
-            QCOMPARE(Stored(QString("Dir%1").arg(i + 1)), entries[i]);
+        QCOMPARE(vbtest::StoredFolders(m_path), entries);
     }
 
     // Long paths added to a long list of short ones are shown in full, with a horizontal scroll
@@ -307,7 +326,6 @@ private slots:
         const QByteArray file = vbtest::ReadFile(m_path);
         const QStringList folders = FolderList;
         const QStringList pictures = PictureList;
-        QSignalSpy finished(&dialog, &QDialog::finished);
         QSignalSpy cancelPressed(Control<QPushButton>("cmdCancel"), &QPushButton::clicked);
 
         ClickEntry(1);
@@ -327,8 +345,7 @@ private slots:
             Key(Qt::Key_Escape);
         }
 
-        QCOMPARE(finished.size(), 1);
-        QCOMPARE(finished.first().first().toInt(), int(QDialog::Rejected));
+        QCOMPARE(Results(), QList<int>{QDialog::Rejected});
         QVERIFY(!dialog.isVisible());
         // Esc presses the cancel button itself; closing the window does the same without it.
         QCOMPARE(cancelPressed.size(), way == "close" ? 0 : 1);
@@ -397,8 +414,7 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(qint32, interval);
-        frmConfig& dialog = Open(FourFolders());
-        QSignalSpy finished(&dialog, &QDialog::finished);
+        Open(FourFolders());
         QLineEdit* box = Control<QLineEdit>("txtInterval");
         box->clear();
         QTest::keyClicks(box, text);
@@ -409,26 +425,8 @@ private slots:
         QCOMPARE(Stored("Interval"), QString::number(interval));
         // The rest is applied and saved all the same.
         QCOMPARE(Stored("NumDirs"), QString("4"));
-        QCOMPARE(finished.size(), 1);
-        QCOMPARE(finished.first().first().toInt(), int(QDialog::Accepted));
+        QCOMPARE(Results(), QList<int>{QDialog::Accepted});
         QVERIFY(m_errors.isEmpty());
-    }
-
-    void okWithEmptyListDeletesStoredFolders()
-    {
-        Open(FourFolders());
-        for (int i = 0; i < 4; ++i) {
-            ClickEntry(0);
-            Click("cmdDelete");
-        }
-        QCOMPARE(List()->count(), 0);
-        Click("cmdOk");
-        QCOMPARE(FolderList, QStringList());
-        QCOMPARE(PictureList, QStringList());
-        QCOMPARE(Stored("NumDirs"), QString("0"));
-        for (int i = 1; i <= 4; ++i)
-            QCOMPARE(Stored(QString("Dir%1").arg(i)), std::nullopt);
-        QCOMPARE(Stored("Interval"), QString("45"));
     }
 
     // A folder that cannot be listed keeps what was found before the failure, stays listed and
@@ -436,16 +434,14 @@ private slots:
     void unlistableFolderIsSkipped()
     {
         m_lister.inner.folders["/bad/"] = {{{"b1.bmp"}, {"b2.jpg"}, {"b3.bmp"}}, 1};
-        frmConfig& dialog = Open("[Settings]\nNumDirs=3\nDir1=/bad\nDir2=/a\nDir3=/bad\n");
-        QSignalSpy finished(&dialog, &QDialog::finished);
+        Open("[Settings]\nNumDirs=3\nDir1=/bad\nDir2=/a\nDir3=/bad\n");
         m_lister.shapes.clear();
 
         Click("cmdOk");
         QCOMPARE(FolderList, (QStringList{"/bad", "/a", "/bad"}));
         QCOMPARE(PictureList, (QStringList{"/bad/b1.bmp", "/a/a1.jpg", "/a/a2.gif", "/bad/b1.bmp"}));
-        QCOMPARE(Stored("NumDirs"), QString("3"));
-        QCOMPARE(Stored("Dir3"), QString("/bad"));
-        QCOMPARE(finished.size(), 1);
+        QCOMPARE(vbtest::StoredFolders(m_path), FolderList);
+        QCOMPARE(Results(), QList<int>{QDialog::Accepted});
         QVERIFY(m_errors.isEmpty());
         QCOMPARE(m_lister.shapes, (QList<int>{Qt::WaitCursor, Qt::WaitCursor, Qt::WaitCursor}));
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
@@ -456,8 +452,7 @@ private slots:
     void silentFolderIsSavedAsListed()
     {
         m_lister.inner.folders["/silent/"] = {{{"s1.jpg"}}, -1, 4000};
-        frmConfig& dialog = Open("[Settings]\nNumDirs=2\nDir1=/silent\nDir2=/a\n");
-        QSignalSpy finished(&dialog, &QDialog::finished);
+        Open("[Settings]\nNumDirs=2\nDir1=/silent\nDir2=/a\n");
         QTRY_COMPARE_WITH_TIMEOUT(DetachedThreadsRunning(), 0, 8000);
         vbtest::StderrCapture capture;
         QElapsedTimer timer;
@@ -468,8 +463,8 @@ private slots:
         QVERIFY2(took >= 1900 && took < 3500, qPrintable(QString::number(took)));
         QCOMPARE(FolderList, (QStringList{"/silent", "/a"}));
         QCOMPARE(PictureList, (QStringList{"/a/a1.jpg", "/a/a2.gif"}));
-        QCOMPARE(Stored("Dir1"), QString("/silent"));
-        QCOMPARE(finished.size(), 1);
+        QCOMPARE(vbtest::StoredFolders(m_path), FolderList);
+        QCOMPARE(Results(), QList<int>{QDialog::Accepted});
         QCOMPARE(vbtest::ErrorLines(warnings.toLocal8Bit()),
                  QStringList{"vellumbright: warning: folder \"/silent\" did not answer within 2 s"});
         // The listing that answers late is not left running into the next test.
@@ -480,8 +475,7 @@ private slots:
     // edits were applied, and the dialog does not close by itself.
     void failedSaveIsAnUncaughtError()
     {
-        frmConfig& dialog = Open("[Settings]\nNumDirs=1\nDir1=/a\nInterval=45\n");
-        QSignalSpy finished(&dialog, &QDialog::finished);
+        Open("[Settings]\nNumDirs=1\nDir1=/a\nInterval=45\n");
         const QByteArray spoiled("[Settings]\nNumDirs=many\nDir1=/a\n");
         QVERIFY(vbtest::WriteFile(m_path, spoiled));
         Control<QLineEdit>("txtInterval")->setText("30");
@@ -496,7 +490,7 @@ private slots:
         QCOMPARE(PictureList, (QStringList{"/a/a1.jpg", "/a/a2.gif", "/c/c1.bmp"}));
         QCOMPARE(vbtest::ReadFile(m_path), spoiled);
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
-        QCOMPARE(finished.size(), 0);
+        QCOMPARE(Results(), QList<int>());
     }
 
     // "Options..." opens the modal "Slideshow Options" on the choices kept so far; its OK keeps

@@ -1,5 +1,6 @@
 #include "Fakes.h"
 #include "PictureFiles.h"
+#include "ScreenChecks.h"
 #include "cover/CoverWindow.h"
 #include "platform/display/CursorCounter.h"
 #include "platform/runtime/RandomSource.h"
@@ -78,8 +79,8 @@ private slots:
     // unloads both, and the pointer shows again once.
     void coversOfEveryMonitorChangeAndEndTogether()
     {
-        QVERIFY(QProcess::execute("xrandr", {"--setmonitor", "A", "640/169x1024/271+0+0", "screen"}) == 0);
-        QVERIFY(QProcess::execute("xrandr", {"--setmonitor", "B", "640/169x1024/271+640+0", "none"}) == 0);
+        QVERIFY(vbtest::SetMonitor("A", QRect(0, 0, 640, 1024), "screen"));
+        QVERIFY(vbtest::SetMonitor("B", QRect(640, 0, 640, 1024), "none"));
         QTRY_COMPARE(QGuiApplication::screens().size(), 2);
         const QString red = m_dir.filePath("red.bmp");
         QVERIFY(vbtest::SavePicture(red, vbtest::Solid(QSize(50, 40), Qt::red), "bmp"));
@@ -114,8 +115,8 @@ private slots:
         forms[1]->Form_KeyDown(0, 0);
         QVERIFY(forms[0]->IsUnloaded() && forms[1]->IsUnloaded());
         QCOMPARE(CursorDisplayCount(), 0);
-        QProcess::execute("xrandr", {"--delmonitor", "B"});
-        QProcess::execute("xrandr", {"--delmonitor", "A"});
+        vbtest::DeleteMonitor("B");
+        vbtest::DeleteMonitor("A");
     }
 };
 

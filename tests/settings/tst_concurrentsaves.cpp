@@ -1,13 +1,12 @@
+#include "ProgramRun.h"
 #include "TestSupport.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 #include "state/ModuleState.h"
 
 #include <QCoreApplication>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QTest>
 #include <cstring>
 
@@ -101,40 +100,34 @@ class tst_ConcurrentSaves : public QObject
 private slots:
     void twoProcessesSaveWhileOneReads()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("Lanternshade.ini");
         // A complete file from the start, so that every read below must find one.
-        QVERIFY(vbtest::WriteFile(path, "[Settings]\nNumDirs=1\nDir1=/start/folder 1, \"of\" 1\nInterval=0\n"
-                                        "ShowFileNames=False\n"));
-        QProcess a, b;
-        a.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        b.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        a.start(QCoreApplication::applicationFilePath(), {"--saver", path, "ab"});
-        b.start(QCoreApplication::applicationFilePath(), {"--saver", path, "wxyz"});
-        QVERIFY(a.waitForStarted() && b.waitForStarted());
+        vbtest::ProgramRun a(
+            "[Settings]\nNumDirs=1\nDir1=/start/folder 1, \"of\" 1\nInterval=0\nShowFileNames=False\n");
+        a.SetProgram(QCoreApplication::applicationFilePath());
+        vbtest::ProgramRun b(a);
+        const QString path = a.SettingsFile();
+        QVERIFY(a.Start({"--saver", path, "ab"}) && b.Start({"--saver", path, "wxyz"}));
 
         int reads = 0;
         QSet<QString> writers;
         const SettingsStore store(path);
         QString writer;
-        while (a.state() != QProcess::NotRunning || b.state() != QProcess::NotRunning) {
+        while (a.Running() || b.Running()) {
             const IniDocument doc = store.Read();
             ++reads;
             const QString problem = Inconsistency(doc, &writer);
             QVERIFY2(problem.isEmpty(), qPrintable(problem + "\n" + doc.Serialize()));
             writers.insert(writer);
-            a.waitForFinished(0);
-            b.waitForFinished(0);
         }
-        QCOMPARE(a.exitCode(), 0);
-        QCOMPARE(b.exitCode(), 0);
+        QCOMPARE(a.Check(0), QString());
+        QCOMPARE(b.Check(0), QString());
         const QString problem = Inconsistency(store.Read(), &writer);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         qInfo("%d reads during %d saves", reads, 2 * Saves);
         // The reads fell between the saves of both, not only before or after them.
         QVERIFY(writers.contains("ab") && writers.contains("wxyz"));
         // No temporary file is left behind; the empty lock file stays.
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+        QCOMPARE(QDir(a.ConfigFolder()).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{"Lanternshade.ini", "Lanternshade.ini.lock"}));
     }
 
@@ -142,17 +135,16 @@ private slots:
     // at the same time, neither overwrites what the other has just written.
     void updatesAreNotLost()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("Lanternshade.ini");
-        QProcess a, b;
-        a.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        b.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        a.start(QCoreApplication::applicationFilePath(), {"--counter", path});
-        b.start(QCoreApplication::applicationFilePath(), {"--counter", path});
-        QVERIFY(a.waitForFinished(60000) && b.waitForFinished(60000));
-        QCOMPARE(a.exitCode(), 0);
-        QCOMPARE(b.exitCode(), 0);
-        QCOMPARE(SettingsStore(path).Read().Value("Settings", "Count"), QString::number(2 * Saves));
+        vbtest::ProgramRun a;
+        a.SetProgram(QCoreApplication::applicationFilePath());
+        vbtest::ProgramRun b(a);
+        QVERIFY(a.Start({"--counter", a.SettingsFile()}) && b.Start({"--counter", a.SettingsFile()}));
+        a.Finish(60000);
+        b.Finish(60000);
+        QCOMPARE(a.Check(0), QString());
+        QCOMPARE(b.Check(0), QString());
+        QCOMPARE(SettingsStore(a.SettingsFile()).Read().Value("Settings", "Count"),
+                 QString::number(2 * Saves));
     }
 };
 

@@ -37,77 +37,63 @@ private slots:
         QFile::remove(m_path);
     }
 
-    void emptyStoreGivesDefaults()
+    // What loading makes of the stored settings, on top of stale lists; loading writes nothing.
+    void load_data()
     {
+        QTest::addColumn<QByteArray>("content"); // empty: no file
+        QTest::addColumn<QStringList>("folders");
+        QTest::addColumn<QStringList>("pictures");
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<int>("show");
+        QTest::newRow("empty store gives defaults")
+            << QByteArray() << QStringList() << QStringList() << 60 << 0;
+        QTest::newRow("skips gaps and stops at the count")
+            << QByteArray("[Settings]\nNumDirs=3\nDir1=/a\nDir2=\nDir3=/c\nDir4=/never-read\nInterval=15\n"
+                          "ShowFileNames=True\n")
+            << QStringList{"/a", "/c"} << QStringList{"/a/1.jpg", "/a/2.gif", "/c/3.bmp"} << 15 << -1;
+        QTest::newRow("duplicate folders count twice")
+            << QByteArray("[Settings]\nNumDirs=2\nDir1=/a\nDir2=/a/\n") << QStringList{"/a", "/a/"}
+            << QStringList{"/a/1.jpg", "/a/2.gif", "/a/1.jpg", "/a/2.gif"} << 60 << 0;
+        QTest::newRow("count of zero reads no folder")
+            << QByteArray("[Settings]\nNumDirs=0\nDir1=/a\n") << QStringList() << QStringList() << 60 << 0;
+        QTest::newRow("negative count reads no folder")
+            << QByteArray("[Settings]\nNumDirs=-3\nDir1=/a\n") << QStringList() << QStringList() << 60 << 0;
+        const auto values = [](const char* name, const QByteArray& interval, const QByteArray& show, int i,
+                               int s) {
+            QTest::newRow(name) << "[Settings]\nInterval=" + interval + "\nShowFileNames=" + show + "\n"
+                                << QStringList() << QStringList() << i << s;
+        };
+        values("true lower", "60", "true", 60, -1);
+        values("TRUE upper", "60", "TRUE", 60, -1);
+        values("-1", "60", "-1", 60, -1);
+        values("0", "60", "0", 60, 0);
+        values("interval 0", "0", "False", 0, 0);
+        values("interval -5", "-5", "False", -5, 0);
+        values("interval blanks and fraction", " 2.5 ", "False", 2, 0);
+    }
+    void load()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, folders);
+        QFETCH(QStringList, pictures);
+        QFETCH(int, interval);
+        QFETCH(int, show);
+        if (!content.isEmpty())
+            Store(content);
         FolderList = {"/stale"};
         PictureList = {"/stale/x.jpg"};
-        LoadSettings(SettingsStore(m_path), FakeLister());
-        QCOMPARE(FolderList, QStringList());
-        QCOMPARE(PictureList, QStringList());
-        QCOMPARE(IntervalSeconds, 60);
-        QCOMPARE(ShowFileNames, qint16(0));
-        QVERIFY(!QFile::exists(m_path)); // loading writes nothing
-    }
-
-    void loadSkipsGapsAndStopsAtCount()
-    {
-        Store("[Settings]\nNumDirs=3\nDir1=/a\nDir2=\nDir3=/c\nDir4=/"
-              "never-read\nInterval=15\nShowFileNames=True\n");
         const FakeLister lister = Pictures();
         LoadSettings(SettingsStore(m_path), lister);
-        QCOMPARE(FolderList, (QStringList{"/a", "/c"}));
-        QCOMPARE(PictureList, (QStringList{"/a/1.jpg", "/a/2.gif", "/c/3.bmp"}));
-        QCOMPARE(lister.asked, (QStringList{"/a/", "/c/"}));
-        QCOMPARE(IntervalSeconds, 15);
-        QCOMPARE(ShowFileNames, qint16(-1));
-    }
-
-    void duplicateFoldersCountTwice()
-    {
-        Store("[Settings]\nNumDirs=2\nDir1=/a\nDir2=/a/\n");
-        LoadSettings(SettingsStore(m_path), Pictures());
-        QCOMPARE(FolderList, (QStringList{"/a", "/a/"}));
-        QCOMPARE(PictureList, (QStringList{"/a/1.jpg", "/a/2.gif", "/a/1.jpg", "/a/2.gif"}));
-    }
-
-    void countOfZeroOrBelowReadsNoFolder_data()
-    {
-        QTest::addColumn<QByteArray>("count");
-        QTest::newRow("zero") << QByteArray("0");
-        QTest::newRow("negative") << QByteArray("-3");
-    }
-    void countOfZeroOrBelowReadsNoFolder()
-    {
-        QFETCH(QByteArray, count);
-        Store("[Settings]\nNumDirs=" + count + "\nDir1=/a\n");
-        LoadSettings(SettingsStore(m_path), Pictures());
-        QCOMPARE(FolderList, QStringList());
-    }
-
-    void loadedValues_data()
-    {
-        QTest::addColumn<QByteArray>("interval");
-        QTest::addColumn<QByteArray>("showFileNames");
-        QTest::addColumn<int>("expectedInterval");
-        QTest::addColumn<int>("expectedShow");
-        QTest::newRow("true lower") << QByteArray("60") << QByteArray("true") << 60 << -1;
-        QTest::newRow("TRUE upper") << QByteArray("60") << QByteArray("TRUE") << 60 << -1;
-        QTest::newRow("-1") << QByteArray("60") << QByteArray("-1") << 60 << -1;
-        QTest::newRow("0") << QByteArray("60") << QByteArray("0") << 60 << 0;
-        QTest::newRow("interval 0") << QByteArray("0") << QByteArray("False") << 0 << 0;
-        QTest::newRow("interval -5") << QByteArray("-5") << QByteArray("False") << -5 << 0;
-        QTest::newRow("interval blanks and fraction") << QByteArray(" 2.5 ") << QByteArray("False") << 2 << 0;
-    }
-    void loadedValues()
-    {
-        QFETCH(QByteArray, interval);
-        QFETCH(QByteArray, showFileNames);
-        QFETCH(int, expectedInterval);
-        QFETCH(int, expectedShow);
-        Store("[Settings]\nInterval=" + interval + "\nShowFileNames=" + showFileNames + "\n");
-        LoadSettings(SettingsStore(m_path), FakeLister());
-        QCOMPARE(IntervalSeconds, expectedInterval);
-        QCOMPARE(int(ShowFileNames), expectedShow);
+        QCOMPARE(FolderList, folders);
+        QCOMPARE(PictureList, pictures);
+        QStringList listed;
+        for (const QString& folder : folders)
+            listed.append(folder.endsWith('/') ? folder : folder + '/');
+        QCOMPARE(lister.asked, listed);
+        QCOMPARE(IntervalSeconds, interval);
+        QCOMPARE(int(ShowFileNames), show);
+        QCOMPARE(vbtest::ReadFile(m_path), content);
+        QCOMPARE(QFile::exists(m_path), !content.isEmpty());
     }
 
     // A stored text that does not convert is fatal; the error names the key, the text and the file.
@@ -190,82 +176,70 @@ private slots:
         QDir(m_path).removeRecursively();
     }
 
-    void saveShrinks()
+    // A save writes the folders, the interval and ShowFileNames over the stored ones: it deletes
+    // the Dir keys past the new count, also when the count shrinks to nothing, and leaves those
+    // past the old count alone; a gap in the stored folders is closed by loading and saving; a
+    // Dir key below the stored count that someone removed by hand is no error to delete. A stored
+    // count that does not convert fails the save before anything is written.
+    void save_data()
     {
-        Store("[Settings]\nNumDirs=5\nDir1=/1\nDir2=/2\nDir3=/3\nDir4=/4\nDir5=/"
-              "5\nInterval=60\nShowFileNames=False\n");
-        FolderList = {"/x", "/y"};
-        IntervalSeconds = 90;
-        ShowFileNames = -1;
-        SettingsStore store(m_path);
-        SaveSettings(store);
-        QCOMPARE(vbtest::ReadFile(m_path),
-                 QByteArray("[Settings]\nNumDirs=2\nDir1=/x\nDir2=/y\nInterval=90\nShowFileNames=True\n"));
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<bool>("loadFirst"); // else the state below
+        QTest::addColumn<QStringList>("folders");
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<int>("show");
+        QTest::addColumn<QByteArray>("after"); // the file; as before where the save fails
+        QTest::newRow("shrinks")
+            << QByteArray("[Settings]\nNumDirs=5\nDir1=/1\nDir2=/2\nDir3=/3\nDir4=/4\nDir5=/5\nInterval=60\n"
+                          "ShowFileNames=False\n")
+            << false << QStringList{"/x", "/y"} << 90 << -1
+            << QByteArray("[Settings]\nNumDirs=2\nDir1=/x\nDir2=/y\nInterval=90\nShowFileNames=True\n");
+        QTest::newRow("grows without deleting")
+            << QByteArray("[Settings]\nNumDirs=2\nDir1=/1\nDir2=/2\nDir7=/left alone\n") << false
+            << QStringList{"/a", "/b", "/c", "/d", "/e"} << 60 << 0
+            << QByteArray(
+                   "[Settings]\nNumDirs=5\nDir1=/a\nDir2=/b\nDir7=/left alone\nDir3=/c\nDir4=/d\nDir5=/e\n"
+                   "Interval=60\nShowFileNames=False\n");
+        QTest::newRow("gap closed") << QByteArray("[Settings]\nNumDirs=3\nDir1=/a\nDir3=/c\n") << true
+                                    << QStringList() << 0 << 0
+                                    << QByteArray("[Settings]\nNumDirs=2\nDir1=/a\nDir2=/c\nInterval=60\n"
+                                                  "ShowFileNames=False\n");
+        QTest::newRow("zero folders")
+            << QByteArray("[Settings]\nNumDirs=2\nDir1=/a\nDir2=/b\n") << false << QStringList() << 0 << 0
+            << QByteArray("[Settings]\nNumDirs=0\nInterval=0\nShowFileNames=False\n");
+        QTest::newRow("missing key below the old count")
+            << QByteArray("[Settings]\nNumDirs=4\nDir1=/a\nDir2=/b\nDir4=/d\n") << false << QStringList{"/a"}
+            << 0 << 0 << QByteArray("[Settings]\nNumDirs=1\nDir1=/a\nInterval=0\nShowFileNames=False\n");
+        QTest::newRow("bad count fails before writing")
+            << QByteArray("[Settings]\nNumDirs=abc\nDir1=/a\n") << false << QStringList{"/x"} << 0 << 0
+            << QByteArray("[Settings]\nNumDirs=abc\nDir1=/a\n");
     }
-
-    void saveGrowsWithoutDeleting()
+    void save()
     {
-        Store("[Settings]\nNumDirs=2\nDir1=/1\nDir2=/2\nDir7=/left alone\n");
-        FolderList = {"/a", "/b", "/c", "/d", "/e"};
-        IntervalSeconds = 60;
-        SettingsStore store(m_path);
-        SaveSettings(store);
-        QCOMPARE(StoredValue("NumDirs"), std::optional<QString>("5"));
-        QCOMPARE(StoredValue("Dir5"), std::optional<QString>("/e"));
-        QCOMPARE(StoredValue("Dir7"), std::optional<QString>("/left alone"));
-        QCOMPARE(StoredValue("ShowFileNames"), std::optional<QString>("False"));
-    }
-
-    // Loading a store with a gap and saving it again closes the gap and deletes the old key.
-    void gapClosedOnSave()
-    {
-        Store("[Settings]\nNumDirs=3\nDir1=/a\nDir3=/c\n");
-        LoadSettings(SettingsStore(m_path), Pictures());
-        SettingsStore store(m_path);
-        SaveSettings(store);
-        QCOMPARE(StoredValue("NumDirs"), std::optional<QString>("2"));
-        QCOMPARE(StoredValue("Dir1"), std::optional<QString>("/a"));
-        QCOMPARE(StoredValue("Dir2"), std::optional<QString>("/c"));
-        QCOMPARE(StoredValue("Dir3"), std::nullopt);
-        QCOMPARE(StoredValue("Interval"), std::optional<QString>("60"));
-    }
-
-    void saveWithZeroFolders()
-    {
-        Store("[Settings]\nNumDirs=2\nDir1=/a\nDir2=/b\n");
-        FolderList = {};
-        SettingsStore store(m_path);
-        SaveSettings(store);
-        QCOMPARE(StoredValue("NumDirs"), std::optional<QString>("0"));
-        QCOMPARE(StoredValue("Dir1"), std::nullopt);
-        QCOMPARE(StoredValue("Dir2"), std::nullopt);
-    }
-
-    void saveFailsBeforeWritingOnBadCount()
-    {
-        const QByteArray before = "[Settings]\nNumDirs=abc\nDir1=/a\n";
+        QFETCH(QByteArray, before);
+        QFETCH(bool, loadFirst);
+        QFETCH(QStringList, folders);
+        QFETCH(int, interval);
+        QFETCH(int, show);
+        QFETCH(QByteArray, after);
         Store(before);
-        FolderList = {"/x"};
+        if (loadFirst) {
+            LoadSettings(SettingsStore(m_path), Pictures());
+        } else {
+            FolderList = folders;
+            IntervalSeconds = interval;
+            ShowFileNames = qint16(show);
+        }
         SettingsStore store(m_path);
         try {
             SaveSettings(store);
-            QFAIL("no error");
+            QVERIFY(after != before);
         } catch (const RuntimeError& e) {
             QCOMPARE(e.code(), ErrorCode::TypeMismatch);
             QVERIFY(e.cause().contains("NumDirs"));
+            QCOMPARE(after, before);
         }
-        QCOMPARE(vbtest::ReadFile(m_path), before);
-    }
-
-    // A Dir key below the stored count that someone removed by hand is no error to delete.
-    void missingKeyBelowOldCountIsFine()
-    {
-        Store("[Settings]\nNumDirs=4\nDir1=/a\nDir2=/b\nDir4=/d\n");
-        FolderList = {"/a"};
-        SettingsStore store(m_path);
-        SaveSettings(store);
-        QCOMPARE(vbtest::ReadFile(m_path),
-                 QByteArray("[Settings]\nNumDirs=1\nDir1=/a\nInterval=0\nShowFileNames=False\n"));
+        QCOMPARE(vbtest::ReadFile(m_path), after);
     }
 
     // The options: absent is False and a save leaves an option that was never on absent; one that

@@ -1,3 +1,4 @@
+#include "ProgramRun.h"
 #include "TestSupport.h"
 #include "platform/files/InstanceRegistry.h"
 
@@ -133,33 +134,24 @@ private slots:
         QFETCH(QString, runtime);
         QFETCH(QString, setup);
         QFETCH(bool, usesRuntime);
-        QTemporaryDir scratch;
-        const QString run = scratch.filePath("run");
+        vbtest::ProgramRun child;
+        child.SetProgram(QCoreApplication::applicationFilePath());
+        const QString run = child.Path("run");
         QVERIFY(QDir().mkpath(run));
         if (setup == "file")
             QVERIFY(vbtest::WriteFile(run + "/vellumbright", ""));
         if (setup == "mode 777")
             QVERIFY(QDir().mkpath(run + "/vellumbright"));
-        QVERIFY(vbtest::GiveToUser(scratch.path()));
-        QVERIFY(
-            QFile::setPermissions(scratch.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(child.AsUser());
         QCOMPARE(chmod(QFile::encodeName(run).constData(), setup == "read-only" ? 0500 : 0700), 0);
         if (setup == "mode 777")
             QCOMPARE(chmod(QFile::encodeName(run + "/vellumbright").constData(), 0777), 0);
 
-        const QString given =
-            runtime.isEmpty() || runtime == "relative" ? runtime : scratch.filePath(runtime);
-        const QString fallback = scratch.filePath("fallback");
-        const QStringList arguments{QCoreApplication::applicationFilePath(), "--choose", given, fallback};
-        QProcess child;
-        if (geteuid() == 0)
-            child.start("setpriv",
-                        QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + arguments);
-        else
-            child.start(arguments.first(), arguments.mid(1));
-        QVERIFY(child.waitForFinished());
-        QCOMPARE(child.exitCode(), 0);
-        const QString chosen = QString::fromLocal8Bit(child.readAllStandardOutput());
+        const QString given = runtime.isEmpty() || runtime == "relative" ? runtime : child.Path(runtime);
+        const QString fallback = child.Path("fallback");
+        child.Run({"--choose", given, fallback});
+        QCOMPARE(child.Check(0), QString());
+        const QString chosen = QString::fromLocal8Bit(child.out);
         QCOMPARE(chosen, usesRuntime ? run + "/vellumbright" : fallback);
         struct stat st;
         if (usesRuntime)

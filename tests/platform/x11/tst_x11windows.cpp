@@ -1,3 +1,4 @@
+#include "HostWindow.h"
 #include "platform/x11/X11Embedding.h"
 #include "platform/x11/X11Windows.h"
 
@@ -6,45 +7,11 @@
 #include <QTest>
 #include <QWidget>
 #include <QWindow>
-#include <cstring>
 #include <optional>
 
 using namespace vb;
 
 namespace {
-
-// Child mode: a window of another process, titled as asked, 320 x 240; prints its id.
-int ShowWindow(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle(QString::fromUtf8(argv[2]));
-    window.resize(320, 240);
-    window.show();
-    std::printf("%llu\n", static_cast<unsigned long long>(window.winId()));
-    std::fflush(stdout);
-    return app.exec();
-}
-
-struct OtherProcessWindow
-{
-    QProcess process;
-    x11::WindowId id = 0;
-
-    bool Start(const QString& title)
-    {
-        process.start(QCoreApplication::applicationFilePath(), {"--window", title});
-        if (!process.waitForStarted() || !process.waitForReadyRead(10000))
-            return false;
-        id = x11::WindowId(process.readLine().trimmed().toULongLong());
-        return id != 0;
-    }
-    ~OtherProcessWindow()
-    {
-        process.kill();
-        process.waitForFinished();
-    }
-};
 
 bool SetWmState(WId window)
 {
@@ -99,9 +66,9 @@ private slots:
     void findWindowOfAnotherProcess()
     {
         QCOMPARE(x11::FindTopLevelWindow("Lanternshade/S"), 0u);
-        OtherProcessWindow other;
-        QVERIFY(other.Start("Lanternshade/S"));
-        QTRY_COMPARE(x11::FindTopLevelWindow("Lanternshade/S"), other.id);
+        vbtest::HostWindowProcess other;
+        QVERIFY(other.Start("Lanternshade/S", QSize(320, 240)));
+        QTRY_COMPARE(x11::FindTopLevelWindow("Lanternshade/S"), other.id());
     }
 
     // A window manager puts each client window into a frame; the client, marked by WM_STATE,
@@ -137,15 +104,14 @@ private slots:
         QTRY_VERIFY(Mapped(window.winId()));
         QCOMPARE(x11::ClientSize(x11::WindowId(window.winId())), std::optional<QSize>(QSize(321, 123)));
 
-        OtherProcessWindow other;
-        QVERIFY(other.Start("host"));
-        QTRY_COMPARE(x11::ClientSize(other.id), std::optional<QSize>(QSize(320, 240)));
+        vbtest::HostWindowProcess other;
+        QVERIFY(other.Start("host", QSize(320, 240)));
+        QTRY_COMPARE(x11::ClientSize(other.id()), std::optional<QSize>(QSize(320, 240)));
 
         QCOMPARE(x11::ClientSize(0), std::nullopt);
         QCOMPARE(x11::ClientSize(0x1fffff00), std::nullopt);
-        other.process.kill();
-        other.process.waitForFinished();
-        QTRY_COMPARE(x11::ClientSize(other.id), std::nullopt);
+        other.Kill();
+        QTRY_COMPARE(x11::ClientSize(other.id()), std::nullopt);
     }
 
     // The sequence of a preview: reparent into the host, place at (0, 0) with the host's size,
@@ -160,11 +126,11 @@ private slots:
     {
         QFETCH(bool, otherProcess);
         QWidget localHost;
-        OtherProcessWindow other;
+        vbtest::HostWindowProcess other;
         x11::WindowId host = 0;
         if (otherProcess) {
-            QVERIFY(other.Start("host"));
-            host = other.id;
+            QVERIFY(other.Start("host", QSize(320, 240)));
+            host = other.id();
         } else {
             localHost.resize(320, 240);
             localHost.show();
@@ -209,8 +175,9 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && std::strcmp(argv[1], "--window") == 0)
-        return ShowWindow(argc, argv);
+    const int host = vbtest::RunHostWindowIfAsked(argc, argv);
+    if (host >= 0)
+        return host;
     QApplication app(argc, argv);
     tst_X11Windows test;
     return QTest::qExec(&test, argc, argv);
