@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Writes the seed pictures of fuzz_picture into the folder given: small BMP, JPEG and GIF files of
-# the kinds a slideshow meets, made with ImageMagick and cjpeg, and headers that declare far more
+# the kinds a slideshow meets, made with ImageMagick, cjpeg and exiftool, and headers that declare far more
 # than their files hold.
 #   tests/fuzz/corpus/picture.sh FOLDER
 set -euo pipefail
@@ -20,12 +20,7 @@ cjpeg -grayscale "$tmp/p.ppm" >"$out/grey.jpg"
 printf '0;\n1;\n2;\n' >"$tmp/scans"
 cjpeg -scans "$tmp/scans" "$tmp/p.ppm" >"$out/multiscan.jpg"
 # With an EXIF block that says the camera was turned (orientation 6).
-{
-    head -c 2 "$out/baseline.jpg"
-    printf '\xff\xe1\x00\x22Exif\x00\x00MM\x00\x2a\x00\x00\x00\x08\x00\x01'
-    printf '\x01\x12\x00\x03\x00\x00\x00\x01\x00\x06\x00\x00\x00\x00\x00\x00'
-    tail -c +3 "$out/baseline.jpg"
-} >"$out/turned.jpg"
+exiftool -q -n -Orientation=6 -o "$out/turned.jpg" "$out/baseline.jpg"
 
 # The same JPEG declaring another width and height (big-endian, in hex) in its frame header.
 declare_size() { # SOURCE TARGET HEIGHT_HEX WIDTH_HEX
