@@ -272,7 +272,8 @@ void frmConfig::Form_Load()
 
     txtInterval->setText(IntToText(IntervalSeconds));
     chkShowFileNames->setChecked(ShowFileNames != 0);
-    m_options = {FitLargePictures != 0, Shuffle != 0, OutlineFileNames != 0};
+    m_options = {FitLargePictures != 0,  Shuffle != 0,         OutlineFileNames != 0,
+                 IncludeSubfolders != 0, AllPictureTypes != 0, ShowDateTaken != 0};
 
     CentreOnPrimaryScreen();
 }
@@ -313,6 +314,9 @@ void frmConfig::cmdOk_Click()
     FitLargePictures = m_options.fitLargePictures ? -1 : 0;
     Shuffle = m_options.shuffle ? -1 : 0;
     OutlineFileNames = m_options.outlineFileNames ? -1 : 0;
+    IncludeSubfolders = m_options.includeSubfolders ? -1 : 0;
+    AllPictureTypes = m_options.allPictureTypes ? -1 : 0;
+    ShowDateTaken = m_options.showDateTaken ? -1 : 0;
 
     {
         const BusyPointer busy;

@@ -29,6 +29,9 @@ const OptionSetting OptionSettings[] = {
     {QStringLiteral("FitLargePictures"), &FitLargePictures},
     {QStringLiteral("Shuffle"), &Shuffle},
     {QStringLiteral("OutlineFileNames"), &OutlineFileNames},
+    {QStringLiteral("IncludeSubfolders"), &IncludeSubfolders},
+    {QStringLiteral("AllPictureTypes"), &AllPictureTypes},
+    {QStringLiteral("ShowDateTaken"), &ShowDateTaken},
 };
 constexpr size_t OptionCount = std::size(OptionSettings);
 

@@ -6,7 +6,8 @@ class DirectoryLister;
 class SettingsStore;
 
 // `LoadSettings`: reads NumDirs, the Dir keys, Interval, ShowFileNames and the options
-// FitLargePictures, Shuffle and OutlineFileNames (each False when absent) of section "Settings"
+// FitLargePictures, Shuffle, OutlineFileNames, IncludeSubfolders, AllPictureTypes and
+// ShowDateTaken (each False when absent) of section "Settings"
 // and rebuilds FolderList and PictureList from the stored folders.
 //
 // A stored text that does not convert throws RuntimeError (TypeMismatch or Overflow) whose cause

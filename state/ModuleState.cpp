@@ -10,6 +10,9 @@ qint16 ShowFileNames = 0;
 qint16 FitLargePictures = 0;
 qint16 Shuffle = 0;
 qint16 OutlineFileNames = 0;
+qint16 IncludeSubfolders = 0;
+qint16 AllPictureTypes = 0;
+qint16 ShowDateTaken = 0;
 DateTime NextPictureTime{};
 
 void ResetModuleState()
@@ -22,6 +25,9 @@ void ResetModuleState()
     FitLargePictures = 0;
     Shuffle = 0;
     OutlineFileNames = 0;
+    IncludeSubfolders = 0;
+    AllPictureTypes = 0;
+    ShowDateTaken = 0;
     NextPictureTime = DateTime{};
 }
 

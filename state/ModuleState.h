@@ -34,6 +34,12 @@ extern qint16 ShowFileNames;
 extern qint16 FitLargePictures;
 extern qint16 Shuffle;
 extern qint16 OutlineFileNames;
+// IncludeSubfolders catalogues each folder with its whole tree; AllPictureTypes also lists PNG,
+// WebP, TIFF, HEIC, HEIF and AVIF files; ShowDateTaken starts the caption with the date the photo
+// was taken.
+extern qint16 IncludeSubfolders;
+extern qint16 AllPictureTypes;
+extern qint16 ShowDateTaken;
 // The earliest moment the next picture may be shown; the clock's epoch at process start.
 extern DateTime NextPictureTime;
 

@@ -499,15 +499,16 @@ private slots:
     {
         QTest::addColumn<QString>("leaveOptions");
         QTest::addColumn<QString>("leaveMain");
-        QTest::addColumn<QList<int>>("options"); // FitLargePictures, Shuffle, OutlineFileNames after
+        // FitLargePictures, Shuffle, OutlineFileNames, ShowDateTaken after
+        QTest::addColumn<QList<int>>("options");
         QTest::newRow("OK, then OK") << "cmdOk"
-                                     << "cmdOk" << QList<int>{-1, 0, 0};
+                                     << "cmdOk" << QList<int>{-1, 0, 0, -1};
         QTest::newRow("Cancel, then OK") << "cmdCancel"
-                                         << "cmdOk" << QList<int>{0, -1, 0};
+                                         << "cmdOk" << QList<int>{0, -1, 0, 0};
         QTest::newRow("Esc, then OK") << "Esc"
-                                      << "cmdOk" << QList<int>{0, -1, 0};
+                                      << "cmdOk" << QList<int>{0, -1, 0, 0};
         QTest::newRow("OK, then Cancel") << "cmdOk"
-                                         << "cmdCancel" << QList<int>{0, -1, 0};
+                                         << "cmdCancel" << QList<int>{0, -1, 0, 0};
     }
     void optionsKeptUntilOk()
     {
@@ -547,9 +548,15 @@ private slots:
             QCOMPARE(box(dialog, "chkShuffle")->text(),
                      QStringLiteral("Shuffle: show every picture once before repeating"));
             QCOMPARE(box(dialog, "chkOutlineFileNames")->text(), QStringLiteral("Outline file names"));
+            QCOMPARE(box(dialog, "chkIncludeSubfolders")->text(), QStringLiteral("Include subfolders"));
+            QCOMPARE(box(dialog, "chkAllPictureTypes")->text(),
+                     QStringLiteral("All picture types (PNG, WebP, TIFF, HEIC, AVIF)"));
+            QCOMPARE(box(dialog, "chkShowDateTaken")->text(), QStringLiteral("Show the date taken"));
             QCOMPARE(dialog.Chosen(), (frmOptions::Choices{false, true, false}));
             QTest::mouseClick(box(dialog, "chkFitLargePictures"), Qt::LeftButton);
             QTest::mouseClick(box(dialog, "chkShuffle"), Qt::LeftButton);
+            // On its box: the row is as wide as the longest text, and a click beside the text misses.
+            QTest::mouseClick(box(dialog, "chkShowDateTaken"), Qt::LeftButton, {}, QPoint(8, 8));
             if (leaveOptions == "Esc")
                 QTest::keyClick(&dialog, Qt::Key_Escape);
             else
@@ -562,14 +569,14 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(m_dialog.get()));
         QVERIFY(inOptions(
             [&](frmOptions& dialog) {
-                QCOMPARE(dialog.Chosen(), (frmOptions::Choices{kept, !kept, false}));
+                QCOMPARE(dialog.Chosen(), (frmOptions::Choices{kept, !kept, false, false, false, kept}));
             },
             true));
         QCOMPARE(Shuffle, qint16(-1));
         QCOMPARE(vbtest::ReadFile(m_path), file);
 
         Click(qPrintable(leaveMain));
-        QCOMPARE((QList<int>{FitLargePictures, Shuffle, OutlineFileNames}), options);
+        QCOMPARE((QList<int>{FitLargePictures, Shuffle, OutlineFileNames, ShowDateTaken}), options);
         if (leaveMain == "cmdCancel") {
             QCOMPARE(vbtest::ReadFile(m_path), file);
             return;
@@ -577,6 +584,7 @@ private slots:
         QCOMPARE(Stored("FitLargePictures"), kept ? std::optional<QString>("True") : std::nullopt);
         QCOMPARE(Stored("Shuffle"), QString(kept ? "False" : "True"));
         QCOMPARE(Stored("OutlineFileNames"), std::nullopt);
+        QCOMPARE(Stored("ShowDateTaken"), kept ? std::optional<QString>("True") : std::nullopt);
     }
 
     void webLabelOpensItsText()

@@ -128,6 +128,9 @@ private slots:
         QTest::newRow("OutlineFileNames Tru") << QByteArray("NumDirs=1\nDir1=/a\nOutlineFileNames=Tru")
                                               << ErrorCode::TypeMismatch << "OutlineFileNames"
                                               << "Tru" << true;
+        QTest::newRow("ShowDateTaken yes") << QByteArray("NumDirs=1\nDir1=/a\nShowDateTaken=yes")
+                                           << ErrorCode::TypeMismatch << "ShowDateTaken"
+                                           << "yes" << true;
     }
     void badStoredValue()
     {
@@ -247,22 +250,24 @@ private slots:
     void optionsRoundTrip_data()
     {
         QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<QList<int>>("loaded"); // FitLargePictures, Shuffle, OutlineFileNames
+        // FitLargePictures, Shuffle, OutlineFileNames, IncludeSubfolders, AllPictureTypes, ShowDateTaken
+        QTest::addColumn<QList<int>>("loaded");
         QTest::addColumn<QList<int>>("saved");
         QTest::addColumn<QByteArray>("file");
         const QByteArray head = "[Settings]\nNumDirs=0\nInterval=60\nShowFileNames=False\n";
-        QTest::newRow("absent, saved off")
-            << QByteArray() << QList<int>{0, 0, 0} << QList<int>{0, 0, 0} << head;
-        QTest::newRow("absent, saved on") << QByteArray() << QList<int>{0, 0, 0} << QList<int>{-1, 0, -1}
-                                          << head + "FitLargePictures=True\nOutlineFileNames=True\n";
+        const QList<int> off{0, 0, 0, 0, 0, 0};
+        QTest::newRow("absent, saved off") << QByteArray() << off << off << head;
+        QTest::newRow("absent, saved on")
+            << QByteArray() << off << QList<int>{-1, 0, -1, 0, -1, -1}
+            << head +
+                   "FitLargePictures=True\nOutlineFileNames=True\nAllPictureTypes=True\nShowDateTaken=True\n";
         QTest::newRow("stored, turned off")
-            << QByteArray("FitLargePictures=true\nShuffle=-1\nOutlineFileNames=1\n") << QList<int>{-1, -1, -1}
-            << QList<int>{0, -1, 0}
-            << QByteArray(
-                   "[Settings]\nFitLargePictures=False\nShuffle=True\nOutlineFileNames=False\nNumDirs=0\n"
-                   "Interval=60\nShowFileNames=False\n");
+            << QByteArray("FitLargePictures=true\nShuffle=-1\nOutlineFileNames=1\nIncludeSubfolders=TRUE\n")
+            << QList<int>{-1, -1, -1, -1, 0, 0} << QList<int>{0, -1, 0, 0, 0, 0}
+            << QByteArray("[Settings]\nFitLargePictures=False\nShuffle=True\nOutlineFileNames=False\n"
+                          "IncludeSubfolders=False\nNumDirs=0\nInterval=60\nShowFileNames=False\n");
         QTest::newRow("stored False, saved off")
-            << QByteArray("Shuffle=False\n") << QList<int>{0, 0, 0} << QList<int>{0, 0, 0}
+            << QByteArray("Shuffle=False\n") << off << off
             << QByteArray("[Settings]\nShuffle=False\nNumDirs=0\nInterval=60\nShowFileNames=False\n");
     }
     void optionsRoundTrip()
@@ -274,16 +279,23 @@ private slots:
         if (!stored.isEmpty())
             Store("[Settings]\n" + stored);
         LoadSettings(SettingsStore(m_path), FakeLister());
-        QCOMPARE((QList<int>{FitLargePictures, Shuffle, OutlineFileNames}), loaded);
-        FitLargePictures = qint16(saved[0]);
-        Shuffle = qint16(saved[1]);
-        OutlineFileNames = qint16(saved[2]);
+        qint16* const options[] = {&FitLargePictures,  &Shuffle,         &OutlineFileNames,
+                                   &IncludeSubfolders, &AllPictureTypes, &ShowDateTaken};
+        const auto values = [&options] {
+            QList<int> list;
+            for (const qint16* option : options)
+                list.append(*option);
+            return list;
+        };
+        QCOMPARE(values(), loaded);
+        for (size_t i = 0; i < std::size(options); ++i)
+            *options[i] = qint16(saved[qsizetype(i)]);
         SettingsStore store(m_path);
         SaveSettings(store);
         QCOMPARE(vbtest::ReadFile(m_path), file);
         ResetModuleState();
         LoadSettings(SettingsStore(m_path), FakeLister());
-        QCOMPARE((QList<int>{FitLargePictures, Shuffle, OutlineFileNames}), saved);
+        QCOMPARE(values(), saved);
     }
 
     void oddFolderNamesRoundTrip_data()
