@@ -27,10 +27,17 @@ QByteArray ReadFile(const QString& path)
 
 void FakeLister::List(const QString& folder, const Wanted& wanted, const Found& found) const
 {
+    ListWithSubfolders(folder, wanted, found, FoundFolder());
+}
+
+std::optional<vb::FolderId> FakeLister::ListWithSubfolders(const QString& folder, const Wanted& wanted,
+                                                           const Found& found,
+                                                           const FoundFolder& subfolder) const
+{
     asked.append(folder);
     const auto it = folders.find(folder);
     if (it == folders.end())
-        return;
+        return std::nullopt;
     if (it->silentMs > 0)
         QThread::msleep(unsigned(it->silentMs));
     int index = 0;
@@ -39,12 +46,17 @@ void FakeLister::List(const QString& folder, const Wanted& wanted, const Found& 
             throw vb::RuntimeError(vb::ErrorCode::DeviceIO,
                                    QStringLiteral("cannot list folder \"%1\": fake failure").arg(folder));
         ++index;
-        if (!entry.name.empty() && entry.name.front() != '.' && wanted(entry.name) && entry.ordinary)
+        if (entry.name.empty() || entry.name.front() == '.')
+            continue;
+        if (entry.folder && subfolder)
+            subfolder(entry.name, {1, qHash(folder + QString::fromStdString(entry.name) + u'/')});
+        else if (!entry.folder && wanted(entry.name) && entry.ordinary)
             found(entry.name);
     }
     if (it->failAfter >= 0 && index == it->failAfter)
         throw vb::RuntimeError(vb::ErrorCode::DeviceIO,
                                QStringLiteral("cannot list folder \"%1\": fake failure").arg(folder));
+    return vb::FolderId{1, qHash(folder)};
 }
 
 QStringList StoredFolders(const QString& file)

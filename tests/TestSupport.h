@@ -24,6 +24,7 @@ public:
     {
         std::string name;
         bool ordinary = true;
+        bool folder = false; // a subfolder, listed as the folder text + name + "/"
     };
     struct Folder
     {
@@ -35,6 +36,10 @@ public:
     mutable QStringList asked;     // every folder text List() was called with
 
     void List(const QString& folder, const Wanted& wanted, const Found& found) const override;
+    // A folder's id is made from its text, so that a folder has one id however it is reached.
+    std::optional<vb::FolderId> ListWithSubfolders(const QString& folder, const Wanted& wanted,
+                                                   const Found& found,
+                                                   const FoundFolder& subfolder) const override;
 };
 
 // The folders a settings file stores: Dir1 to Dir<NumDirs> ("<absent>" for a missing one), then

@@ -8,6 +8,7 @@
 #include <QTest>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,6 +40,7 @@ private slots:
         QVERIFY(vbtest::WriteFile(d + "/.hidden.jpg", "x"));
         QVERIFY(vbtest::WriteFile(d + "/sub/inside.jpg", "x"));
         QVERIFY(QDir(d).mkdir("folder.jpg"));
+        QVERIFY(QDir(d).mkdir(".hidden-folder"));
         QVERIFY(QFile::link(d + "/plain.jpg", d + "/link-to-file.jpg"));
         QVERIFY(QFile::link(d + "/sub", d + "/link-to-folder.jpg"));
         QVERIFY(QFile::link(d + "/missing.jpg", d + "/broken.jpg"));
@@ -49,6 +51,17 @@ private slots:
         QStringList names = ListAll(d);
         names.sort();
         QCOMPARE(names, (QStringList{"link-to-file.jpg", "plain.jpg"}));
+
+        // Asked for subfolders too: the same files, and the visible folders, links followed.
+        std::map<std::string, FolderId> folders;
+        PosixDirectoryLister().ListWithSubfolders(
+            d, [](std::string_view) { return true; },
+            [&](std::string_view name) {
+                names.removeOne(QString::fromUtf8(name.data(), qsizetype(name.size())));
+            },
+            [&](std::string_view name, FolderId id) { folders[std::string(name)] = id; });
+        QVERIFY(names.isEmpty() && folders.size() == 3 && folders.count("folder.jpg"));
+        QCOMPARE(folders["link-to-folder.jpg"], folders["sub"]);
     }
 
     void wantedFiltersFirst()
