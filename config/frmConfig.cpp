@@ -336,6 +336,7 @@ void frmConfig::cmdOk_Click()
                 // stays in the list; the next folder is scanned as usual.
             }
         }
+        EndCatalogue();
     }
 
     // Phase 2: a failing save is an error nobody handles here.

@@ -3,6 +3,7 @@
 #include "platform/files/DirectoryLister.h"
 #include "platform/files/FileNames.h"
 #include "platform/runtime/DetachedThread.h"
+#include "platform/runtime/ErrorReport.h"
 #include "platform/runtime/RuntimeError.h"
 #include "state/ModuleState.h"
 
@@ -18,8 +19,17 @@ namespace vb {
 
 namespace {
 
+constexpr std::array<std::string_view, 11> Extensions{".bmp", ".jpg",  ".jpeg", ".gif",  ".png", ".webp",
+                                                      ".tif", ".tiff", ".heic", ".heif", ".avif"};
+// The first four are the program's own; the rest come with AllPictureTypes.
+constexpr size_t OwnPatterns = 4;
+
 // Counts the catalogues built, so that a listing that answers late joins only its own.
 std::atomic<quint64> s_catalogue{0};
+
+// The subfolders skipped during the build under way; only the window thread touches these.
+int s_skipped = 0;
+std::optional<RuntimeError> s_firstSkipped;
 
 bool EndsWithNoCase(std::string_view name, std::string_view suffix)
 {
@@ -36,50 +46,151 @@ bool EndsWithNoCase(std::string_view name, std::string_view suffix)
     return true;
 }
 
+QString FolderText(QString folder)
+{
+    if (!folder.endsWith(u'/'))
+        folder += u'/';
+    return folder;
+}
+
+void NoteSkipped(const FolderTreeWalk& walk)
+{
+    if (walk.Skipped() > 0 && s_skipped == 0)
+        s_firstSkipped = walk.FirstSkipped();
+    s_skipped += walk.Skipped();
+}
+
 } // namespace
 
-int PicturePatternIndex(std::string_view name)
+int PicturePatternIndex(std::string_view name, bool allPictureTypes)
 {
-    static constexpr std::array<std::string_view, 4> Extensions{".bmp", ".jpg", ".jpeg", ".gif"};
-    for (size_t i = 0; i < Extensions.size(); ++i) {
+    const size_t patterns = allPictureTypes ? Extensions.size() : OwnPatterns;
+    for (size_t i = 0; i < patterns; ++i) {
         if (EndsWithNoCase(name, Extensions[i]))
             return int(i);
     }
     return -1;
 }
 
-QStringList PicturesInFolder(QString folder, const DirectoryLister& lister,
-                             std::optional<RuntimeError>& error)
+CatalogueOptions CatalogueOptions::Current()
 {
-    if (!folder.endsWith(u'/'))
-        folder += u'/';
+    return {IncludeSubfolders != 0, AllPictureTypes != 0};
+}
 
-    std::array<QStringList, 4> byPattern;
+FolderReading ReadFolder(const QString& folder, const DirectoryLister& lister, CatalogueOptions options)
+{
+    FolderReading reading;
+    std::array<QStringList, Extensions.size()> byPattern;
+    const auto wanted = [all = options.allPictureTypes](std::string_view name) {
+        return PicturePatternIndex(name, all) >= 0;
+    };
+    const auto found = [&](std::string_view name) {
+        const QString path = folder + DecodeFileName(QByteArrayView(name.data(), qsizetype(name.size())));
+        byPattern[size_t(PicturePatternIndex(name, options.allPictureTypes))].append(path);
+    };
     try {
-        lister.List(
-            folder, [](std::string_view name) { return PicturePatternIndex(name) >= 0; },
-            [&](std::string_view name) {
-                const QString path =
-                    folder + DecodeFileName(QByteArrayView(name.data(), qsizetype(name.size())));
-                byPattern[size_t(PicturePatternIndex(name))].append(path);
-            });
+        if (options.includeSubfolders) {
+            reading.id =
+                lister.ListWithSubfolders(folder, wanted, found, [&](std::string_view name, FolderId id) {
+                    reading.subfolders.emplace_back(
+                        folder + DecodeFileName(QByteArrayView(name.data(), qsizetype(name.size()))) + u'/',
+                        id);
+                });
+        } else {
+            lister.List(folder, wanted, found);
+        }
     } catch (const RuntimeError& e) {
-        // Four listings in a row would have failed at the same entry during the first one.
-        error = e;
-        return byPattern[0];
+        // One listing per pattern would have failed at the same entry during the first one.
+        reading.error = e;
+        reading.pictures = byPattern[0];
+        reading.subfolders.clear();
+        return reading;
     }
-    QStringList pictures;
     for (const QStringList& pattern : byPattern)
-        pictures += pattern;
-    return pictures;
+        reading.pictures += pattern;
+    return reading;
+}
+
+FolderTreeWalk::FolderTreeWalk(QString root)
+{
+    m_nodes.emplace_back().folder = std::move(root);
+    m_waiting.push_back(0);
+    m_cursor.push_back({0, -1});
+}
+
+std::optional<FolderTreeWalk::Pending> FolderTreeWalk::TakeNext()
+{
+    if (m_waiting.empty())
+        return std::nullopt;
+    const int node = m_waiting.back();
+    m_waiting.pop_back();
+    return Pending{node, m_nodes[size_t(node)].folder};
+}
+
+void FolderTreeWalk::Deliver(int node, FolderReading reading)
+{
+    --m_unread;
+    m_nodes[size_t(node)].read = true;
+    if (reading.error && node != 0) {
+        // Skipped whole, also what it listed before the failure.
+        m_nodes[size_t(node)].error = std::move(reading.error);
+        return;
+    }
+    m_nodes[size_t(node)].pictures = std::move(reading.pictures);
+    if (reading.error) {
+        m_rootError = std::move(reading.error);
+        return;
+    }
+    if (node == 0 && reading.id)
+        m_entered.insert(*reading.id);
+    std::vector<int> children;
+    for (auto& [folder, id] : reading.subfolders) {
+        if (!m_entered.insert(id).second)
+            continue;
+        children.push_back(int(m_nodes.size()));
+        m_nodes.emplace_back().folder = std::move(folder);
+    }
+    m_unread += int(children.size());
+    m_waiting.insert(m_waiting.end(), children.rbegin(), children.rend());
+    m_nodes[size_t(node)].children = std::move(children);
+}
+
+QStringList FolderTreeWalk::TakeSettled()
+{
+    QStringList settled;
+    while (!m_cursor.empty()) {
+        auto& [node, next] = m_cursor.back();
+        Node& at = m_nodes[size_t(node)];
+        if (!at.read)
+            break;
+        if (next < 0) {
+            settled += std::exchange(at.pictures, QStringList());
+            if (at.error) {
+                if (m_skipped++ == 0)
+                    m_firstSkipped = at.error;
+            }
+            next = 0;
+        }
+        if (size_t(next) < at.children.size()) {
+            const int child = at.children[size_t(next++)];
+            m_cursor.push_back({child, -1});
+        } else {
+            m_cursor.pop_back();
+        }
+    }
+    return settled;
 }
 
 void AddPicturesFromFolder(QString folder, const DirectoryLister& lister)
 {
-    std::optional<RuntimeError> error;
-    PictureList += PicturesInFolder(std::move(folder), lister, error);
-    if (error)
-        throw *error;
+    const CatalogueOptions options = CatalogueOptions::Current();
+    FolderTreeWalk walk(FolderText(std::move(folder)));
+    while (const std::optional<FolderTreeWalk::Pending> next = walk.TakeNext())
+        walk.Deliver(next->node, ReadFolder(next->folder, lister, options));
+    PictureList += walk.TakeSettled();
+    NoteSkipped(walk);
+    if (walk.RootError())
+        throw *walk.RootError();
 }
 
 ListingTimedOut::ListingTimedOut(const QString& folder, std::chrono::milliseconds deadline)
@@ -94,59 +205,90 @@ void StartCatalogue()
     ++s_catalogue;
     FolderList = QStringList();
     PictureList = QStringList();
+    s_skipped = 0;
+    s_firstSkipped.reset();
+}
+
+void EndCatalogue()
+{
+    if (s_skipped == 0 || !s_firstSkipped)
+        return;
+    if (s_skipped == 1)
+        WriteWarning(
+            QStringLiteral("skipped 1 subfolder that could not be read: %1").arg(s_firstSkipped->cause()));
+    else
+        WriteWarning(QStringLiteral("skipped %1 subfolders that could not be read, the first: %2")
+                         .arg(s_skipped)
+                         .arg(s_firstSkipped->cause()));
 }
 
 void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& lister,
                                  std::chrono::milliseconds deadline)
 {
-    struct Listing
+    // Shared by the caller and the walking thread, under the mutex.
+    struct Walking
     {
+        explicit Walking(QString root) : walk(std::move(root)) {}
         std::mutex mutex;
-        std::condition_variable answered;
-        bool done = false;
-        bool late = false;
-        QStringList pictures;
-        std::optional<RuntimeError> error;
+        std::condition_variable progressed;
+        FolderTreeWalk walk;
+        QString reading; // the folder being read
+        quint64 reads = 0;
+        bool late = false; // the caller has gone on without the rest
     };
-    auto listing = std::make_shared<Listing>();
+    auto walking = std::make_shared<Walking>(FolderText(folder));
+    const CatalogueOptions options = CatalogueOptions::Current();
     const quint64 catalogue = s_catalogue;
     try {
-        StartDetachedThread([listing, folder, &lister, catalogue] {
-            std::optional<RuntimeError> error;
-            QStringList pictures = PicturesInFolder(folder, lister, error);
-            std::unique_lock lock(listing->mutex);
-            if (!listing->late) {
-                listing->pictures = std::move(pictures);
-                listing->error = std::move(error);
-                listing->done = true;
-                listing->answered.notify_one();
-                return;
-            }
-            lock.unlock();
-            // The caller has gone on without this folder; its pictures join the show now.
-            if (QCoreApplication* app = QCoreApplication::instance())
+        StartDetachedThread([walking, &lister, options, catalogue] {
+            std::unique_lock lock(walking->mutex);
+            while (const std::optional<FolderTreeWalk::Pending> next = walking->walk.TakeNext()) {
+                walking->reading = next->folder;
+                lock.unlock();
+                FolderReading reading = ReadFolder(next->folder, lister, options);
+                lock.lock();
+                walking->walk.Deliver(next->node, std::move(reading));
+                ++walking->reads;
+                if (!walking->late) {
+                    walking->progressed.notify_one();
+                    continue;
+                }
+                // The caller has gone on without this part of the tree; it joins the show now.
+                QStringList settled = walking->walk.TakeSettled();
+                QCoreApplication* app = QCoreApplication::instance();
+                if (settled.isEmpty() || !app)
+                    continue;
                 QMetaObject::invokeMethod(
                     app,
-                    [catalogue, pictures = std::move(pictures)] {
+                    [catalogue, settled = std::move(settled)] {
                         if (catalogue == s_catalogue)
-                            PictureList += pictures;
+                            PictureList += settled;
                     },
                     Qt::QueuedConnection);
+            }
         });
     } catch (const std::system_error&) {
-        // No thread to be had: list here, without a deadline.
+        // No thread to be had: walk here, without a deadline.
         AddPicturesFromFolder(folder, lister);
         return;
     }
 
-    std::unique_lock lock(listing->mutex);
-    if (!listing->answered.wait_for(lock, deadline, [&] { return listing->done; })) {
-        listing->late = true;
-        throw ListingTimedOut(folder, deadline);
+    std::unique_lock lock(walking->mutex);
+    for (quint64 seen = 0;; seen = walking->reads) {
+        if (!walking->progressed.wait_for(lock, deadline, [&] { return walking->reads != seen; })) {
+            walking->late = true;
+            PictureList += walking->walk.TakeSettled();
+            NoteSkipped(walking->walk);
+            // The chosen folder as given; a subfolder without the "/" the walk gave it.
+            throw ListingTimedOut(seen == 0 ? folder : walking->reading.chopped(1), deadline);
+        }
+        PictureList += walking->walk.TakeSettled();
+        if (walking->walk.Finished())
+            break;
     }
-    PictureList += listing->pictures;
-    if (listing->error)
-        throw *listing->error;
+    NoteSkipped(walking->walk);
+    if (walking->walk.RootError())
+        throw *walking->walk.RootError();
 }
 
 } // namespace vb

@@ -1,35 +1,114 @@
 #pragma once
 
+#include "platform/files/DirectoryLister.h"
 #include "platform/runtime/RuntimeError.h"
 
 #include <QString>
 #include <QStringList>
 #include <chrono>
 #include <optional>
+#include <set>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace vb {
 
-class DirectoryLister;
+// The catalogue's patterns in their order: "*.bmp", "*.jpg", "*.jpeg", "*.gif", then, with
+// `allPictureTypes`, "*.png", "*.webp", "*.tif", "*.tiff", "*.heic", "*.heif", "*.avif". Returns
+// the index of the pattern a file name matches (letter case does not count), or -1.
+int PicturePatternIndex(std::string_view name, bool allPictureTypes = false);
 
-// The catalogue's patterns in their order: "*.bmp", "*.jpg", "*.jpeg", "*.gif". Returns the
-// index of the pattern a file name matches (letter case does not count), or -1.
-int PicturePatternIndex(std::string_view name);
+// What a catalogue looks for: IncludeSubfolders and AllPictureTypes as they are when it is built.
+struct CatalogueOptions
+{
+    bool includeSubfolders = false;
+    bool allPictureTypes = false;
+    static CatalogueOptions Current();
+};
 
-// `AddPicturesFromFolder`: appends to PictureList the full path of every picture file directly
-// inside `folder`: folder text with a "/" ensured at its end, then the name as listed. Pictures
-// come pattern by pattern, and within a pattern in the folder's own order.
+// One folder, read once: its pictures pattern by pattern (within a pattern in the folder's own
+// order) and, when subfolders are included, its visible subfolders in the listing's order.
+struct FolderReading
+{
+    QStringList pictures;
+    std::vector<std::pair<QString, FolderId>> subfolders; // folder texts ending in "/"
+    std::optional<FolderId> id;                           // none: the folder does not exist
+    // A listing that failed part-way: `pictures` holds what the first of one listing per pattern
+    // would have found before the failure, and there are no subfolders.
+    std::optional<RuntimeError> error;
+};
+
+// `folder` ends in "/".
+FolderReading ReadFolder(const QString& folder, const DirectoryLister& lister, CatalogueOptions options);
+
+// The order of a walk through a chosen folder's tree, kept apart from the reading of each folder:
+// a folder's own pictures come before its subfolders', the subfolders in the order their folder
+// lists them, each with its whole tree. The folders may be read in any order and their readings
+// handed in as they come; the pictures are handed out in walk order as soon as everything before
+// them is read.
 //
-// The folder is read once; sorting the names into the four patterns as they come gives the same
-// order as four listings would. When the listing fails part-way, the names the first of those
-// four listings would have appended before the failure are appended and the RuntimeError is
-// rethrown. A folder that does not exist adds nothing and raises nothing.
-void AddPicturesFromFolder(QString folder, const DirectoryLister& lister);
+// No folder is entered twice (the same device and inode), so a link that leads back up ends
+// there. Of two ways to one folder the one read first is taken: reading one folder at a time, in
+// the order TakeNext gives, that is the first in walk order. A subfolder that cannot be read is
+// skipped and noted; the chosen folder's own failure ends the walk (RootError).
+class FolderTreeWalk
+{
+public:
+    // `root` ends in "/".
+    explicit FolderTreeWalk(QString root);
 
-// The pictures AddPicturesFromFolder would append, returned instead; on a listing failure, those
-// it would have appended before it, with the error in `error`.
-QStringList PicturesInFolder(QString folder, const DirectoryLister& lister,
-                             std::optional<RuntimeError>& error);
+    struct Pending
+    {
+        int node;
+        QString folder;
+    };
+    // A folder to read next, taken off the list of those waiting; none while none waits. Of the
+    // waiting folders the first in walk order, so that a single reader reads in walk order.
+    std::optional<Pending> TakeNext();
+    void Deliver(int node, FolderReading reading);
+    // Every folder found has been read.
+    bool Finished() const { return m_unread == 0; }
+
+    // The pictures whose place in the walk is settled, each handed out once.
+    QStringList TakeSettled();
+    // Of the subfolders settled so far: how many were skipped, and the error of the first.
+    int Skipped() const { return m_skipped; }
+    const std::optional<RuntimeError>& FirstSkipped() const { return m_firstSkipped; }
+    const std::optional<RuntimeError>& RootError() const { return m_rootError; }
+
+private:
+    struct Node
+    {
+        QString folder;
+        bool read = false;
+        QStringList pictures;
+        std::vector<int> children;
+        std::optional<RuntimeError> error;
+    };
+    std::vector<Node> m_nodes;
+    std::vector<int> m_waiting;
+    std::set<FolderId> m_entered;
+    int m_unread = 1;
+    // Where TakeSettled stopped: the path from the root, each node with the next child to visit
+    // (-1: its own pictures not handed out yet).
+    std::vector<std::pair<int, int>> m_cursor;
+    int m_skipped = 0;
+    std::optional<RuntimeError> m_firstSkipped;
+    std::optional<RuntimeError> m_rootError;
+};
+
+// `AddPicturesFromFolder`: appends to PictureList the full path of every picture file inside
+// `folder`, directly inside it or, with IncludeSubfolders, anywhere in its tree (FolderTreeWalk):
+// folder text with a "/" ensured at its end, then the path below it as listed. The options are
+// taken as they are at the call.
+//
+// Each folder is read once; sorting the names into the patterns as they come gives the same
+// order as one listing per pattern would. When the chosen folder's listing fails part-way, the
+// names the first of those listings would have appended before the failure are appended and the
+// RuntimeError is rethrown. A folder that does not exist adds nothing and raises nothing. A
+// subfolder that cannot be read is skipped and counted for EndCatalogue.
+void AddPicturesFromFolder(QString folder, const DirectoryLister& lister);
 
 // How long start-up and the dialog's OK wait for one folder's listing.
 inline constexpr std::chrono::milliseconds ListingDeadline{2000};
@@ -42,14 +121,20 @@ public:
 };
 
 // Both builders of the catalogue begin with this: FolderList and PictureList replaced by new,
-// empty lists.
+// empty lists, and no subfolder skipped yet.
 void StartCatalogue();
 
-// AddPicturesFromFolder with the listing on a thread of its own, waited for up to `deadline`: a
-// folder on a share that stopped answering cannot hold up the program. A folder that has not
-// answered by then throws ListingTimedOut and adds nothing yet; should its listing end later,
-// its pictures are appended to PictureList on the application's thread, provided the catalogue
-// it was started for has not been replaced since. `lister` must outlive the process's event loop.
+// And end with this: one warning line, if any subfolder could not be read during the build,
+// with how many and the first of them.
+void EndCatalogue();
+
+// AddPicturesFromFolder with the walk on a thread of its own, waited for as long as each of its
+// listings answers within `deadline`: a folder on a share that stopped answering cannot hold up
+// the program. When the chosen folder has not answered by then, ListingTimedOut is thrown and
+// nothing is added yet; when a subfolder stalls, the pictures before it in walk order are added
+// and ListingTimedOut names the subfolder. The rest is appended to PictureList on the
+// application's thread as the walk goes on, provided the catalogue it was started for has not
+// been replaced since. `lister` must outlive the process's event loop.
 void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& lister,
                                  std::chrono::milliseconds deadline);
 

@@ -24,13 +24,14 @@ struct OptionSetting
 {
     QString key;
     qint16* variable;
+    bool steersCatalogue = false;
 };
 const OptionSetting OptionSettings[] = {
     {QStringLiteral("FitLargePictures"), &FitLargePictures},
     {QStringLiteral("Shuffle"), &Shuffle},
     {QStringLiteral("OutlineFileNames"), &OutlineFileNames},
-    {QStringLiteral("IncludeSubfolders"), &IncludeSubfolders},
-    {QStringLiteral("AllPictureTypes"), &AllPictureTypes},
+    {QStringLiteral("IncludeSubfolders"), &IncludeSubfolders, true},
+    {QStringLiteral("AllPictureTypes"), &AllPictureTypes, true},
     {QStringLiteral("ShowDateTaken"), &ShowDateTaken},
 };
 constexpr size_t OptionCount = std::size(OptionSettings);
@@ -56,6 +57,14 @@ auto ConvertSetting(const SettingsStore& store, const QString& key, const QStrin
     }
 }
 
+void LoadOption(const SettingsStore& store, const IniDocument& doc, const OptionSetting& option)
+{
+    *option.variable =
+        ConvertSetting(store, option.key, GetSetting(doc, option.key, QStringLiteral("False")), TextToBool)
+            ? -1
+            : 0;
+}
+
 } // namespace
 
 void LoadSettings(const SettingsStore& store, const DirectoryLister& lister)
@@ -64,25 +73,33 @@ void LoadSettings(const SettingsStore& store, const DirectoryLister& lister)
 
     const qint16 count =
         ConvertSetting(store, KeyNumDirs, GetSetting(doc, KeyNumDirs, QStringLiteral("0")), TextToInt16);
+    // The options that steer the catalogue come before it is built.
+    for (const OptionSetting& option : OptionSettings)
+        if (option.steersCatalogue)
+            LoadOption(store, doc, option);
 
-    StartCatalogue();
+    // Each folder with the setting it came from, for the warnings.
+    QList<std::pair<QString, QString>> folders;
     for (int i = 1; i <= count; ++i) {
         const QString folder = GetSetting(doc, DirKey(i), QString());
-        if (folder.isEmpty())
-            continue;
+        if (!folder.isEmpty())
+            folders.append({folder, QStringLiteral("setting ") + DirKey(i)});
+    }
+
+    StartCatalogue();
+    for (const auto& [folder, from] : folders) {
         FolderList.append(folder);
         try {
             AddPicturesFromFolderWithin(folder, lister, ListingDeadline);
         } catch (const ListingTimedOut& e) {
             WriteWarning(e.cause() +
-                         QStringLiteral(" (setting %1); its pictures join the show if it answers later")
-                             .arg(DirKey(i)));
+                         QStringLiteral(" (%1); its pictures join the show if it answers later").arg(from));
         } catch (const RuntimeError& e) {
-            WriteWarning(
-                e.cause() +
-                QStringLiteral(" (setting %1); showing the pictures found before the error").arg(DirKey(i)));
+            WriteWarning(e.cause() +
+                         QStringLiteral(" (%1); showing the pictures found before the error").arg(from));
         }
     }
+    EndCatalogue();
 
     IntervalSeconds =
         ConvertSetting(store, KeyInterval, GetSetting(doc, KeyInterval, QStringLiteral("60")), TextToInt32);
@@ -91,10 +108,8 @@ void LoadSettings(const SettingsStore& store, const DirectoryLister& lister)
                         ? -1
                         : 0;
     for (const OptionSetting& option : OptionSettings)
-        *option.variable = ConvertSetting(store, option.key,
-                                          GetSetting(doc, option.key, QStringLiteral("False")), TextToBool)
-                               ? -1
-                               : 0;
+        if (!option.steersCatalogue)
+            LoadOption(store, doc, option);
 }
 
 void SaveSettings(SettingsStore& store)

@@ -8,12 +8,15 @@ class SettingsStore;
 // `LoadSettings`: reads NumDirs, the Dir keys, Interval, ShowFileNames and the options
 // FitLargePictures, Shuffle, OutlineFileNames, IncludeSubfolders, AllPictureTypes and
 // ShowDateTaken (each False when absent) of section "Settings"
-// and rebuilds FolderList and PictureList from the stored folders.
+// and rebuilds FolderList and PictureList from the stored folders, with IncludeSubfolders and
+// AllPictureTypes as stored.
 //
 // A stored text that does not convert throws RuntimeError (TypeMismatch or Overflow) whose cause
-// names the key, the text and the settings file. A folder that cannot be listed does not stop
-// the load: one warning line goes to standard error, the folder stays in FolderList with the
-// pictures found before the failure, and loading goes on.
+// names the key, the text and the settings file; NumDirs, IncludeSubfolders and AllPictureTypes
+// are converted before the lists are replaced, the rest after. A folder that cannot be listed
+// does not stop the load: one warning line goes to standard error, the folder stays in
+// FolderList with the pictures found before the failure, and loading goes on; the subfolders
+// that cannot be read share one warning line (EndCatalogue).
 void LoadSettings(const SettingsStore& store, const DirectoryLister& lister);
 
 // `SaveSettings`: writes NumDirs, Dir1..DirN, Interval and ShowFileNames from the module-wide

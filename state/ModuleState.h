@@ -22,7 +22,8 @@ enum RunModes : qint32 {
 extern qint32 RunMode;
 // The chosen folders, as chosen or stored. Replaced whole by each build, never edited.
 extern QStringList FolderList;
-// Full paths of the pictures found directly inside FolderList's folders.
+// Full paths of the pictures found inside FolderList's folders: directly inside them, or anywhere
+// in their trees with IncludeSubfolders.
 extern QStringList PictureList;
 // Seconds from one picture to the next; no range is enforced.
 extern qint32 IntervalSeconds;

@@ -1,4 +1,5 @@
 #include "PictureFiles.h"
+#include "ProgramRun.h"
 #include "TestSupport.h"
 #include "picture/JpegDecoder.h"
 #include "platform/files/FileNames.h"
@@ -13,10 +14,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -37,6 +41,17 @@ public:
         std::unique_lock lock(m_mutex);
         m_answer.wait(lock, [this] { return m_letGo; });
         found("late.jpg");
+    }
+    // With subfolders, "/share/" answers at once, and its subfolder "late" is the silent one.
+    std::optional<FolderId> ListWithSubfolders(const QString& folder, const Wanted& wanted,
+                                               const Found& found,
+                                               const FoundFolder& subfolder) const override
+    {
+        if (folder != "/share/")
+            List(folder, wanted, found);
+        else
+            found("a.jpg"), subfolder("late", {1, 2});
+        return FolderId{};
     }
     void LetGo()
     {
@@ -71,7 +86,15 @@ private slots:
         QTest::newRow("JpEg mixed") << "a.JpEg" << 2;
         QTest::newRow("gif") << "a.gif" << 3;
         QTest::newRow("two extensions") << "a.gif.jpg" << 1;
-        QTest::newRow("png") << "z.png" << -1;
+        // Indices from 4 on come with AllPictureTypes only.
+        QTest::newRow("png") << "z.png" << 4;
+        QTest::newRow("WebP") << "z.WebP" << 5;
+        QTest::newRow("tif") << "z.tif" << 6;
+        QTest::newRow("TIFF upper") << "z.TIFF" << 7;
+        QTest::newRow("heic") << "IMG_1234.HEIC" << 8;
+        QTest::newRow("heif") << "z.heif" << 9;
+        QTest::newRow("avif") << "z.avif" << 10;
+        QTest::newRow("tiff prefix") << "z.tiffx" << -1;
         QTest::newRow("no dot") << "jpg" << -1;
         QTest::newRow("jpe") << "a.jpe" << -1;
         QTest::newRow("jpg prefix") << "a.jpgx" << -1;
@@ -83,7 +106,8 @@ private slots:
     {
         QFETCH(QString, name);
         QFETCH(int, index);
-        QCOMPARE(PicturePatternIndex(name.toStdString()), index);
+        QCOMPARE(PicturePatternIndex(name.toStdString(), true), index);
+        QCOMPARE(PicturePatternIndex(name.toStdString()), index < 4 ? index : -1);
     }
 
     // Pattern by pattern, and within a pattern in the folder's own order.
@@ -235,22 +259,30 @@ private slots:
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
 
-    // A listing that does not answer in time adds nothing and raises ListingTimedOut; when it
-    // answers later its pictures join PictureList, unless the catalogue was built anew meanwhile.
+    // A listing that does not answer in time raises ListingTimedOut; what comes before it in the
+    // walk is added at once. When it answers later, the rest joins PictureList, unless
+    // the catalogue was built anew meanwhile.
     void listingPastItsDeadline_data()
     {
         QTest::addColumn<bool>("builtAnew");
+        QTest::addColumn<bool>("subfolders");
+        QTest::addColumn<QStringList>("atOnce");
         QTest::addColumn<QStringList>("joined");
-        QTest::newRow("same catalogue") << false << QStringList{"/share/late.jpg"};
-        QTest::newRow("catalogue built anew") << true << QStringList();
+        QTest::newRow("same catalogue") << false << false << QStringList() << QStringList{"/share/late.jpg"};
+        QTest::newRow("catalogue built anew") << true << false << QStringList() << QStringList();
+        QTest::newRow("a subfolder stalls")
+            << false << true << QStringList{"/share/a.jpg"} << QStringList{"/share/late/late.jpg"};
     }
     void listingPastItsDeadline()
     {
         QFETCH(bool, builtAnew);
+        QFETCH(bool, subfolders);
+        QFETCH(QStringList, atOnce);
         QFETCH(QStringList, joined);
         // Outlives the test function, as a lister outlives the program's event loop.
         static std::vector<std::unique_ptr<SilentLister>> listers;
         SilentLister* lister = listers.emplace_back(std::make_unique<SilentLister>()).get();
+        IncludeSubfolders = subfolders ? -1 : 0;
         StartCatalogue();
         PictureList = {"/first/a.jpg"};
         QElapsedTimer timer;
@@ -258,7 +290,7 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(
             ListingTimedOut, AddPicturesFromFolderWithin("/share", *lister, std::chrono::milliseconds(100)));
         QVERIFY(timer.elapsed() < 2000);
-        QCOMPARE(PictureList, QStringList{"/first/a.jpg"});
+        QCOMPARE(PictureList, QStringList{"/first/a.jpg"} + atOnce);
         if (builtAnew)
             StartCatalogue();
         const QStringList before = PictureList;
@@ -267,7 +299,97 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(PictureList, before + joined);
     }
+
+    // The walk through a chosen folder's tree "r": entries are files, links ("path -> target") and
+    // folders made unreadable ("!path"). Fake rows list each folder in the order its entries come;
+    // real rows walk as start-up does, as an ordinary user, both options on, trees whose order
+    // does not hang on the file system's.
+    void treeWalk_data()
+    {
+        QTest::addColumn<bool>("real");
+        QTest::addColumn<bool>("options"); // IncludeSubfolders and AllPictureTypes
+        QTest::addColumn<QStringList>("tree");
+        QTest::addColumn<QStringList>("pictures");
+        QTest::addColumn<QString>("warning"); // a regular expression; empty: none
+        const QStringList deep{"r/b.jpg",   "r/y/d.jpg", "r/a.bmp",   "r/y/z/e.png",
+                               "r/x/f.gif", "r/c.heic",  "r/.k/h.jpg"};
+        QTest::newRow("deep tree, own pictures first")
+            << false << true << deep
+            << QStringList{"r/a.bmp", "r/b.jpg", "r/c.heic", "r/y/d.jpg", "r/y/z/e.png", "r/x/f.gif"} << "";
+        QTest::newRow("options off") << false << false << deep << QStringList{"r/a.bmp", "r/b.jpg"} << "";
+        QTest::newRow("link loop ends")
+            << true << true << QStringList{"r/a.jpg", "r/sub/b.jpg", "r/sub/up -> r", "r/sub/self -> r/sub"}
+            << QStringList{"r/a.jpg", "r/sub/b.jpg"} << "";
+        QTest::newRow("link to a folder outside followed")
+            << true << true << QStringList{"out/x.png", "r/a.jpg", "r/photos -> out"}
+            << QStringList{"r/a.jpg", "r/photos/x.png"} << "";
+        QTest::newRow("unreadable subfolders skipped, one warning")
+            << true << true
+            << QStringList{"r/a.jpg", "r/no/b.jpg", "r/open/c.jpg", "r/open/no/d.jpg", "!r/no", "!r/open/no"}
+            << QStringList{"r/a.jpg", "r/open/c.jpg"}
+            << "vellumbright: warning: skipped 2 subfolders that could not be read, the first: cannot list "
+               "folder \".*/r/(open/)?no/\": Permission denied";
+    }
+    void treeWalk()
+    {
+        QFETCH(bool, real);
+        QFETCH(bool, options);
+        QFETCH(QStringList, tree);
+        QFETCH(QStringList, pictures);
+        QFETCH(QString, warning);
+        vbtest::ProgramRun run;
+        FakeLister lister;
+        const QString base = real ? run.Path("t") : "/t";
+        for (const QString& entry : tree) {
+            const QString path = base + "/" + entry.section(" -> ", 0, 0);
+            // Each name enters the fake's folder once, where it first turns up.
+            QString folder = base + "/";
+            for (const QString& part : entry.split('/')) {
+                auto& entries = lister.folders[folder].entries;
+                if (std::ranges::none_of(entries, [&](auto& e) { return e.name == part.toStdString(); }))
+                    entries.push_back({part.toStdString(), true, folder + part != path});
+                folder += part + "/";
+            }
+            if (real && entry.contains(" -> "))
+                QVERIFY(QFile::link(base + "/" + entry.section(" -> ", 1), path));
+            else if (real && !entry.startsWith('!'))
+                QVERIFY(vbtest::WriteFile(path, "x"));
+        }
+        QStringList found;
+        QString errors;
+        if (real) {
+            QVERIFY(run.AsUser());
+            for (const QString& entry : tree.filter(QRegularExpression("^!")))
+                QVERIFY(QFile::setPermissions(base + "/" + entry.mid(1), {}));
+            run.SetProgram(QCoreApplication::applicationFilePath());
+            QVERIFY(run.Run({"--walk", base + "/r"}));
+            found = QString::fromLocal8Bit(run.out).split('\n', Qt::SkipEmptyParts);
+            errors = QString::fromLocal8Bit(run.err);
+        } else {
+            IncludeSubfolders = AllPictureTypes = options ? -1 : 0;
+            AddPicturesFromFolder(base + "/r", lister);
+            found = PictureList;
+        }
+        QCOMPARE(found.replaceInStrings(base + "/", ""), pictures);
+        QVERIFY2(QRegularExpression("^" + warning + "\n?$").match(errors).hasMatch(), qPrintable(errors));
+    }
 };
 
-QTEST_GUILESS_MAIN(tst_PictureCatalogue)
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    // The child of the real tree walks: PictureList on standard output, warnings on standard error.
+    if (argc == 3 && std::strcmp(argv[1], "--walk") == 0) {
+        static const PosixDirectoryLister lister;
+        IncludeSubfolders = AllPictureTypes = -1;
+        StartCatalogue();
+        AddPicturesFromFolderWithin(DecodeFileName(argv[2]), lister, ListingDeadline);
+        EndCatalogue();
+        std::printf("%s\n", EncodeFileName(PictureList.join('\n')).constData());
+        return 0;
+    }
+    tst_PictureCatalogue test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_picturecatalogue.moc"

@@ -128,6 +128,10 @@ private slots:
         QTest::newRow("OutlineFileNames Tru") << QByteArray("NumDirs=1\nDir1=/a\nOutlineFileNames=Tru")
                                               << ErrorCode::TypeMismatch << "OutlineFileNames"
                                               << "Tru" << true;
+        // It steers the catalogue, so it is read before the lists are built.
+        QTest::newRow("AllPictureTypes yes") << QByteArray("NumDirs=1\nDir1=/a\nAllPictureTypes=yes")
+                                             << ErrorCode::TypeMismatch << "AllPictureTypes"
+                                             << "yes" << false;
         QTest::newRow("ShowDateTaken yes") << QByteArray("NumDirs=1\nDir1=/a\nShowDateTaken=yes")
                                            << ErrorCode::TypeMismatch << "ShowDateTaken"
                                            << "yes" << true;
