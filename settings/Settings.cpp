@@ -1,5 +1,6 @@
 #include "settings/Settings.h"
 
+#include "platform/files/UserFolders.h"
 #include "platform/runtime/Conversions.h"
 #include "platform/runtime/ErrorReport.h"
 #include "platform/runtime/RuntimeError.h"
@@ -69,7 +70,8 @@ void LoadOption(const SettingsStore& store, const IniDocument& doc, const Option
 
 void LoadSettings(const SettingsStore& store, const DirectoryLister& lister)
 {
-    const IniDocument doc = store.Read();
+    bool stored = false;
+    const IniDocument doc = store.Read(&stored);
 
     const qint16 count =
         ConvertSetting(store, KeyNumDirs, GetSetting(doc, KeyNumDirs, QStringLiteral("0")), TextToInt16);
@@ -84,6 +86,15 @@ void LoadSettings(const SettingsStore& store, const DirectoryLister& lister)
         const QString folder = GetSetting(doc, DirKey(i), QString());
         if (!folder.isEmpty())
             folders.append({folder, QStringLiteral("setting ") + DirKey(i)});
+    }
+    // A first run starts on the user's pictures and everything below them; nothing is written
+    // until the dialog's OK.
+    if (!stored) {
+        if (const std::optional<QString> pictures = UserPicturesFolder()) {
+            folders.append({*pictures, QStringLiteral("the pictures folder, as no settings are stored")});
+            IncludeSubfolders = -1;
+            AllPictureTypes = -1;
+        }
     }
 
     StartCatalogue();

@@ -9,7 +9,8 @@ class SettingsStore;
 // FitLargePictures, Shuffle, OutlineFileNames, IncludeSubfolders, AllPictureTypes and
 // ShowDateTaken (each False when absent) of section "Settings"
 // and rebuilds FolderList and PictureList from the stored folders, with IncludeSubfolders and
-// AllPictureTypes as stored.
+// AllPictureTypes as stored. When there is no settings file at all, the user's pictures folder
+// (UserPicturesFolder), where there is one, is the one folder, with both of those options on.
 //
 // A stored text that does not convert throws RuntimeError (TypeMismatch or Overflow) whose cause
 // names the key, the text and the settings file; NumDirs, IncludeSubfolders and AllPictureTypes

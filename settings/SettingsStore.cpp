@@ -3,6 +3,7 @@
 #include "platform/files/FileLock.h"
 #include "platform/files/FileNames.h"
 #include "platform/files/RegularFile.h"
+#include "platform/files/UserFolders.h"
 #include "platform/runtime/RuntimeError.h"
 
 #include <QDir>
@@ -24,11 +25,7 @@ SettingsStore::SettingsStore(QString filePath) : m_filePath(std::move(filePath))
 
 QString SettingsStore::DefaultFilePath()
 {
-    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-    // The base-directory rules ignore a relative XDG_CONFIG_HOME.
-    if (config.isEmpty() || QDir::isRelativePath(config))
-        config = QDir::homePath() + QStringLiteral("/.config");
-    return config + QStringLiteral("/Lanternshade.ini");
+    return UserConfigFolder() + QStringLiteral("/Lanternshade.ini");
 }
 
 QString SettingsStore::displayPath() const
@@ -39,7 +36,7 @@ QString SettingsStore::displayPath() const
     return m_filePath;
 }
 
-IniDocument SettingsStore::Read() const
+IniDocument SettingsStore::Read(bool* present) const
 {
     const auto fail = [this](ErrorCode code, const QString& why) {
         return RuntimeError(code, QStringLiteral("cannot read settings file %1: %2").arg(displayPath(), why));
@@ -49,6 +46,8 @@ IniDocument SettingsStore::Read() const
     // failure, such as a folder on the way that may not be searched, is an error.
     OpenRefusal refusal;
     const int fd = TryOpenRegularFile(m_filePath, &refusal);
+    if (present)
+        *present = fd >= 0;
     if (fd < 0) {
         if (refusal.missing)
             return IniDocument();

@@ -28,8 +28,9 @@ public:
     QString displayPath() const;
 
     // Throws RuntimeError when the file exists but cannot be read or is no regular file, and when
-    // a folder on its way may not be searched. A missing file, or a link to one, is empty.
-    IniDocument Read() const;
+    // a folder on its way may not be searched. A missing file, or a link to one, is empty, and
+    // `present`, where given, tells it apart from a file that holds nothing.
+    IniDocument Read(bool* present = nullptr) const;
 
     // Runs edit on the current content under the lock, then writes the result. Nothing is
     // written when edit throws or when any step fails; a failure throws RuntimeError.

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -135,6 +136,9 @@ private slots:
     void init()
     {
         ResetModuleState();
+        // A home without a pictures folder, unless a test makes one.
+        qputenv("HOME", QFile::encodeName(m_dir.filePath("home")));
+        qunsetenv("XDG_CONFIG_HOME");
         m_path = m_dir.filePath("Lanternshade.ini");
         QFile::remove(m_path);
         m_lister = PointerWatchingLister();
@@ -152,17 +156,29 @@ private slots:
         m_dialog.reset();
     }
 
+    // A first run, with no settings file, offers the user's pictures folder and everything below
+    // it; only OK writes the settings.
     void initialState_data()
     {
         QTest::addColumn<QByteArray>("settings");
-        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QStringList>("entries"); // "~": the home folder
         QTest::addColumn<QString>("interval");
         QTest::addColumn<bool>("checked");
-        QTest::newRow("no settings file") << QByteArray() << QStringList() << "60" << false;
+        QTest::addColumn<QStringList>("home"); // folders made in it, or "user-dirs.dirs=<text>"
+        const QString dirs =
+            "user-dirs.dirs=XDG_PICTURES_DIR=\"$HOME/Pictures\"\nXDG_PICTURES_DIR=\"Photos\"\n#\n"
+            "XDG_PICTURES_DIR=\"$HOME/Broken\nXDG_PICTURES_DIR=/x\n";
+        QTest::newRow("no settings file") << QByteArray() << QStringList() << "60" << false << QStringList();
+        QTest::newRow("no settings file, ~/Pictures")
+            << QByteArray() << QStringList{"~/Pictures"} << "60" << false << QStringList{"Pictures"};
+        QTest::newRow("no settings file, user-dirs.dirs") << QByteArray() << QStringList{"~/Photos"} << "60"
+                                                          << false << QStringList{"Pictures", "Photos", dirs};
+        QTest::newRow("empty settings file")
+            << QByteArray("[Settings]\n") << QStringList() << "60" << false << QStringList{"Pictures"};
         QTest::newRow("stored order, negative interval")
             << QByteArray(
                    "[Settings]\nNumDirs=3\nDir1=/z\nDir2=/a\nDir3=/m\nInterval=-30\nShowFileNames=True\n")
-            << QStringList{"/z", "/a", "/m"} << "-30" << true;
+            << QStringList{"/z", "/a", "/m"} << "-30" << true << QStringList{"Pictures"};
     }
     void initialState()
     {
@@ -170,6 +186,15 @@ private slots:
         QFETCH(QStringList, entries);
         QFETCH(QString, interval);
         QFETCH(bool, checked);
+        QFETCH(QStringList, home);
+        const QString homeDir = m_dir.filePath("home");
+        for (const QString& made : home)
+            QVERIFY(
+                made.startsWith("user-dirs.dirs=")
+                    ? vbtest::WriteFile(homeDir + "/.config/user-dirs.dirs", made.section('=', 1).toUtf8())
+                    : QDir().mkpath(homeDir + "/" + made));
+        const bool firstRunDefaults = !entries.filter(QRegularExpression("^~")).isEmpty();
+        entries.replaceInStrings(QRegularExpression("^~"), homeDir);
         frmConfig& dialog = Open(settings);
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
 
@@ -181,6 +206,11 @@ private slots:
         QCOMPARE(Control<QGroupBox>("fraCopyright")->title(), QStringLiteral("Vellumbright 1.3"));
         QCOMPARE(QApplication::focusWidget(), Control<QPushButton>("cmdOk"));
         QVERIFY(!dialog.isModal());
+        QCOMPARE(IncludeSubfolders, qint16(firstRunDefaults ? -1 : 0));
+        QCOMPARE(AllPictureTypes, qint16(firstRunDefaults ? -1 : 0));
+        Click("cmdCancel");
+        QCOMPARE(QFile::exists(m_path), !settings.isEmpty());
+        QDir(homeDir).removeRecursively();
     }
 
     // Selecting enables Delete; Delete, the button (pressed or clicked) or the key in the list,

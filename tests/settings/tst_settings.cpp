@@ -33,6 +33,9 @@ private slots:
     void init()
     {
         ResetModuleState();
+        // No pictures folder for a first run to find.
+        qputenv("HOME", QFile::encodeName(m_dir.filePath("home")));
+        qunsetenv("XDG_CONFIG_HOME");
         m_path = m_dir.filePath("Lanternshade.ini");
         QFile::remove(m_path);
     }
