@@ -10,13 +10,13 @@ VB_LINT_PACKAGES=(git clang-format shellcheck)
 # Build: compiler, CMake, Ninja, Qt 6, xcb and the Wayland client library. Run: Qt's Wayland
 # platform. Test: the style checks, an X server for headless machines, the X tools the tests drive
 # windows with, picture tools, a font, and FUSE for the file system whose reads hang on demand
-# (tests/stallfs.py).
+# (tests/stallfs.py). exiftool writes the dates of scripts/run's demo pictures.
 # shellcheck disable=SC2034 # for the scripts that source this file
 VB_PACKAGES=(
     g++ cmake ninja-build ccache pkg-config qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev libjpeg-dev libwayland-dev
     qt6-wayland "${VB_LINT_PACKAGES[@]}" xvfb xauth x11-utils x11-xserver-utils xdotool imagemagick
     libjpeg-turbo-progs fonts-dejavu-core desktop-file-utils appstream libxml2-utils man-db groff-base dpkg-dev
-    python3-fusepy fuse3
+    python3-fusepy fuse3 libimage-exiftool-perl
 )
 
 vb_install_packages() {
