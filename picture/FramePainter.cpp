@@ -59,15 +59,17 @@ void PaintPicture(Canvas& canvas, PictureHolder& picture, const QString& path, b
 
 Frame RenderFrame(FrameRequest request)
 {
-    Frame frame{request.id, QImage()};
+    Frame frame{request.id, QImage(), QDate()};
     try {
         ImageCanvas& canvas = request.canvas;
         canvas.Resize(canvas.LogicalSize(), canvas.DevicePixelRatio());
         PictureHolder picture(request.decodeLimitMegabytes);
         picture.SetDevicePixelRatio(canvas.DevicePixelRatio());
+        picture.SetReadDateTaken(request.readDateTaken);
         PaintPicture(canvas, picture, request.path, request.preview, request.fitLargePictures,
                      request.screen);
         frame.image = canvas.Image();
+        frame.dateTaken = picture.DateTaken();
     } catch (const std::exception&) {
         // RuntimeError and out of memory alike: a picture that cannot be shown.
     }
