@@ -225,6 +225,8 @@ void PictureHolder::Load(const QString& path)
     if (source->heif) {
         if (const qint64 bytes = source->heif->DecodeBytes(); bytes > LimitBytes())
             throw TooLarge(path, bytes, LimitBytes());
+        // Decoded whole now, as Qt's readers decode theirs: only the drawing waits.
+        source->heif->Decode();
         m_whole = QImage();
         m_size = source->heif->Size();
         m_source = std::move(source);

@@ -22,8 +22,8 @@ class HeifDecoder;
 // decoded only as far as it will be seen: a JPEG, whose decoder can cut out a rectangle and
 // scale while it decodes, waits until it is drawn and then decodes just the visible part at the
 // drawn size, so a 24-megapixel photo on a smaller screen never occupies its full size in
-// memory. A HEIF picture also waits until it is drawn; it is decoded whole, but only the part
-// that shows becomes pixels of the window. Pictures of the other kinds are decoded whole when
+// memory. A HEIF picture is decoded whole when loaded, but only the part that shows becomes
+// pixels of the window, when it is drawn. Pictures of the other kinds are decoded whole when
 // loaded (an animated one: its first frame). Transparent parts show what lies below: black.
 //
 // The decode limit bounds the memory one picture takes: a picture whose header already says it
