@@ -8,6 +8,7 @@
 #include <QtEndian>
 #include <algorithm>
 #include <libheif/heif.h>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -123,6 +124,10 @@ HeifDecoder::~HeifDecoder() = default;
 
 qint64 HeifDecoder::DecodeBytes() const
 {
+    // Beyond what a coded frame can be (and what the product below can hold), all the same.
+    constexpr int MaxSide = 1 << 20;
+    if (m_coded.width() > MaxSide || m_coded.height() > MaxSide)
+        return std::numeric_limits<qint64>::max();
     const qint64 samples = qint64(m_coded.width()) * m_coded.height() * m_sampleBytes;
     return m_fileBytes + samples * (SamplesHeld + (m_alpha ? AlphaSamplesHeld : 0));
 }
