@@ -8,7 +8,6 @@
 #include <QtEndian>
 #include <algorithm>
 #include <libheif/heif.h>
-#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -127,7 +126,7 @@ qint64 HeifDecoder::DecodeBytes() const
     // Beyond what a coded frame can be (and what the product below can hold), all the same.
     constexpr int MaxSide = 1 << 20;
     if (m_coded.width() > MaxSide || m_coded.height() > MaxSide)
-        return std::numeric_limits<qint64>::max();
+        return qint64(1) << 60;
     const qint64 samples = qint64(m_coded.width()) * m_coded.height() * m_sampleBytes;
     return m_fileBytes + samples * (SamplesHeld + (m_alpha ? AlphaSamplesHeld : 0));
 }
