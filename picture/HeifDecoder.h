@@ -35,9 +35,9 @@ public:
     // The upright size, as the picture shows.
     QSize Size() const { return m_size; }
 
-    // What decoding the picture holds at most, in bytes, told by its header: the file's coded
-    // data, the decoder's own frame and what it keeps beside it, libheif's copy of that frame and
-    // the red, green and blue planes it turns it into, each with its alpha where there is one.
+    // What decoding the picture holds at most, in bytes, told by its header (its coded size and
+    // depth, whether it has alpha): the file's coded data, the decoder's frame and what it keeps
+    // beside it, libheif's copy of that frame and the red, green and blue planes it makes of it.
     qint64 DecodeBytes() const;
 
     // The picture's EXIF block as stored, from its TIFF header on; empty when it has none.
