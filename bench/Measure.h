@@ -46,11 +46,14 @@ void PrintTable(const std::vector<Row>& rows);
 void CatalogueFigures(const Context& context, std::vector<Row>& rows);
 void PictureChangeFigures(const Context& context, std::vector<Row>& rows);
 void PeakMemoryFigures(const Context& context, std::vector<Row>& rows);
+void HeifPeakMemoryFigures(const Context& context, std::vector<Row>& rows);
 void ProgramFigures(const Context& context, std::vector<Row>& rows);
 void ShuffleFigures(const Context& context, std::vector<Row>& rows);
 
 // The child side of the peak-memory figure (a process of its own per sample).
 int PeakMemoryChild(const QString& work, const QString& path, const QString& warmUp);
+// The child that runs a command and reports its peak memory.
+int CommandPeakChild(const QStringList& command);
 // For a profiler: `count` picture changes of one file on a canvas of the given size.
 int ChangesForProfiler(const QString& path, const QString& size, const QString& mode, int count);
 

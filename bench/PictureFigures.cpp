@@ -1,6 +1,6 @@
 // A picture change as the cover window makes it (the slide tick's real code, and the frame its
-// loader reads, decodes and draws) against libjpeg-turbo's own decoder on the same file, and the
-// memory a change adds.
+// loader reads, decodes and draws) against libjpeg-turbo's own decoder on the same file (for a
+// HEIC or AVIF photo: libheif's heif-convert), and the memory a change adds.
 #include "Measure.h"
 #include "cover/SlideTick.h"
 #include "picture/BackgroundLoader.h"
@@ -14,10 +14,11 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QProcess>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <sys/resource.h>
 
 namespace vbbench {
 
@@ -55,15 +56,28 @@ struct Slideshow
     }
 };
 
+// The picture's own size, upright, as the slideshow reads it.
 QSize PictureSize(const QString& path)
 {
-    return QImageReader(path).size();
+    vb::PictureHolder picture;
+    try {
+        picture.Load(path);
+    } catch (const std::exception&) {
+        return QSize();
+    }
+    return picture.PixelSize();
 }
 
-// Times one picture change against a djpeg command on the same file, alternating the two.
-void ChangeFigure(const Context& context, std::vector<Row>& rows, const QString& figure, const QString& path,
-                  QSize canvas, vb::RunModes mode, const QStringList& djpegArguments, double maxRatio,
-                  bool fit = false)
+QString SizeText(QSize size)
+{
+    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+}
+
+// Times one picture change against a command (program and arguments) on the same file,
+// alternating the two.
+void CommandChangeFigure(const Context& context, std::vector<Row>& rows, const QString& figure,
+                         const QString& path, QSize canvas, vb::RunModes mode, const QStringList& command,
+                         double maxRatio, bool fit = false)
 {
     if (!QFileInfo::exists(path))
         return;
@@ -72,10 +86,20 @@ void ChangeFigure(const Context& context, std::vector<Row>& rows, const QString&
     std::vector<double> ours, reference;
     for (int i = 0; i < context.repetitions; ++i) {
         ours.push_back(Seconds([&] { show.Change(path); }));
-        reference.push_back(CommandSeconds(QStringLiteral("djpeg"), djpegArguments + QStringList{path}));
+        reference.push_back(CommandSeconds(command.first(), command.mid(1)));
     }
     rows.push_back(Row{figure, Median(ours) * 1000, Median(reference) * 1000, QStringLiteral("ms"),
                        maxRatio > 0 ? QString::asprintf("<= %.1f x", maxRatio) : QString(), maxRatio});
+}
+
+// The same against djpeg with the arguments given.
+void ChangeFigure(const Context& context, std::vector<Row>& rows, const QString& figure, const QString& path,
+                  QSize canvas, vb::RunModes mode, const QStringList& djpegArguments, double maxRatio,
+                  bool fit = false)
+{
+    CommandChangeFigure(context, rows, figure, path, canvas, mode,
+                        QStringList{QStringLiteral("djpeg")} + djpegArguments + QStringList{path}, maxRatio,
+                        fit);
 }
 
 // From the due tick to the new picture in the window's image, when the picture was made ready
@@ -135,7 +159,7 @@ void PictureChangeFigures(const Context& context, std::vector<Row>& rows)
     const QString screenSized = context.corpus + QStringLiteral("/pictures/screen.jpg");
     const QSize screen(1920, 1080);
     const QSize photoSize = PictureSize(photo);
-    const QString photoText = QStringLiteral("%1x%2").arg(photoSize.width()).arg(photoSize.height());
+    const QString photoText = SizeText(photoSize);
     // The part of the photo a 1920 x 1080 screen shows, centred.
     const QString crop = QStringLiteral("%1x%2+%3+%4")
                              .arg(screen.width())
@@ -163,6 +187,26 @@ void PictureChangeFigures(const Context& context, std::vector<Row>& rows)
                      .arg(photoText),
                  photo, screen, vb::ScreenSaver, {QStringLiteral("-scale"), QStringLiteral("1/4")}, 1.3,
                  true);
+
+    // HEIC and AVIF photos against heif-convert of the same file, which decodes it whole and
+    // writes a JPEG; and against heif-convert writing the decoder's own planes (.y4m), which
+    // leaves out the colour conversion and the JPEG encoder.
+    for (const char* kind : {"HEIC", "AVIF"}) {
+        const QString heif = context.corpus + QStringLiteral("/pictures/photo.") + QString(kind).toLower();
+        const QString text = SizeText(PictureSize(heif)) + u' ' + QLatin1String(kind);
+        const QString out = context.corpus + QStringLiteral("/heif-convert-out");
+        CommandChangeFigure(
+            context, rows,
+            QStringLiteral("full-screen change, %1 on 1920x1080 (vs heif-convert to JPEG)").arg(text), heif,
+            screen, vb::ScreenSaver, {QStringLiteral("heif-convert"), heif, out + QStringLiteral(".jpg")},
+            1.2);
+        CommandChangeFigure(context, rows,
+                            QStringLiteral("full-screen change, %1 on 1920x1080 (vs heif-convert to .y4m, "
+                                           "the decoder's planes)")
+                                .arg(text),
+                            heif, screen, vb::ScreenSaver,
+                            {QStringLiteral("heif-convert"), heif, out + QStringLiteral(".y4m")}, 0);
+    }
 }
 
 namespace {
@@ -253,6 +297,74 @@ void PeakMemoryFigures(const Context& context, std::vector<Row>& rows)
                                       "fitted to 1920x1080 (vs QImage decoding it whole)")
                            .arg(photoText),
                        fitted, whole, QStringLiteral("MB"), QStringLiteral("<= 25 MB"), 0, 25.0});
+}
+
+// In a child process of its own: the peak resident memory of a command that this process runs and
+// waits for, in kilobytes.
+int CommandPeakChild(const QStringList& command)
+{
+    if (CommandSeconds(command.first(), command.mid(1)) < 0)
+        return 1;
+    struct rusage usage
+    {
+    };
+    if (getrusage(RUSAGE_CHILDREN, &usage) != 0)
+        return 1;
+    std::printf("%ld\n", usage.ru_maxrss);
+    return 0;
+}
+
+namespace {
+
+double CommandPeakMegabytes(const Context& context, const QStringList& command)
+{
+    std::vector<double> samples;
+    for (int i = 0; i < context.repetitions; ++i) {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    QStringList{QStringLiteral("--command-peak")} + command);
+        if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+            return -1;
+        samples.push_back(child.readAllStandardOutput().trimmed().toDouble() / 1024);
+    }
+    return Median(samples);
+}
+
+} // namespace
+
+// A HEIF photo is decoded whole: the memory a full-screen change adds, against the size of the
+// decoded picture at 32 bits a pixel (how a picture decoded whole is held, and what the goal is
+// stated in), and against what heif-convert's own decoding adds (its peak with this file less its
+// peak with a 200x100 one).
+void HeifPeakMemoryFigures(const Context& context, std::vector<Row>& rows)
+{
+    for (const char* kind : {"heic", "avif"}) {
+        const QString photo = context.corpus + QStringLiteral("/pictures/photo.") + kind;
+        const QString small = context.corpus + QStringLiteral("/pictures/small.") + kind;
+        if (!QFileInfo::exists(photo) || !QFileInfo::exists(small))
+            continue;
+        const QSize size = PictureSize(photo);
+        const QString text = SizeText(size) + u' ' + QString(kind).toUpper();
+        const double decoded = double(size.width()) * size.height() * 4 / (1 << 20);
+        const double change = PeakMemoryMegabytes(context, QStringLiteral("change"), photo, small);
+        const QString out = context.corpus + QStringLiteral("/heif-convert-out.jpg");
+        const double convert = CommandPeakMegabytes(context, {QStringLiteral("heif-convert"), photo, out});
+        const double convertSmall =
+            CommandPeakMegabytes(context, {QStringLiteral("heif-convert"), small, out});
+        if (change < 0 || convert < 0 || convertSmall < 0) {
+            std::fprintf(stderr, "peak memory of %s: a child failed; rows left out\n", kind);
+            continue;
+        }
+        rows.push_back(
+            Row{QStringLiteral("peak memory added, full-screen change of a %1 on 1920x1080 (vs the "
+                               "decoded picture, %2 x 4 bytes)")
+                    .arg(text, SizeText(size)),
+                change, decoded, QStringLiteral("MB"), QStringLiteral("<= 1.1 x"), 1.1});
+        rows.push_back(Row{QStringLiteral("peak memory added, full-screen change of a %1 on 1920x1080 (vs "
+                                          "heif-convert's own decoding of it)")
+                               .arg(text),
+                           change, convert - convertSmall, QStringLiteral("MB"), QString(), 0});
+    }
 }
 
 //   vellumbright_bench --changes PATH WIDTHxHEIGHT full|fit|preview COUNT

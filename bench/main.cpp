@@ -15,6 +15,12 @@ int main(int argc, char** argv)
     if (argc == 5 && std::strcmp(argv[1], "--peak-memory") == 0)
         return PeakMemoryChild(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                                QString::fromLocal8Bit(argv[4]));
+    if (argc >= 3 && std::strcmp(argv[1], "--command-peak") == 0) {
+        QStringList command;
+        for (int i = 2; i < argc; ++i)
+            command.append(QString::fromLocal8Bit(argv[i]));
+        return CommandPeakChild(command);
+    }
     if (argc == 6 && std::strcmp(argv[1], "--changes") == 0)
         return ChangesForProfiler(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                                   QString::fromLocal8Bit(argv[4]), std::atoi(argv[5]));
@@ -32,6 +38,7 @@ int main(int argc, char** argv)
     CatalogueFigures(context, rows);
     PictureChangeFigures(context, rows);
     PeakMemoryFigures(context, rows);
+    HeifPeakMemoryFigures(context, rows);
     ProgramFigures(context, rows);
     ShuffleFigures(context, rows);
     PrintTable(rows);

@@ -6,6 +6,7 @@
 #include "platform/runtime/RandomSource.h"
 #include "state/ModuleState.h"
 
+#include <QLocale>
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -71,14 +72,21 @@ bool SlideTick::Run()
     return true;
 }
 
-void SlideTick::PrintCaption(const QString& path)
+void SlideTick::PrintCaption(const QString& path, QDate dateTaken)
 {
-    // The path of the picture shown, exactly as stored; never in the miniature.
-    if (RunMode == Preview || ShowFileNames == 0)
+    // The date the photo was taken, in the user's short format, then the path of the picture
+    // shown, exactly as stored; never in the miniature.
+    if (RunMode == Preview)
+        return;
+    QString shown;
+    if (ShowDateTaken != 0 && dateTaken.isValid())
+        shown = QLocale::system().toString(dateTaken, QLocale::ShortFormat);
+    if (ShowFileNames != 0)
+        shown = shown.isEmpty() ? DisplayFileName(path) : shown + u' ' + DisplayFileName(path);
+    if (shown.isEmpty())
         return;
     m_canvas.SetCurrentX(0);
     m_canvas.SetCurrentY(0);
-    const QString shown = DisplayFileName(path);
     if (OutlineFileNames != 0)
         m_canvas.PrintOutlined(shown);
     else
@@ -101,7 +109,7 @@ void SlideTick::Request(quint64 id, QString path)
     // The loader may answer before it returns, so the pick is already in place.
     m_loader.Request(FrameRequest{id, std::move(path), m_canvas.WithoutImage(), RunMode == Preview,
                                   RunMode == Preview ? m_screenSize() : QSizeF(), m_decodeLimitMegabytes,
-                                  FitLargePictures != 0});
+                                  FitLargePictures != 0, ShowDateTaken != 0 && RunMode != Preview});
 }
 
 void SlideTick::Change()
@@ -119,7 +127,7 @@ void SlideTick::Change()
     std::optional<Pending> pick = std::exchange(m_ahead, std::nullopt);
     const QString path = pick ? pick->path : PickPath();
     if (pick && pick->ready && Fits(*pick)) {
-        Draw(path, std::move(pick->image));
+        Draw(path, Frame{pick->id, std::move(pick->image), pick->dateTaken});
     } else if (pick && Fits(*pick)) {
         m_awaited = std::move(pick);
     } else {
@@ -136,27 +144,28 @@ bool SlideTick::Deliver(Frame frame)
 {
     if (m_awaited && m_awaited->id == frame.id) {
         const QString path = std::exchange(m_awaited, std::nullopt)->path;
-        Draw(path, std::move(frame.image));
+        Draw(path, std::move(frame));
         return true;
     }
     if (m_ahead && m_ahead->id == frame.id) {
         m_ahead->ready = true;
         m_ahead->image = std::move(frame.image);
+        m_ahead->dateTaken = frame.dateTaken;
     }
     return false;
 }
 
-void SlideTick::Draw(const QString& path, QImage frame)
+void SlideTick::Draw(const QString& path, Frame frame)
 {
     // Clearing and drawing in one step: the old picture stays until the new one replaces it.
-    if (frame.isNull()) {
+    if (frame.image.isNull()) {
         m_canvas.Cls();
         DrawFailureCross(m_canvas);
         return;
     }
-    m_canvas.ShowFrame(std::move(frame));
+    m_canvas.ShowFrame(std::move(frame.image));
     try {
-        PrintCaption(path);
+        PrintCaption(path, frame.dateTaken);
     } catch (const std::exception&) {
         DrawFailureCross(m_canvas);
     }

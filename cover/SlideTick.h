@@ -3,6 +3,7 @@
 #include "cover/ShuffleOrder.h"
 #include "picture/PictureLoader.h"
 
+#include <QDate>
 #include <QImage>
 #include <QSizeF>
 #include <functional>
@@ -25,7 +26,8 @@ class RandomSource;
 // It reads the module-wide RunMode, PictureList, IntervalSeconds and ShowFileNames, and reads and
 // writes NextPictureTime. The options, off unless chosen: FitLargePictures shrinks a picture
 // larger than the window to fit it (in a preview, larger than the screen, before the reduction);
-// Shuffle picks from a shuffled order instead; OutlineFileNames prints the path outlined.
+// Shuffle picks from a shuffled order instead; OutlineFileNames prints the caption outlined;
+// ShowDateTaken starts the caption with the date the photo was taken.
 //
 // The tick never reads or decodes a file itself: its loader makes each frame. Right after each
 // change it picks the next picture and has the loader make it ready, so that at the due time the
@@ -54,7 +56,7 @@ public:
     static void DrawFailureCross(Canvas& canvas);
 
 private:
-    void PrintCaption(const QString& path);
+    void PrintCaption(const QString& path, QDate dateTaken);
     QString PickPath();
 
     // A pick whose picture the loader is making ready.
@@ -67,13 +69,14 @@ private:
         qint32 runMode = 0;
         bool ready = false;
         QImage image{};
+        QDate dateTaken{};
     };
     bool Fits(const Pending& pending) const;
     Pending NewPick(const QString& path);
     void Request(quint64 id, QString path);
     void Change();
     bool Deliver(Frame frame);
-    void Draw(const QString& path, QImage frame);
+    void Draw(const QString& path, Frame frame);
 
     const Clock& m_clock;
     RandomSource& m_random;

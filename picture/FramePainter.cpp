@@ -11,13 +11,11 @@ namespace vb {
 
 namespace {
 
-// Loads the picture at `path` into `picture` and places it on `canvas`, which is already clear.
-// `screen` is the screen's size in twips, used only in a preview. Throws RuntimeError when the
-// picture cannot be shown.
-void PaintPicture(Canvas& canvas, PictureHolder& picture, const QString& path, bool preview, bool fit,
-                  QSizeF screen)
+// Places the picture loaded into `picture` on `canvas`, which is already clear. `screen` is the
+// screen's size in twips, used only in a preview. Throws RuntimeError when the picture cannot be
+// shown.
+void PaintPicture(Canvas& canvas, PictureHolder& picture, bool preview, bool fit, QSizeF screen)
 {
-    picture.Load(path);
     const float coverWidth = canvas.ScaleWidth();
     const float coverHeight = canvas.ScaleHeight();
     float pictureWidth = picture.ScaleWidth();
@@ -59,15 +57,19 @@ void PaintPicture(Canvas& canvas, PictureHolder& picture, const QString& path, b
 
 Frame RenderFrame(FrameRequest request)
 {
-    Frame frame{request.id, QImage()};
+    Frame frame{request.id, QImage(), QDate()};
     try {
         ImageCanvas& canvas = request.canvas;
-        canvas.Resize(canvas.LogicalSize(), canvas.DevicePixelRatio());
         PictureHolder picture(request.decodeLimitMegabytes);
         picture.SetDevicePixelRatio(canvas.DevicePixelRatio());
-        PaintPicture(canvas, picture, request.path, request.preview, request.fitLargePictures,
-                     request.screen);
+        picture.SetReadDateTaken(request.readDateTaken);
+        // Loaded before the frame's image is made: a picture decoded whole at loading is, and
+        // what its decoder holds on the way is gone before the image takes its memory.
+        picture.Load(request.path);
+        canvas.Resize(canvas.LogicalSize(), canvas.DevicePixelRatio());
+        PaintPicture(canvas, picture, request.preview, request.fitLargePictures, request.screen);
         frame.image = canvas.Image();
+        frame.dateTaken = picture.DateTaken();
     } catch (const std::exception&) {
         // RuntimeError and out of memory alike: a picture that cannot be shown.
     }

@@ -1,10 +1,10 @@
 #include "picture/JpegDecoder.h"
 
+#include "picture/RowReducer.h"
 #include "platform/files/RegularFile.h"
 #include "platform/runtime/RuntimeError.h"
 
 #include <QFile>
-#include <QRgb>
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
@@ -12,7 +12,6 @@
 #include <cstring>
 #include <jpeglib.h>
 #include <unistd.h>
-#include <vector>
 
 namespace vb {
 
@@ -122,92 +121,7 @@ JpegDecoder::Result Run(Decode& d, const QRect& region, QImage& into, qint64 mem
     return JpegDecoder::Result::Done;
 }
 
-// Averages the rows of a decoded picture into a smaller target as they come: every target pixel
-// is the mean of the area of the source it covers, fractions of a pixel counted in proportion.
-// The source's rows are summed, weighted, into one row until a target row is complete; that row
-// is then reduced across. Lengths are compared in units of source x target, so that both sides
-// are whole numbers.
-struct Reducer
-{
-    int sourceWidth = 0, sourceHeight = 0, width = 0, height = 0;
-    // Across: the taps of target column x are first[x] .. first[x + 1] - 1, each a source
-    // column and its weight.
-    std::vector<int> first, column;
-    std::vector<float> weight;
-    // Down: the target row being summed, four channels per source column.
-    std::vector<float> sum;
-    int row = 0;      // the target row being summed
-    int consumed = 0; // source rows taken so far
-
-    void Prepare(int fromWidth, int fromHeight, int toWidth, int toHeight)
-    {
-        sourceWidth = fromWidth;
-        sourceHeight = fromHeight;
-        width = toWidth;
-        height = toHeight;
-        first.assign(size_t(width) + 1, 0);
-        column.clear();
-        weight.clear();
-        for (int x = 0; x < width; ++x) {
-            first[size_t(x)] = int(column.size());
-            const qint64 from = qint64(x) * sourceWidth, to = from + sourceWidth;
-            for (qint64 s = from / width; s * width < to; ++s) {
-                const qint64 overlap = std::min((s + 1) * width, to) - std::max(s * width, from);
-                column.push_back(int(s));
-                weight.push_back(float(double(overlap) / double(sourceWidth)));
-            }
-        }
-        first[size_t(width)] = int(column.size());
-        sum.assign(size_t(sourceWidth) * 4, 0.0f);
-    }
-
-    void Add(const JSAMPLE* __restrict source, float share)
-    {
-        float* __restrict total = sum.data();
-        const size_t count = sum.size();
-        for (size_t i = 0; i < count; ++i)
-            total[i] += share * float(source[i]);
-    }
-
-    void Emit(QImage& into)
-    {
-        auto* out = reinterpret_cast<QRgb*>(into.scanLine(row));
-        const auto channel = [](float value) {
-            return std::clamp(int(value + 0.5f), 0, 255);
-        };
-        for (int x = 0; x < width; ++x) {
-            // All four channels alike (the fourth is unused), which the compiler does at once.
-            float total[4] = {0, 0, 0, 0};
-            for (int k = first[size_t(x)]; k < first[size_t(x) + 1]; ++k) {
-                const float* pixel = sum.data() + size_t(column[size_t(k)]) * 4;
-                const float w = weight[size_t(k)];
-                for (int c = 0; c < 4; ++c)
-                    total[c] += w * pixel[c];
-            }
-            out[x] = qRgb(channel(total[2]), channel(total[1]), channel(total[0]));
-        }
-        std::fill(sum.begin(), sum.end(), 0.0f);
-        ++row;
-    }
-
-    // One more source row (0xffRRGGBB); emits each target row it completes.
-    void Take(const JSAMPLE* source, QImage& into)
-    {
-        const qint64 from = qint64(consumed) * height, to = from + height;
-        ++consumed;
-        qint64 at = from;
-        while (at < to && row < height) {
-            const qint64 rowEnd = qint64(row + 1) * sourceHeight;
-            const qint64 end = std::min(to, rowEnd);
-            Add(source, float(double(end - at) / double(sourceHeight)));
-            at = end;
-            if (end == rowEnd)
-                Emit(into);
-        }
-    }
-};
-
-JpegDecoder::Result Reduce(Decode& d, Reducer& reducer, QImage& into, qint64 memoryLimit, QString* error)
+JpegDecoder::Result Reduce(Decode& d, RowReducer& reducer, QImage& into, qint64 memoryLimit, QString* error)
 {
     // No C++ object with a destructor may live in this function below setjmp.
     if (setjmp(d.errors.jump)) {
@@ -298,7 +212,7 @@ JpegDecoder::Result JpegDecoder::DecodeReduced(const QString& path, QImage& into
     Decode d;
     if (!Open(d, path, error))
         return Result::Failed;
-    Reducer reducer;
+    RowReducer reducer;
     return Reduce(d, reducer, into, memoryLimit, error);
 }
 

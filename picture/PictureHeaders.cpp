@@ -135,19 +135,105 @@ std::optional<qint64> JpegWholeImageBytes(QIODevice& device)
 
 } // namespace
 
+namespace {
+
+// The brands of an ISO media file ('ftyp' box) that say it holds a HEIF still picture, coded as
+// HEVC (HEIC) or AV1 (AVIF), or in any coding ('mif1').
+bool IsHeifBrand(QByteArrayView brand)
+{
+    static constexpr const char* Brands[] = {"heic", "heix", "heim", "heis", "hevc", "hevx",
+                                             "mif1", "msf1", "avif", "avis", "mif2"};
+    for (const char* known : Brands)
+        if (brand == QByteArrayView(known, 4))
+            return true;
+    return false;
+}
+
+bool IsHeif(const QByteArray& start)
+{
+    if (start.size() < 16 || start.mid(4, 4) != "ftyp")
+        return false;
+    const qsizetype boxSize = qsizetype(Big16(start, 0)) << 16 | Big16(start, 2);
+    if (boxSize < 16)
+        return false;
+    if (IsHeifBrand(QByteArrayView(start).sliced(8, 4)))
+        return true;
+    // The compatible brands follow the minor version.
+    for (qsizetype at = 16; at + 4 <= std::min(boxSize, start.size()); at += 4)
+        if (IsHeifBrand(QByteArrayView(start).sliced(at, 4)))
+            return true;
+    return false;
+}
+
+PictureType TypeOf(const QByteArray& start)
+{
+    if (start.startsWith("\xff\xd8"))
+        return PictureType::Jpeg;
+    if (start.startsWith("\x89PNG\r\n\x1a\n"))
+        return PictureType::Png;
+    if (start.startsWith("GIF8"))
+        return PictureType::Gif;
+    if (start.startsWith("BM"))
+        return PictureType::Bmp;
+    if (start.startsWith("RIFF") && start.mid(8, 4) == "WEBP")
+        return PictureType::Webp;
+    if (start.startsWith(QByteArray("II*\0", 4)) || start.startsWith(QByteArray("MM\0*", 4)))
+        return PictureType::Tiff;
+    if (IsHeif(start))
+        return PictureType::Heif;
+    return PictureType::Unknown;
+}
+
+} // namespace
+
+QByteArray QtFormatOf(PictureType type)
+{
+    switch (type) {
+    case PictureType::Jpeg:
+        return "jpeg";
+    case PictureType::Png:
+        return "png";
+    case PictureType::Gif:
+        return "gif";
+    case PictureType::Bmp:
+        return "bmp";
+    case PictureType::Webp:
+        return "webp";
+    case PictureType::Tiff:
+        return "tiff";
+    case PictureType::Heif:
+    case PictureType::Unknown:
+        break;
+    }
+    return QByteArray();
+}
+
 PictureHeaderFacts ReadPictureHeaderFacts(QIODevice& device)
 {
     PictureHeaderFacts facts;
-    const QByteArray start = device.read(10);
-    if (start.size() >= 2 && uchar(start[0]) == 0xff && uchar(start[1]) == 0xd8) {
+    // Enough for every signature and for the brands of a HEIF file's first box.
+    const QByteArray start = device.read(64);
+    facts.type = TypeOf(start);
+    switch (facts.type) {
+    case PictureType::Jpeg:
         facts.jpeg = true;
         if (device.seek(device.pos() - start.size() + 2))
             facts.jpegWholeImageBytes = JpegWholeImageBytes(device);
-    } else if (start.size() == 10 && start.startsWith("GIF8")) {
-        const auto little16 = [&start](int at) {
-            return uchar(start[at]) | (uchar(start[at + 1]) << 8);
-        };
-        facts.gifScreen = QSize(little16(6), little16(8));
+        break;
+    case PictureType::Gif:
+        if (start.size() >= 10) {
+            const auto little16 = [&start](int at) {
+                return uchar(start[at]) | (uchar(start[at + 1]) << 8);
+            };
+            facts.gifScreen = QSize(little16(6), little16(8));
+        }
+        break;
+    case PictureType::Webp:
+        // An extended WebP ('VP8X' chunk first) says in its flags whether it is animated.
+        facts.webpAnimated = start.size() >= 21 && start.mid(12, 4) == "VP8X" && (uchar(start[20]) & 0x02);
+        break;
+    default:
+        break;
     }
     return facts;
 }

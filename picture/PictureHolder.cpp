@@ -1,13 +1,14 @@
 #include "picture/PictureHolder.h"
 
 #include "picture/Canvas.h"
+#include "picture/ExifDate.h"
+#include "picture/HeifDecoder.h"
 #include "picture/JpegDecoder.h"
 #include "picture/PictureHeaders.h"
 #include "platform/files/RegularFile.h"
 #include "platform/runtime/RuntimeError.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 #include <QTransform>
 #include <climits>
@@ -38,12 +39,13 @@ RuntimeError TooLarge(const QString& path, qint64 bytes, qint64 limit)
 }
 
 // A picture decoded whole: the image in the decoder's format and, unless that has 32 bits per
-// pixel, the 32-bit copy that drawing it scaled makes.
-qint64 WholeBytes(QSize size, QImage::Format format)
+// pixel, the 32-bit copy that drawing it scaled makes; for an animated picture also the frame
+// the decoder composes onto it.
+qint64 WholeBytes(QSize size, QImage::Format format, bool animated = false)
 {
     const qint64 pixels = qint64(size.width()) * size.height();
     const int depth = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
-    return (pixels * depth + 7) / 8 + (depth == 32 ? 0 : pixels * 4);
+    return (pixels * depth + 7) / 8 + (depth == 32 ? 0 : pixels * 4) + (animated ? pixels * 4 : 0);
 }
 
 // Without the JPEG's own headers, the worst a decoder holding the whole picture can need: three
@@ -132,6 +134,9 @@ struct PictureHolder::Source
     QFile file;
     QImageReader reader;
     PictureHeaderFacts facts;
+    // For HEIC, HEIF and AVIF, in place of the reader.
+    std::unique_ptr<HeifDecoder> heif;
+    QDate dateTaken;
 };
 
 qint64 PictureHolder::LimitBytes() const
@@ -150,16 +155,35 @@ void PictureHolder::ApplyDecodeLimit() const
 PictureHolder::PictureHolder(int decodeLimitMegabytes) : m_decodeLimitMegabytes(decodeLimitMegabytes) {}
 PictureHolder::~PictureHolder() = default;
 
-std::unique_ptr<PictureHolder::Source> PictureHolder::OpenSource(const QString& path) const
+std::unique_ptr<PictureHolder::Source> PictureHolder::OpenSource(const QString& path,
+                                                                 bool readDateTaken) const
 {
     auto source = std::make_unique<Source>();
     OpenRegularFile(source->file, path);
     source->facts = ReadPictureHeaderFacts(source->file);
-    if (!source->file.seek(0))
-        throw RuntimeError(ErrorCode::DeviceIO, QStringLiteral("cannot read picture \"%1\"").arg(path));
-    // The name's extension is tried first, as Qt does for a reader given a file name.
+    const auto rewind = [&] {
+        if (!source->file.seek(0))
+            throw RuntimeError(ErrorCode::DeviceIO, QStringLiteral("cannot read picture \"%1\"").arg(path));
+    };
+    rewind();
+    if (source->facts.type == PictureType::Heif) {
+        source->heif = std::make_unique<HeifDecoder>(source->file, path);
+        if (readDateTaken)
+            source->dateTaken = ExifBlockDateTaken(source->heif->ExifBlock());
+        return source;
+    }
+    // The kind the content shows, whatever the name says: a reader told the wrong kind fails.
+    const QByteArray format = QtFormatOf(source->facts.type);
+    if (format.isEmpty())
+        throw RuntimeError(
+            ErrorCode::InvalidPicture,
+            QStringLiteral("cannot load picture \"%1\": not a picture of a known kind").arg(path));
+    if (readDateTaken && source->facts.jpeg) {
+        source->dateTaken = JpegDateTaken(source->file);
+        rewind();
+    }
     source->reader.setDevice(&source->file);
-    source->reader.setFormat(QFileInfo(path).suffix().toLower().toLatin1());
+    source->reader.setFormat(format);
     source->reader.setAutoTransform(true);
     return source;
 }
@@ -194,8 +218,23 @@ float PictureHolder::ScaleHeight() const
 
 void PictureHolder::Load(const QString& path)
 {
-    std::unique_ptr<Source> source = OpenSource(path);
+    std::unique_ptr<Source> source = OpenSource(path, m_readDateTaken);
     QImageReader& reader = source->reader;
+    const QDate dateTaken = source->dateTaken;
+
+    if (source->heif) {
+        if (const qint64 bytes = source->heif->DecodeBytes(); bytes > LimitBytes())
+            throw TooLarge(path, bytes, LimitBytes());
+        // Decoded whole now, as Qt's readers decode theirs: only the drawing waits.
+        source->heif->Decode();
+        m_whole = QImage();
+        m_size = source->heif->Size();
+        m_source = std::move(source);
+        m_transformation = QImageIOHandler::TransformationNone;
+        m_path = path;
+        m_dateTaken = dateTaken;
+        return;
+    }
 
     if (DecodesParts(reader)) {
         const QSize stored = CheckParts(*source, path);
@@ -205,6 +244,7 @@ void PictureHolder::Load(const QString& path)
         m_transformation = transformation;
         m_size = Upright(stored, transformation);
         m_path = path;
+        m_dateTaken = dateTaken;
         return;
     }
 
@@ -217,7 +257,8 @@ void PictureHolder::Load(const QString& path)
                    int(std::min<qint64>(std::abs(qint64(stored.height())), INT_MAX)));
     if (source->facts.gifScreen)
         declared = declared.expandedTo(*source->facts.gifScreen);
-    if (const qint64 bytes = WholeBytes(declared, reader.imageFormat()); bytes > LimitBytes())
+    if (const qint64 bytes = WholeBytes(declared, reader.imageFormat(), source->facts.webpAnimated);
+        bytes > LimitBytes())
         throw TooLarge(path, bytes, LimitBytes());
     QImage whole;
     ApplyDecodeLimit();
@@ -230,6 +271,7 @@ void PictureHolder::Load(const QString& path)
     m_transformation = QImageIOHandler::TransformationNone;
     m_size = m_whole.size();
     m_path = path;
+    m_dateTaken = dateTaken;
 }
 
 PictureHolder::Part PictureHolder::Decode(QSize target, const QRect& part, QImage buffer)
@@ -249,12 +291,16 @@ PictureHolder::Part PictureHolder::Decode(QSize target, const QRect& part, QImag
             piece.within};
     }
 
+    if (m_source && m_source->heif)
+        return DecodeHeif(*m_source->heif, target, part, std::move(buffer));
+
     // The reader from Load is used once; drawing the same picture again reads the file again,
     // which must still be the picture that was loaded.
     std::unique_ptr<Source> source = std::move(m_source);
     if (!source) {
         source = OpenSource(m_path);
-        if (!DecodesParts(source->reader) || source->reader.transformation() != m_transformation ||
+        if (source->heif || !DecodesParts(source->reader) ||
+            source->reader.transformation() != m_transformation ||
             Upright(CheckParts(*source, m_path), m_transformation) != m_size)
             throw RuntimeError(ErrorCode::InvalidPicture,
                                QStringLiteral("picture \"%1\" changed since it was loaded").arg(m_path));
@@ -321,6 +367,37 @@ PictureHolder::Part PictureHolder::Decode(QSize target, const QRect& part, QImag
     if (!reader.read(&buffer) || buffer.isNull())
         throw LoadFailure(reader, m_path);
     return Part{std::move(buffer), QRect(QPoint(0, 0), part.size())};
+}
+
+PictureHolder::Part PictureHolder::DecodeHeif(HeifDecoder& heif, QSize target, const QRect& part,
+                                              QImage buffer)
+{
+    heif.Decode();
+    const QRect whole(QPoint(0, 0), target);
+    const bool intoBuffer = buffer.format() == QImage::Format_RGB32 && buffer.size() == part.size();
+    // At its own size (full screen): only the part that shows, straight into the window's image.
+    if (target == m_size) {
+        QImage into = intoBuffer ? std::move(buffer) : QImage(part.size(), QImage::Format_RGB32);
+        if (into.isNull())
+            throw RuntimeError(ErrorCode::InvalidPicture, QStringLiteral("out of memory"));
+        heif.DrawRegion(part, into);
+        return Part{std::move(into), QRect(QPoint(0, 0), part.size())};
+    }
+    // Reduced whole (a preview, FitLargePictures): averaged down row by row.
+    if (part == whole && target.width() <= m_size.width() && target.height() <= m_size.height()) {
+        QImage into = intoBuffer ? std::move(buffer) : QImage(target, QImage::Format_RGB32);
+        if (into.isNull())
+            throw RuntimeError(ErrorCode::InvalidPicture, QStringLiteral("out of memory"));
+        heif.DrawReduced(into);
+        return Part{std::move(into), whole};
+    }
+    // Enlarged, or reduced and cut: the piece that shows, scaled.
+    const Piece piece = PieceOf(part, target, m_size);
+    QImage source(piece.source.size(), QImage::Format_RGB32);
+    if (source.isNull())
+        throw RuntimeError(ErrorCode::InvalidPicture, QStringLiteral("out of memory"));
+    heif.DrawRegion(piece.source, source);
+    return Part{source.scaled(piece.size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), piece.within};
 }
 
 } // namespace vb

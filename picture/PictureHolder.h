@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDate>
 #include <QImage>
 #include <QImageIOHandler>
 #include <QRect>
@@ -9,15 +10,21 @@
 
 namespace vb {
 
+class HeifDecoder;
+
 // `picHidden`: the invisible picture holder each picture of the slideshow is loaded into, one
 // for each frame the slide tick's loader makes (RenderFrame).
 //
-// Loading reads the file's header. From then on the holder reports the picture's own size,
-// upright (the orientation a camera stores in a photo is applied). A picture is decoded only as
-// far as it will be seen: a JPEG, whose decoder can cut out a rectangle and scale while it
-// decodes, waits until it is drawn and then decodes just the visible part at the drawn size,
-// so a 24-megapixel photo on a smaller screen never occupies its full size in memory. Pictures
-// of other formats are decoded whole when loaded.
+// Loading reads the file's header. The picture's kind comes from its first bytes, not from its
+// name: JPEG, PNG, GIF, BMP, WebP and TIFF go to Qt's readers, HEIC, HEIF and AVIF to
+// HeifDecoder, and anything else is no picture. From then on the holder reports the picture's own
+// size, upright (the orientation a camera stores in a photo is applied, once). A picture is
+// decoded only as far as it will be seen: a JPEG, whose decoder can cut out a rectangle and
+// scale while it decodes, waits until it is drawn and then decodes just the visible part at the
+// drawn size, so a 24-megapixel photo on a smaller screen never occupies its full size in
+// memory. A HEIF picture is decoded whole when loaded, but only the part that shows becomes
+// pixels of the window, when it is drawn. Pictures of the other kinds are decoded whole when
+// loaded (an animated one: its first frame). Transparent parts show what lies below: black.
 //
 // The decode limit bounds the memory one picture takes: a picture whose header already says it
 // would need more is refused before any decoder allocates for it. Only regular files are read.
@@ -45,12 +52,18 @@ public:
     // reduces it.
     void SetReduceInSteps(bool on) { m_reduceInSteps = on; }
 
+    // Whether Load also reads the date the photo was taken (ShowDateTaken), from the EXIF block of
+    // a JPEG or of a HEIF file.
+    void SetReadDateTaken(bool on) { m_readDateTaken = on; }
+
     // `Picture = LoadPicture(path)`. Throws RuntimeError (FileNotFound, InvalidPicture) when the
     // file is missing, unreadable, no picture or too large; the previous picture then stays.
     void Load(const QString& path);
 
     bool IsEmpty() const { return m_size.isEmpty(); }
     const QString& Path() const { return m_path; }
+    // EXIF's DateTimeOriginal of the picture loaded, when asked for; invalid when it has none.
+    QDate DateTaken() const { return m_dateTaken; }
     // The own size in device pixels.
     QSize PixelSize() const { return m_size; }
     // `ScaleWidth`, `ScaleHeight`: the own size in twips, so that the picture shows one picture
@@ -71,9 +84,10 @@ public:
 
 private:
     struct Source;
-    std::unique_ptr<Source> OpenSource(const QString& path) const;
+    std::unique_ptr<Source> OpenSource(const QString& path, bool readDateTaken = false) const;
     // The stored size of a picture decoded when drawn, after checking what its decoder will hold.
     QSize CheckParts(Source& source, const QString& path) const;
+    Part DecodeHeif(HeifDecoder& heif, QSize target, const QRect& part, QImage buffer);
     qint64 LimitBytes() const;
     void ApplyDecodeLimit() const;
 
@@ -82,8 +96,10 @@ private:
     QSize m_size;
     qreal m_devicePixelRatio = 1.0;
     bool m_reduceInSteps = false;
-    // A picture decoded when drawn: its open file and reader, header read, and the stored
-    // orientation.
+    bool m_readDateTaken = false;
+    QDate m_dateTaken;
+    // A picture decoded when drawn: its open file and reader (or HEIF decoder), header read, and
+    // the stored orientation.
     std::unique_ptr<Source> m_source;
     QImageIOHandler::Transformations m_transformation = QImageIOHandler::TransformationNone;
     // A picture decoded whole when loaded.

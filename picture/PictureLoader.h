@@ -2,6 +2,7 @@
 
 #include "picture/ImageCanvas.h"
 
+#include <QDate>
 #include <QImage>
 #include <QSizeF>
 #include <QString>
@@ -24,6 +25,9 @@ struct FrameRequest
     int decodeLimitMegabytes = 0;
     // FitLargePictures, read on the window thread.
     bool fitLargePictures = false;
+    // ShowDateTaken in full screen: the frame also brings the date the photo was taken, which is
+    // read from the file with the picture, away from the window.
+    bool readDateTaken = false;
 };
 
 struct Frame
@@ -31,6 +35,8 @@ struct Frame
     quint64 id = 0;
     // Null when the picture cannot be shown.
     QImage image;
+    // EXIF's DateTimeOriginal, when asked for and the picture has it.
+    QDate dateTaken{};
 };
 
 // Makes frames ready for the slide tick. Requests may be answered at once or later, on the

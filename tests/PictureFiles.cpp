@@ -3,10 +3,16 @@
 #include "TestSupport.h"
 
 #include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
 #include <QPainter>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtEndian>
 #include <cstdlib>
+#include <libheif/heif.h>
 
 namespace vbtest {
 
@@ -45,6 +51,10 @@ QImage GreyQuadrants(QSize size)
 
 bool SavePicture(const QString& path, const QImage& image, const char* format, int quality)
 {
+    if (qstrcmp(format, "heic") == 0 || qstrcmp(format, "avif") == 0)
+        return QDir().mkpath(QFileInfo(path).path()) && SaveHeif(path, image, {qstrcmp(format, "avif") == 0});
+    if (qstrcmp(format, "webp") == 0)
+        quality = 100; // Qt's writer is lossless at 100
     if (qstrcmp(format, "gif") == 0)
         return SavePicture(path + ".png", image, "png") &&
                QProcess::execute("convert", {path + ".png", path}) == 0;
@@ -54,6 +64,82 @@ bool SavePicture(const QString& path, const QImage& image, const char* format, i
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     return image.save(&buffer, format, quality) && WriteFile(path, bytes);
+}
+
+bool SaveHeif(const QString& path, const QImage& image, HeifOptions options)
+{
+    const bool alpha = image.hasAlphaChannel();
+    const bool deep = options.bits > 8;
+    const heif_chroma layout =
+        deep ? (alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
+             : (alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
+    heif_image* picture = nullptr;
+    if (heif_image_create(image.width(), image.height(), heif_colorspace_RGB, layout, &picture).code ||
+        heif_image_add_plane(picture, heif_channel_interleaved, image.width(), image.height(), options.bits)
+            .code)
+        return false;
+    int stride = 0;
+    uint8_t* plane = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
+    const int channels = alpha ? 4 : 3;
+    const QImage source = image.convertToFormat(deep ? QImage::Format_RGBA64 : QImage::Format_RGBA8888);
+    for (int y = 0; y < image.height(); ++y) {
+        const uchar* in = source.constScanLine(y);
+        uchar* out = plane + qsizetype(y) * stride;
+        for (int x = 0; x < image.width(); ++x)
+            for (int c = 0; c < channels; ++c) {
+                if (deep)
+                    qToLittleEndian(
+                        quint16(reinterpret_cast<const quint16*>(in)[x * 4 + c] >> (16 - options.bits)),
+                        out + (x * channels + c) * 2);
+                else
+                    out[x * channels + c] = in[x * 4 + c];
+            }
+    }
+    heif_context* context = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    heif_encoding_options* encoding = heif_encoding_options_alloc();
+    encoding->image_orientation = heif_orientation(options.orientation);
+    bool ok = heif_context_get_encoder_for_format(
+                  context, options.avif ? heif_compression_AV1 : heif_compression_HEVC, &encoder)
+                  .code == heif_error_Ok;
+    if (ok) {
+        // Fast, and close to the picture: the tests compare colours.
+        heif_encoder_set_lossy_quality(encoder, 90);
+        heif_encoder_set_parameter(encoder, options.avif ? "speed" : "preset",
+                                   options.avif ? "9" : "ultrafast");
+        ok = heif_context_encode_image(context, picture, encoder, encoding, nullptr).code == heif_error_Ok &&
+             heif_context_write_to_file(context, QFile::encodeName(path).constData()).code == heif_error_Ok &&
+             QFileInfo(path).size() > 0;
+        heif_encoder_release(encoder);
+    }
+    heif_encoding_options_free(encoding);
+    heif_context_free(context);
+    heif_image_release(picture);
+    return ok;
+}
+
+QImage ReadReference(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QImage();
+    const QByteArray start = file.read(12);
+    if (start.mid(4, 4) != "ftyp") {
+        QImageReader reader(path);
+        reader.setAutoTransform(true);
+        return reader.read();
+    }
+    QTemporaryDir dir;
+    const QString png = dir.filePath("reference.png");
+    QProcess convert;
+    convert.start("heif-convert", {path, png});
+    return convert.waitForFinished(60000) && convert.exitCode() == 0 ? QImage(png) : QImage();
+}
+
+bool SetDateTaken(const QString& path, const QString& dateTime)
+{
+    return QProcess::execute("exiftool",
+                             {"-q", "-overwrite_original", "-DateTimeOriginal=" + dateTime, path}) == 0;
 }
 
 QByteArray JpegWithOrientation(const QImage& image, int orientation)

@@ -20,9 +20,28 @@ QImage Quadrants(QSize size);
 // blur the edges, so a part decoded alone matches the whole decoded picture.
 QImage GreyQuadrants(QSize size);
 
-// Saves in the format given ("bmp", "jpg", "png"; "gif" through ImageMagick; "grey.jpg" a
-// JPEG of one component); creates the folder.
+// Saves in the format given ("bmp", "jpg", "png", "tiff", "webp" (lossless); "gif" through
+// ImageMagick; "grey.jpg" a JPEG of one component; "heic" and "avif" as SaveHeif does); creates
+// the folder.
 bool SavePicture(const QString& path, const QImage& image, const char* format, int quality = 95);
+
+// HEIC (or AVIF) through libheif's encoders, with an alpha channel when the image has one:
+// `bits` 8 or 10; `orientation` (1 to 8, as EXIF counts) is written as the file's own rotation
+// and mirror ('irot', 'imir'), so the stored picture is `image` and the upright one turned.
+struct HeifOptions
+{
+    bool avif = false;
+    int bits = 8;
+    int orientation = 1;
+};
+bool SaveHeif(const QString& path, const QImage& image, HeifOptions options = {});
+
+// The picture as a reference decoder shows it, upright: heif-convert for HEIC, HEIF and AVIF
+// (ImageMagick reads them with wrong colours), Qt's reader for the rest. Null when it cannot.
+QImage ReadReference(const QString& path);
+
+// Writes EXIF's DateTimeOriginal ("YYYY:MM:DD HH:MM:SS") into a JPEG or HEIF file, with exiftool.
+bool SetDateTaken(const QString& path, const QString& dateTime);
 
 // A JPEG with an EXIF block that stores `orientation` (1 to 8) as a camera does.
 QByteArray JpegWithOrientation(const QImage& image, int orientation);

@@ -14,6 +14,9 @@
 #include <QDir>
 #include <QFontMetricsF>
 #include <QImageReader>
+#include <QLocale>
+#include <QPainter>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
@@ -300,6 +303,25 @@ private slots:
         full("jpg larger, ratio 2", "jpg", 2, {1000, 500}, {-300, -150, 1000, 500});
         // Halves of a pixel round up, on either side of zero: -1.5 gives -1.
         full("jpg off-centre crop", "jpg", 1, {203, 117}, {-1, -8, 203, 117});
+        // The other kinds. "+alpha": partly transparent, shown over black; "+deep": 16 bits a
+        // sample (10 for HEIF); ":suffix": saved under another kind's name, read by its content.
+        full("png smaller", "png", 1, {100, 50}, {50, 25, 100, 50});
+        full("png with alpha", "png+alpha", 1, {100, 50}, {50, 25, 100, 50});
+        full("png 16 bits", "png+deep", 1, {100, 50}, {50, 25, 100, 50});
+        full("webp with alpha", "webp+alpha", 1, {100, 50}, {50, 25, 100, 50});
+        full("animated webp: first frame", "webp+animated", 1, {100, 50}, {50, 25, 100, 50});
+        full("tiff with alpha", "tiff+alpha", 1, {100, 50}, {50, 25, 100, 50});
+        full("heic larger, cropped", "heic", 1, {400, 300}, {-100, -100, 400, 300});
+        full("heic with alpha", "heic+alpha", 1, {100, 50}, {50, 25, 100, 50});
+        full("heic 10 bits", "heic+deep", 1, {100, 50}, {50, 25, 100, 50});
+        full("heic, EXIF orientation 6 not applied", "heic+exif6", 1, {100, 50}, {50, 25, 100, 50});
+        full("avif larger, ratio 2", "avif", 2, {1000, 500}, {-300, -150, 1000, 500});
+        full("avif with alpha", "avif+alpha", 1, {100, 50}, {50, 25, 100, 50});
+        full("png named .jpg", "png:jpg", 1, {100, 50}, {50, 25, 100, 50});
+        full("bmp named .jpg", "bmp:jpg", 1, {100, 50}, {50, 25, 100, 50});
+        full("jpg named .bmp", "jpg:bmp", 1, {400, 300}, {-100, -100, 400, 300});
+        full("jpg named .gif", "jpg:gif", 1, {100, 50}, {50, 25, 100, 50});
+        full("heic named .jpg", "heic:jpg", 1, {100, 50}, {50, 25, 100, 50});
 
         auto preview = [&](const char* name, const char* format, QSize canvas, qreal ratio, QSize picture,
                            QRect drawn) {
@@ -313,8 +335,11 @@ private slots:
         preview("jpg scaled in the decoder", "jpg", c, 1, {800, 400}, {60, 30, 80, 40});
         preview("jpg larger than the screen overflows", "jpg", c, 1, {4000, 2000}, {-100, -50, 400, 200});
         preview("bmp larger than the screen overflows", "bmp", c, 1, {4000, 2000}, {-100, -50, 400, 200});
+        preview("heic reduced", "heic", c, 1, {800, 400}, {60, 30, 80, 40});
+        preview("heic larger than the screen overflows", "heic", c, 1, {4000, 2000}, {-100, -50, 400, 200});
+        preview("webp with alpha reduced", "webp+alpha", c, 1, {800, 400}, {60, 30, 80, 40});
         // Only the part that shows is scaled, not the whole picture enlarged.
-        for (const char* format : {"bmp", "jpg"})
+        for (const char* format : {"bmp", "jpg", "avif"})
             preview(qPrintable(QString("%1 in a preview larger than the screen").arg(format)), format,
                     {2400, 1200}, 1, {4000, 2000}, {-1200, -600, 4800, 2400});
 
@@ -328,7 +353,13 @@ private slots:
             QTest::addRow("EXIF %d, preview", o)
                 << "jpg" << int(Preview) << o << c << 1.0 << QSize(1600, 1200)
                 << (turned ? QRect(40, -30, 120, 160) : QRect(20, -10, 160, 120));
+            // HEIF's own rotation and mirror, written as the same orientation.
+            QTest::addRow("HEIF turned %d, full screen", o)
+                << "heic" << int(ScreenSaver) << o << c << 1.0 << QSize(321, 241)
+                << (turned ? QRect(-20, -110, 241, 321) : QRect(-60, -70, 321, 241));
         }
+        QTest::newRow("HEIF turned 6, preview")
+            << "heic" << int(Preview) << 6 << c << 1.0 << QSize(1600, 1200) << QRect(40, -30, 120, 160);
     }
     void placement()
     {
@@ -339,19 +370,52 @@ private slots:
         QFETCH(qreal, ratio);
         QFETCH(QSize, picture);
         QFETCH(QRect, drawn);
-        // A JPEG in shades of grey: its halved colour resolution cannot blur the quadrants' edges,
-        // so a part decoded alone matches the picture decoded whole.
-        const bool jpeg = format.endsWith("jpg");
-        const QImage content = jpeg ? vbtest::GreyQuadrants(picture) : vbtest::Quadrants(picture);
-        const QString path =
-            m_dir.filePath(QString("%1.%2").arg(QTest::currentDataTag()).arg(format.right(3)));
-        if (orientation > 0)
+        const QStringList spec = format.split(u':');
+        const QStringList kind = spec[0].split(u'+');
+        // A JPEG, HEIC or AVIF in shades of grey: their halved colour resolution cannot blur the
+        // quadrants' edges, so a part decoded alone matches the picture decoded whole.
+        const bool lossy = kind[0].endsWith("jpg") || kind[0] == "heic" || kind[0] == "avif";
+        const bool heif = kind[0] == "heic" || kind[0] == "avif";
+        QImage content = lossy ? vbtest::GreyQuadrants(picture) : vbtest::Quadrants(picture);
+        if (kind.contains("alpha")) {
+            content = content.convertToFormat(QImage::Format_ARGB32);
+            for (int y = 0; y < picture.height(); ++y)
+                for (int x = 0; x < picture.width(); ++x)
+                    content.setPixel(x, y,
+                                     (content.pixel(x, y) & 0xffffff) |
+                                         (x < picture.width() / 2 ? 0x80u : 0xffu) << 24);
+        }
+        if (kind.contains("deep") && !heif)
+            content = content.convertToFormat(QImage::Format_RGBX64);
+        const QString path = m_dir.filePath(
+            QString("%1.%2").arg(QTest::currentDataTag()).arg(spec.value(1, kind[0].right(3))));
+        if (heif)
+            QVERIFY(vbtest::SaveHeif(
+                path, content,
+                {kind[0] == "avif", kind.contains("deep") ? 10 : 8, std::max(orientation, 1)}));
+        else if (orientation > 0)
             QVERIFY(vbtest::WriteFile(path, vbtest::JpegWithOrientation(content, orientation)));
+        else if (kind.contains("animated")) // a red second frame
+            QVERIFY(vbtest::SavePicture(path + ".png", content, "png") &&
+                    QProcess::execute("convert",
+                                      {"-delay", "10", path + ".png", "-size",
+                                       QString("%1x%2").arg(picture.width()).arg(picture.height()), "xc:red",
+                                       "-define", "webp:lossless=true", "webp:" + path}) == 0);
         else
-            QVERIFY(vbtest::SavePicture(path, content, format.toLatin1()));
-        QImageReader reader(path);
-        reader.setAutoTransform(true);
-        const QImage upright = reader.read().convertToFormat(QImage::Format_RGB32);
+            QVERIFY(vbtest::SavePicture(path, content, kind[0].toLatin1()));
+        if (kind.contains("exif6"))
+            QCOMPARE(
+                QProcess::execute("exiftool", {"-q", "-n", "-overwrite_original", "-Orientation=6", path}),
+                0);
+        // The reference as it shows: upright, over black.
+        QImage upright(1, 1, QImage::Format_RGB32);
+        {
+            const QImage reference = vbtest::ReadReference(path);
+            QVERIFY(!reference.isNull());
+            upright = QImage(reference.size(), QImage::Format_RGB32);
+            upright.fill(Qt::black);
+            QPainter(&upright).drawImage(0, 0, reference);
+        }
 
         RunMode = mode;
         ShowFileNames = mode == Preview ? -1 : 0;
@@ -362,7 +426,7 @@ private slots:
         picHidden.Load(path);
         QCOMPARE(picHidden.PixelSize(), upright.size());
         const QImage& image = rig.canvas.Image();
-        const int tolerance = jpeg ? 4 : 0;
+        const int tolerance = kind[0].endsWith("jpg") ? 4 : heif || kind.contains("alpha") ? 2 : 0;
 
         if (drawn.size() == upright.size()) {
             for (int y = 0; y < image.height(); ++y)
@@ -392,40 +456,62 @@ private slots:
         }
     }
 
-    // The path of the picture shown, exactly as stored, from the top-left corner; only in full
-    // screen and only with ShowFileNames (any value but 0).
+    // The caption from the top-left corner, only in full screen: with ShowDateTaken the date the
+    // photo was taken (EXIF of a JPEG or a HEIF file) in the short date format, then with
+    // ShowFileNames (any value but 0) the path of the picture shown, exactly as stored. `caption`
+    // names the parts printed.
     void pathPrinted_data()
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<int>("showFileNames");
-        QTest::addColumn<bool>("printed");
-        QTest::newRow("full screen, -1") << int(ScreenSaver) << -1 << true;
-        QTest::newRow("full screen, 1") << int(ScreenSaver) << 1 << true;
-        QTest::newRow("full screen, 0") << int(ScreenSaver) << 0 << false;
-        QTest::newRow("preview, -1") << int(Preview) << -1 << false;
+        QTest::addColumn<int>("showDateTaken");
+        QTest::addColumn<QString>("picture");
+        QTest::addColumn<bool>("outline");
+        QTest::addColumn<QString>("caption");
+        const int full = ScreenSaver;
+        QTest::newRow("full screen, -1") << full << -1 << 0 << "bmp" << false << "path";
+        QTest::newRow("full screen, 1") << full << 1 << 0 << "bmp" << false << "path";
+        QTest::newRow("full screen, 0") << full << 0 << 0 << "bmp" << false << "";
+        QTest::newRow("preview, -1") << int(Preview) << -1 << 0 << "bmp" << false << "";
+        QTest::newRow("date and path") << full << -1 << -1 << "jpg dated" << false << "date path";
+        QTest::newRow("date and path, outlined") << full << -1 << -1 << "jpg dated" << true << "date path";
+        QTest::newRow("date alone") << full << 0 << -1 << "jpg dated" << false << "date";
+        QTest::newRow("HEIF date and path") << full << -1 << -1 << "heic dated" << false << "date path";
+        QTest::newRow("date off") << full << -1 << 0 << "jpg dated" << false << "path";
+        QTest::newRow("no date: path alone") << full << -1 << -1 << "jpg" << false << "path";
+        QTest::newRow("no date, no path") << full << 0 << -1 << "jpg" << false << "";
+        QTest::newRow("preview, date") << int(Preview) << -1 << -1 << "jpg dated" << false << "";
     }
     void pathPrinted()
     {
         QFETCH(int, mode);
         QFETCH(int, showFileNames);
-        QFETCH(bool, printed);
+        QFETCH(int, showDateTaken);
+        QFETCH(QString, picture);
+        QFETCH(bool, outline);
+        QFETCH(QString, caption);
+        const QString format = picture.split(u' ').first();
         const QString shortPath = m_dir.filePath("s.bmp");
-        const QString longPath = m_dir.filePath("a picture with a rather long name, 01.bmp");
-        for (const QString& path : {shortPath, longPath})
-            QVERIFY(vbtest::SavePicture(path, vbtest::Solid(QSize(10, 10), Qt::green), "bmp"));
+        const QString longPath = m_dir.filePath("a picture with a rather long name, 01." + format);
+        QVERIFY(vbtest::SavePicture(shortPath, vbtest::Solid(QSize(10, 10), Qt::green), "bmp"));
+        QVERIFY(vbtest::SavePicture(longPath, vbtest::Solid(QSize(16, 16), Qt::green), qPrintable(format)));
+        if (picture.endsWith("dated"))
+            QVERIFY(vbtest::SetDateTaken(longPath, "2021:07:14 10:20:30"));
         RunMode = mode;
         ShowFileNames = qint16(showFileNames);
+        ShowDateTaken = qint16(showDateTaken);
+        OutlineFileNames = outline ? -1 : 0;
         PictureList = {shortPath, longPath};
         Rig rig(QSize(1000, 100));
         rig.random.next = 0.75;
         QVERIFY(rig.Change());
         const QImage& image = rig.canvas.Image();
         QVERIFY(Count(image, IsGreen) > 0);
-        QCOMPARE(Count(image, IsTextWhite) > 0, printed);
+        QCOMPARE(Count(image, IsTextWhite) > 0, !caption.isEmpty());
         QCOMPARE(Count(image, IsTextWhite, QRect(0, 30, 1000, 70)), 0);
-        if (!printed)
+        if (caption.isEmpty())
             return;
-        // The long path's width, starting at the left edge.
+        // The caption's width, starting at the left edge.
         int left = 1000, right = -1, top = 100;
         for (int y = 0; y < 30; ++y)
             for (int x = 0; x < 1000; ++x)
@@ -435,9 +521,11 @@ private slots:
                     top = std::min(top, y);
                 }
         QVERIFY2(left <= 3 && top <= 8, qPrintable(QString("text starts at (%1, %2)").arg(left).arg(top)));
-        const qreal width = QFontMetricsF(rig.canvas.Font(), &image).horizontalAdvance(longPath);
+        const QString date = QLocale::system().toString(QDate(2021, 7, 14), QLocale::ShortFormat);
+        const QString text = caption == "path" ? longPath : caption == "date" ? date : date + ' ' + longPath;
+        const qreal width = QFontMetricsF(rig.canvas.Font(), &image).horizontalAdvance(text);
         QVERIFY2(std::abs(right - width) <= 4,
-                 qPrintable(QString("text ends at %1, not %2").arg(right).arg(width)));
+                 qPrintable(QString("text ends at %1, not %2 (\"%3\")").arg(right).arg(width).arg(text)));
     }
 
     // Whatever keeps a picture from showing gives a black window with the cross, no path, and
@@ -456,6 +544,9 @@ private slots:
         vbtest::Solid(QSize(64, 64), Qt::blue).save(&jpegBuffer, "jpg");
         vbtest::Solid(QSize(1000, 1000), Qt::blue).save(&bmpBuffer, "bmp");
         const QByteArray headerOnly = jpeg.left(jpeg.indexOf("\xff\xda"));
+        // 400 x 400 needs more than 1 MB by its header.
+        QVERIFY(vbtest::SaveHeif(m_dir.filePath("heic.heic"), vbtest::Solid(QSize(400, 400), Qt::blue)));
+        const QByteArray heic = vbtest::ReadFile(m_dir.filePath("heic.heic"));
         for (const int mode : {int(ScreenSaver), int(Preview)}) {
             const char* m = mode == Preview ? "preview" : "full screen";
             QTest::addRow("%s: missing file", m) << "missing.jpg" << QByteArray("<none>") << limit << mode;
@@ -468,6 +559,12 @@ private slots:
             QTest::addRow("%s: GIF decoding to 288 MB", m)
                 << "huge.gif" << vbtest::GifWithCanvas(QSize(9000, 8000)) << limit << mode;
             QTest::addRow("%s: BMP beyond a 1 MB limit", m) << "big.bmp" << bmp << 1 << mode;
+            QTest::addRow("%s: HEIC cut in half", m)
+                << "cut.heic" << heic.left(heic.size() / 2) << limit << mode;
+            QTest::addRow("%s: HEIC header alone", m) << "header.heic" << heic.left(40) << limit << mode;
+            QTest::addRow("%s: HEIC beyond a 1 MB limit", m) << "big.heic" << heic << 1 << mode;
+            QTest::addRow("%s: WebP cut short", m)
+                << "cut.webp" << QByteArray("RIFF\x40\0\0\0WEBPVP8 ", 16) << limit << mode;
         }
     }
     void failureGivesBlackAndCross()

@@ -8,7 +8,6 @@
 #include "picture/PictureHolder.h"
 #include "state/ModuleState.h"
 
-#include <QImageReader>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -81,6 +80,14 @@ private slots:
             << "jpg" << 0 << full << 1.0 << QSize(100, 60) << QRect(50, 20, 100, 60);
         QTest::newRow("bmp landscape")
             << "bmp" << 0 << full << 1.0 << QSize(600, 400) << QRect(25, 0, 150, 100);
+        QTest::newRow("heic landscape")
+            << "heic" << 0 << full << 1.0 << QSize(600, 400) << QRect(25, 0, 150, 100);
+        QTest::newRow("heic turned 6 by the file")
+            << "heic" << 6 << full << 1.0 << QSize(600, 400) << QRect(67, 0, 67, 100);
+        QTest::newRow("avif smaller, own size")
+            << "avif" << 0 << full << 1.0 << QSize(100, 60) << QRect(50, 20, 100, 60);
+        QTest::newRow("webp landscape")
+            << "webp" << 0 << full << 1.0 << QSize(600, 400) << QRect(25, 0, 150, 100);
         QTest::newRow("jpg, device-pixel ratio 2")
             << "jpg" << 0 << full << 2.0 << QSize(1200, 800) << QRect(50, 0, 300, 200);
         for (int o = 2; o <= 8; ++o)
@@ -91,6 +98,8 @@ private slots:
             << "jpg" << 0 << int(Preview) << 1.0 << QSize(4000, 3000) << QRect(33, 0, 133, 100);
         QTest::newRow("preview, fits the screen")
             << "jpg" << 0 << int(Preview) << 1.0 << QSize(1000, 600) << QRect(50, 20, 100, 60);
+        QTest::newRow("heic preview, larger than the screen")
+            << "heic" << 0 << int(Preview) << 1.0 << QSize(4000, 3000) << QRect(33, 0, 133, 100);
     }
     void fittedByTheTick()
     {
@@ -100,16 +109,17 @@ private slots:
         QFETCH(qreal, ratio);
         QFETCH(QSize, picture);
         QFETCH(QRect, drawn);
-        const bool jpeg = format == "jpg";
-        const QImage content = jpeg ? vbtest::GreyQuadrants(picture) : vbtest::Quadrants(picture);
+        const bool heif = format == "heic" || format == "avif";
+        const QImage content =
+            format == "jpg" || heif ? vbtest::GreyQuadrants(picture) : vbtest::Quadrants(picture);
         const QString path = m_dir.filePath(QString("%1.%2").arg(QTest::currentDataTag()).arg(format));
-        if (orientation > 0)
+        if (heif)
+            QVERIFY(vbtest::SaveHeif(path, content, {format == "avif", 8, std::max(orientation, 1)}));
+        else if (orientation > 0)
             QVERIFY(vbtest::WriteFile(path, vbtest::JpegWithOrientation(content, orientation)));
         else
             QVERIFY(vbtest::SavePicture(path, content, format.toLatin1()));
-        QImageReader reader(path);
-        reader.setAutoTransform(true);
-        const QImage upright = reader.read();
+        const QImage upright = vbtest::ReadReference(path);
 
         RunMode = mode;
         FitLargePictures = -1;

@@ -145,6 +145,25 @@ QByteArray Gif(QSize screen, QSize frame)
     return gif;
 }
 
+// The same HEIF file declaring another size in its 'ispe' boxes (which say the coded size).
+QByteArray WithIspe(QByteArray heif, QSize size)
+{
+    for (qsizetype at = heif.indexOf("ispe"); at >= 0; at = heif.indexOf("ispe", at + 1)) {
+        if (at + 16 > heif.size())
+            return QByteArray();
+        qToBigEndian(quint32(size.width()), heif.data() + at + 8);
+        qToBigEndian(quint32(size.height()), heif.data() + at + 12);
+    }
+    return heif;
+}
+
+QByteArray Heif(const QImage& image, bool avif)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("picture.heif");
+    return vbtest::SaveHeif(path, image, {avif}) ? vbtest::ReadFile(path) : QByteArray();
+}
+
 // Smooth shades with fine detail, never red: the JPEG encoder has work to do, and no part of the
 // picture can pass for the failure cross.
 QImage Pattern(QSize size)
@@ -221,6 +240,9 @@ QList<Hostile> MakeSet(const QString& kind, const QString& dir, bool* ok)
     const QByteArray bmp = Encoded(photo, "bmp");
     const QByteArray bmp8 = Encoded(photo.convertToFormat(QImage::Format_Indexed8), "bmp");
     m.ok = m.ok && !jpeg.isEmpty() && !progressive.isEmpty() && !multiScan.isEmpty() && !bmp.isEmpty();
+    const QByteArray heic = Heif(photo, false);
+    const QByteArray avif = Heif(photo, true);
+    m.ok = m.ok && !heic.isEmpty() && !avif.isEmpty();
     QByteArray gif;
     {
         QTemporaryDir gifDir;
@@ -235,23 +257,25 @@ QList<Hostile> MakeSet(const QString& kind, const QString& dir, bool* ok)
         m.Truncated("progressive", "jpeg", progressive);
         m.Truncated("multiscan", "jpg", multiScan);
         m.Truncated("gif", "gif", gif);
+        m.Truncated("heic", "heic", heic);
+        m.Truncated("avif", "avif", avif);
     } else if (kind == "random") {
-        const char* suffixes[] = {"bmp", "jpg", "jpeg", "gif"};
+        const char* suffixes[] = {"bmp", "jpg", "jpeg", "gif", "heic"};
         const QByteArray magics[] = {QByteArray(), QByteArray("BM"), QByteArray("\xff\xd8\xff", 3),
-                                     QByteArray("GIF89a")};
-        for (int i = 0; i < 64; ++i) {
-            const QByteArray& magic = magics[i % 4];
-            m.File(QString("random-%1.%2").arg(i).arg(suffixes[(i / 4) % 4]),
+                                     QByteArray("GIF89a"), heic.left(32)};
+        for (int i = 0; i < 80; ++i) {
+            const QByteArray& magic = magics[i % 5];
+            m.File(QString("random-%1.%2").arg(i).arg(suffixes[(i / 5) % 5]),
                    magic + RandomBytes(random, 1 + random.bounded(4096)));
         }
     } else if (kind == "bit flips") {
-        for (int i = 0; i < 240; ++i) {
-            QByteArray flipped = i % 3 == 2 ? progressive : jpeg;
+        for (int i = 0; i < 320; ++i) {
+            QByteArray flipped = i >= 240 ? (i % 2 ? avif : heic) : i % 3 == 2 ? progressive : jpeg;
             for (int k = 0; k <= i % 8; ++k) {
                 const qsizetype at = random.bounded(flipped.size());
                 flipped[at] = char(flipped[at] ^ (1 << random.bounded(8)));
             }
-            m.File(QString("flipped-%1.jpg").arg(i), flipped);
+            m.File(QString("flipped-%1.%2").arg(i).arg(i >= 240 ? "heic" : "jpg"), flipped);
         }
     } else if (kind == "empty") {
         for (const char* suffix : {"bmp", "jpg", "jpeg", "gif"})
@@ -271,6 +295,10 @@ QList<Hostile> MakeSet(const QString& kind, const QString& dir, bool* ok)
             "bmp24", "bmp", [](QSize s) { return Bmp(s, 24, 0, QByteArray(64, '\0')); }, true);
         m.Bombs(
             "bmp-rle8", "bmp", [](QSize s) { return Bmp(s, 8, 1, QByteArray("\x00\x01", 2)); }, true);
+        m.Bombs(
+            "heic-ispe", "heic", [&](QSize s) { return WithIspe(heic, s); }, true);
+        m.Bombs(
+            "avif-ispe", "avif", [&](QSize s) { return WithIspe(avif, s); }, true);
     } else if (kind == "huge GIF screen") {
         m.File("screen-65535x65535.gif", Gif(QSize(65535, 65535), QSize(1, 1)), Expect::Cross);
         m.File("screen-65535x65535-frame-16.gif", Gif(QSize(65535, 65535), QSize(16, 16)), Expect::Cross);
@@ -530,8 +558,9 @@ private slots:
         QTemporaryDir dir;
         QStringList paths;
         const QImage photo = vbtest::Quadrants(QSize(320, 200));
-        for (const QString format : {"bmp", "jpg", "gif", "grey.jpg"}) {
-            const QString path = dir.filePath(QString("good-%1.%2").arg(format.size()).arg(format.right(3)));
+        for (const QString format : {"bmp", "jpg", "gif", "grey.jpg", "png", "heic", "avif"}) {
+            const QString path =
+                dir.filePath(QString("good-%1.%2").arg(format.size()).arg(format.split(u'.').last()));
             QVERIFY(vbtest::SavePicture(path, photo, qPrintable(format)));
             paths.append(path);
         }
@@ -549,7 +578,11 @@ private slots:
         QVERIFY(vbtest::WriteFile(dir.filePath("bomb.jpg"),
                                   WithJpegSize(Encoded(photo, "jpg", true), {30000, 30000})));
         QVERIFY(vbtest::WriteFile(dir.filePath("bomb.gif"), Gif(QSize(30000, 30000), QSize(1, 1))));
-        paths << dir.filePath("cut.jpg") << dir.filePath("bomb.jpg") << dir.filePath("bomb.gif");
+        const QByteArray heic = Heif(photo, false);
+        QVERIFY(vbtest::WriteFile(dir.filePath("cut.heic"), heic.left(heic.size() / 2)));
+        QVERIFY(vbtest::WriteFile(dir.filePath("bomb.heic"), WithIspe(heic, {30000, 30000})));
+        paths << dir.filePath("cut.jpg") << dir.filePath("bomb.jpg") << dir.filePath("bomb.gif")
+              << dir.filePath("cut.heic") << dir.filePath("bomb.heic");
 
         ResetModuleState();
         PictureList = paths;
