@@ -53,7 +53,7 @@ std::vector<frmCover*> CoverWindow::Forms() const
 
 frmCover& CoverWindow::AddCover(QScreen* screen, std::function<QSizeF()> screenSize)
 {
-    auto form = std::make_unique<frmCover>(m_clock, m_random, std::move(screenSize));
+    auto form = std::make_unique<frmCover>(m_clock, m_random, std::move(screenSize), &m_picker);
     form->SetTimerEvent([this] { TickTogether(); });
     connect(form.get(), &frmCover::unloaded, this, &CoverWindow::CoverUnloaded);
     m_covers.push_back(Cover{screen, std::move(form)});
@@ -168,12 +168,14 @@ void CoverWindow::TickTogether()
     const DateTime due = NextPictureTime;
     if (m_clock.Now() < due)
         return;
-    for (Cover& cover : m_covers) {
-        if (cover.form->IsUnloaded())
-            continue;
-        NextPictureTime = due;
-        cover.form->tmrShowPicture_Timer();
-    }
+    m_picker.Together([this, due] {
+        for (Cover& cover : m_covers) {
+            if (cover.form->IsUnloaded())
+                continue;
+            NextPictureTime = due;
+            cover.form->tmrShowPicture_Timer();
+        }
+    });
 }
 
 // Input on one cover unloaded it, and it showed the pointer again: the others go without.
