@@ -13,7 +13,7 @@ void ShuffleOrder::Rebuild(const QStringList& list)
     m_list = list;
     m_order.resize(size_t(list.size()));
     std::iota(m_order.begin(), m_order.end(), qsizetype(0));
-    m_where = m_order;
+    m_where.clear();
     // Room for what the covers of a run leave out, so that no pick allocates later.
     m_skip.reserve(16);
     m_owed.clear();
@@ -22,15 +22,26 @@ void ShuffleOrder::Rebuild(const QStringList& list)
     m_picked = false;
 }
 
-qsizetype ShuffleOrder::Next(const QStringList& list, RandomSource& random)
+void ShuffleOrder::Follow(const QStringList& list)
 {
-    // At the start of a round the entry picked last lies at the end of the order; leaving it out
-    // of the draw keeps it from coming twice in a row.
     if (list.size() != m_list.size() || list.constData() != m_list.constData() ||
         size_t(list.size()) != m_order.size())
         Rebuild(list);
-    const qsizetype last[] = {m_last};
-    return Next(list, random, {}, m_picked ? std::span<const qsizetype>(last) : std::span<const qsizetype>());
+    if (m_position == list.size())
+        m_position = 0;
+}
+
+qsizetype ShuffleOrder::Next(const QStringList& list, RandomSource& random)
+{
+    const qsizetype count = list.size();
+    if (count < 1)
+        return 0;
+    Follow(list);
+    // At the start of a round the entry picked last lies at the end of the order; leaving the
+    // last place out of the draw keeps it from coming twice in a row.
+    const bool avoidLast = m_position == 0 && m_picked && count >= 2;
+    m_skip.clear();
+    return Take(random.Rnd(), count - m_position - (avoidLast ? 1 : 0));
 }
 
 qsizetype ShuffleOrder::Next(const QStringList& list, RandomSource& random, std::span<const qsizetype> firm,
@@ -39,10 +50,13 @@ qsizetype ShuffleOrder::Next(const QStringList& list, RandomSource& random, std:
     const qsizetype count = list.size();
     if (count < 1)
         return 0;
-    if (count != m_list.size() || list.constData() != m_list.constData() || size_t(count) != m_order.size())
-        Rebuild(list);
-    if (m_position == count)
-        m_position = 0;
+    Follow(list);
+    // Where each entry stands, kept from the first pick of covers that share the order on.
+    if (m_where.empty()) {
+        m_where.resize(m_order.size());
+        for (size_t place = 0; place < m_order.size(); ++place)
+            m_where[size_t(m_order[place])] = qsizetype(place);
+    }
     const double r = random.Rnd();
 
     // An entry that a round ended without goes to the first cover that may show it.
@@ -110,8 +124,10 @@ qsizetype ShuffleOrder::Take(double r, qsizetype choices)
         if (skipped <= place)
             ++place;
     std::swap(m_order[size_t(m_position)], m_order[size_t(place)]);
-    m_where[size_t(m_order[size_t(m_position)])] = m_position;
-    m_where[size_t(m_order[size_t(place)])] = place;
+    if (!m_where.empty()) {
+        m_where[size_t(m_order[size_t(m_position)])] = m_position;
+        m_where[size_t(m_order[size_t(place)])] = place;
+    }
     m_picked = true;
     m_last = m_order[size_t(m_position++)];
     return m_last;

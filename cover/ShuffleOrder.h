@@ -33,6 +33,8 @@ public:
 
 private:
     void Rebuild(const QStringList& list);
+    // Rebuilds the order for a list that is another one, and starts a new round after a whole one.
+    void Follow(const QStringList& list);
     // How many entries the draw has from place `from` on, leaving out `firm` and `soft`; their
     // places go into m_skip.
     qsizetype Choices(qsizetype from, std::span<const qsizetype> firm, std::span<const qsizetype> soft);
@@ -43,7 +45,8 @@ private:
     // whether PictureList was replaced or edited since.
     QStringList m_list;
     // A permutation of 0 .. count - 1. The entries before m_position have been picked in this
-    // round, in that order. m_where is its inverse: where each entry stands in it.
+    // round, in that order. m_where is its inverse, where each entry stands in it, kept only for
+    // covers that share the order (a single cover's pick stays one step).
     std::vector<qsizetype> m_order;
     std::vector<qsizetype> m_where;
     qsizetype m_position = 0;

@@ -110,14 +110,12 @@ private slots:
         for (int i = 0; i < 2; ++i)
             QVERIFY(SavePicture(folder.filePath(QString("%1.bmp").arg(i)), Solid(QSize(200, 100), colours[i]),
                                 "bmp"));
-        // The picture in the middle of the monitor: 0, 1, or -1 for neither.
-        const auto shownOn = [&](const QRect& monitor) {
-            const QPoint at = monitor.center() - QGuiApplication::primaryScreen()->geometry().topLeft();
-            const QImage pixel =
-                QGuiApplication::primaryScreen()->grabWindow(0, at.x(), at.y(), 1, 1).toImage();
-            return NearAt(pixel, QPoint(0, 0), colours[0])   ? 0
-                   : NearAt(pixel, QPoint(0, 0), colours[1]) ? 1
-                                                             : -1;
+        // The picture in the middle of the monitor (0 or 1, -1 for neither): one pixel, read at once.
+        const auto shownOn = [&](const QRect& m) {
+            const QImage pixel = QGuiApplication::primaryScreen()
+                                     ->grabWindow(0, m.center().x(), m.center().y(), 1, 1)
+                                     .toImage();
+            return NearAt(pixel, {}, colours[0]) ? 0 : NearAt(pixel, {}, colours[1]) ? 1 : -1;
         };
         int seen = 0, onA = -1;
         QElapsedTimer same;
@@ -130,10 +128,8 @@ private slots:
                 return same.elapsed() >= vb::frmCover::TimerIntervalMs / 2;
             }
             same.invalidate();
-            if (a >= 0 && b >= 0) {
-                seen += onA >= 0 && a != onA ? 1 : 0;
-                onA = a;
-            }
+            seen += a >= 0 && b >= 0 && onA >= 0 && a != onA ? 1 : 0;
+            onA = a >= 0 && b >= 0 ? a : onA;
             return seen >= swaps || !run.Running();
         };
         QVERIFY(run.Start({"/S"}));

@@ -121,20 +121,13 @@ private slots:
         QTest::addColumn<int>("count");
         QTest::addColumn<bool>("shuffle");
         QTest::addColumn<bool>("lone");
+        const int rows[][3] = {{2, 1, 0}, {2, 2, 0},  {2, 5, 0}, {3, 2, 0}, {3, 3, 0},
+                               {3, 4, 0}, {3, 10, 0}, {2, 2, 1}, {3, 3, 1}, {3, 7, 1}};
         for (const bool shuffle : {false, true})
-            for (const auto& [covers, count, lone] : {std::tuple{2, 1, false},
-                                                      {2, 2, false},
-                                                      {2, 5, false},
-                                                      {3, 2, false},
-                                                      {3, 3, false},
-                                                      {3, 4, false},
-                                                      {3, 10, false},
-                                                      {2, 2, true},
-                                                      {3, 3, true},
-                                                      {3, 7, true}})
+            for (const auto& [covers, count, lone] : rows)
                 QTest::addRow("%d covers, %d entries%s%s", covers, count, shuffle ? ", Shuffle" : "",
                               lone ? ", one alone" : "")
-                    << covers << count << shuffle << lone;
+                    << covers << count << shuffle << bool(lone);
     }
     void sharedPicks()
     {
@@ -146,7 +139,7 @@ private slots:
         CycleRandom random;
         random.generator.Seed(uint64_t(covers * 100 + count));
         SharedPicker picker;
-        std::vector<SharedPicker::Cover> ids;
+        QList<SharedPicker::Cover> ids;
         QStringList now(covers), ahead(covers);
         std::map<QString, int> shows;
         for (const QString& entry : list)
