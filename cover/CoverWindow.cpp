@@ -53,8 +53,13 @@ std::vector<frmCover*> CoverWindow::Forms() const
 
 frmCover& CoverWindow::AddCover(QScreen* screen, std::function<QSizeF()> screenSize)
 {
-    auto form = std::make_unique<frmCover>(m_clock, m_random, std::move(screenSize));
-    form->SetTimerEvent([this] { TickTogether(); });
+    auto form = std::make_unique<frmCover>(m_clock, m_random, std::move(screenSize), &m_picker);
+    // One timer drives the change of all, the first cover's: with no interval every tick is due,
+    // and the timers of the others would each change every cover once more within the tick.
+    form->SetTimerEvent([this, cover = form.get()] {
+        if (m_covers.front().form.get() == cover)
+            TickTogether();
+    });
     connect(form.get(), &frmCover::unloaded, this, &CoverWindow::CoverUnloaded);
     m_covers.push_back(Cover{screen, std::move(form)});
     return *m_covers.back().form;
@@ -161,19 +166,21 @@ void CoverWindow::FollowScreens()
     }
 }
 
-// Each cover's timer runs this. Once the one due time has come, every cover runs its slide tick
-// against it: each schedules the next change and shows its own pick, so all change together.
+// The first cover's timer runs this. Once the one due time has come, every cover runs its slide
+// tick against it: each schedules the next change and shows its own pick, so all change together.
 void CoverWindow::TickTogether()
 {
     const DateTime due = NextPictureTime;
     if (m_clock.Now() < due)
         return;
-    for (Cover& cover : m_covers) {
-        if (cover.form->IsUnloaded())
-            continue;
-        NextPictureTime = due;
-        cover.form->tmrShowPicture_Timer();
-    }
+    m_picker.Together([this, due] {
+        for (Cover& cover : m_covers) {
+            if (cover.form->IsUnloaded())
+                continue;
+            NextPictureTime = due;
+            cover.form->tmrShowPicture_Timer();
+        }
+    });
 }
 
 // Input on one cover unloaded it, and it showed the pointer again: the others go without.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cover/CoverWindowHandle.h"
+#include "cover/SharedPicker.h"
 #include "cover/frmCover.h"
 #include "platform/runtime/Clock.h"
 
@@ -28,8 +29,9 @@ class WheelWatch;
 // go and change size.
 //
 // The covers of a full-screen run change pictures together, at the one NextPictureTime, each with
-// its own pick at its own size. Input on any of them ends the run: every cover unloads, and the
-// pointer shows again once. The single-instance caption goes on the primary monitor's cover.
+// its own pick at its own size: no two show the same picture where the list has enough of them. Input on any
+// of them ends the run: every cover unloads, and the pointer shows again once. The single-instance caption
+// goes on the primary monitor's cover.
 class CoverWindow final : public QObject, public CoverWindowHandle
 {
     Q_OBJECT
@@ -73,6 +75,8 @@ private:
     SystemClock m_systemClock;
     const Clock& m_clock;
     RandomSource& m_random;
+    // Before the covers, whose ticks leave it as they go.
+    SharedPicker m_picker;
     std::vector<Cover> m_covers;
     QString m_caption;
     bool m_fullScreen = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QStringList>
+#include <span>
 #include <vector>
 
 namespace vb {
@@ -21,18 +22,40 @@ public:
     // number from `random` per pick.
     qsizetype Next(const QStringList& list, RandomSource& random);
 
+    // The same for covers that share one order, where what to leave out is the caller's: an entry
+    // of `firm` (indices into `list`: what the other covers show) never while another entry is
+    // left; an entry of `soft` (what this cover shows) not while another is left besides. Where
+    // the rest of a round is all left out, the next round starts at once and the rest goes to the
+    // next picks that may take it, so that every entry still comes once per round. Nothing else
+    // keeps a new round from starting with the entry picked last.
+    qsizetype Next(const QStringList& list, RandomSource& random, std::span<const qsizetype> firm,
+                   std::span<const qsizetype> soft);
+
 private:
     void Rebuild(const QStringList& list);
+    // Rebuilds the order for a list that is another one, and starts a new round after a whole one.
+    void Follow(const QStringList& list);
+    // How many entries the draw has from place `from` on, leaving out `firm` and `soft`; their
+    // places go into m_skip.
+    qsizetype Choices(qsizetype from, std::span<const qsizetype> firm, std::span<const qsizetype> soft);
+    qsizetype Take(double r, qsizetype choices);
 
     // A shallow copy of the list the order belongs to. Holding it keeps that list's storage
     // alive, so a list built later never has the same address: comparing addresses tells
     // whether PictureList was replaced or edited since.
     QStringList m_list;
     // A permutation of 0 .. count - 1. The entries before m_position have been picked in this
-    // round, in that order.
+    // round, in that order. m_where is its inverse, where each entry stands in it, kept only for
+    // covers that share the order (a single cover's pick stays one step).
     std::vector<qsizetype> m_order;
+    std::vector<qsizetype> m_where;
     qsizetype m_position = 0;
+    qsizetype m_last = 0;
     bool m_picked = false;
+    // Places in the order left out of the present draw, ascending; its capacity is kept.
+    std::vector<qsizetype> m_skip;
+    // Entries a round ended without, because they showed on the cover that was to pick them.
+    std::vector<qsizetype> m_owed;
 };
 
 } // namespace vb

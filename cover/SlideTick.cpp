@@ -7,8 +7,6 @@
 #include "state/ModuleState.h"
 
 #include <QLocale>
-#include <algorithm>
-#include <cmath>
 #include <exception>
 #include <utility>
 
@@ -18,25 +16,15 @@ namespace {
 
 constexpr int CrossDrawWidth = 5;
 
-// A 0-based index, uniform over the whole list however long it is (a 16-bit index would leave
-// everything past entry 32767 out). `Rnd` promises r < 1, which keeps r x count below count;
-// the clamp only guards against a generator that breaks that promise.
-qsizetype PickIndex(double r, qsizetype count)
-{
-    const double index = std::floor(r * double(count));
-    if (!(index >= 0))
-        return 0;
-    return std::min(qsizetype(index), count - 1);
-}
-
 } // namespace
 
 SlideTick::SlideTick(const Clock& clock, RandomSource& random, ImageCanvas& canvas, PictureLoader& loader,
                      std::function<QSizeF()> screenSize, std::function<void()> redraw,
-                     int decodeLimitMegabytes)
+                     int decodeLimitMegabytes, SharedPicker* picker)
     : m_clock(clock), m_random(random), m_canvas(canvas), m_loader(loader),
       m_screenSize(std::move(screenSize)), m_redraw(std::move(redraw)),
-      m_decodeLimitMegabytes(decodeLimitMegabytes)
+      m_decodeLimitMegabytes(decodeLimitMegabytes), m_picker(picker ? *picker : m_ownPicker),
+      m_cover(m_picker.Join())
 {
     m_loader.SetReceiver([this](Frame frame) {
         if (Deliver(std::move(frame)) && m_redraw)
@@ -44,18 +32,16 @@ SlideTick::SlideTick(const Clock& clock, RandomSource& random, ImageCanvas& canv
     });
 }
 
+SlideTick::~SlideTick()
+{
+    m_picker.Leave(m_cover);
+}
+
 void SlideTick::DrawFailureCross(Canvas& canvas)
 {
     canvas.SetDrawWidth(CrossDrawWidth);
     canvas.Line(0, 0, canvas.ScaleWidth(), canvas.ScaleHeight(), RuntimeRed);
     canvas.Line(canvas.ScaleWidth(), 0, 0, canvas.ScaleHeight(), RuntimeRed);
-}
-
-QString SlideTick::PickPath()
-{
-    const qsizetype index =
-        Shuffle != 0 ? m_shuffle.Next(PictureList, m_random) : PickIndex(m_random.Rnd(), PictureList.size());
-    return PictureList.at(index);
 }
 
 bool SlideTick::Run()
@@ -119,13 +105,18 @@ void SlideTick::Change()
 
     if (PictureList.size() < 1) {
         m_ahead.reset();
+        m_picker.Forget(m_cover);
         DrawFailureCross(m_canvas);
         return;
     }
 
-    // The pick made at the last change, made again at the canvas's new size where it changed.
+    // The pick made at the last change, made again at the canvas's new size where it changed;
+    // a new one where another cover shows it at this change.
     std::optional<Pending> pick = std::exchange(m_ahead, std::nullopt);
-    const QString path = pick ? pick->path : PickPath();
+    const QString path =
+        m_picker.Now(m_cover, pick ? &pick->path : nullptr, PictureList, Shuffle != 0, m_random);
+    if (pick && pick->path != path)
+        pick.reset();
     if (pick && pick->ready && Fits(*pick)) {
         Draw(path, Frame{pick->id, std::move(pick->image), pick->dateTaken});
     } else if (pick && Fits(*pick)) {
@@ -136,7 +127,7 @@ void SlideTick::Change()
     }
 
     // The next change, made ready while this picture shows.
-    m_ahead = NewPick(PickPath());
+    m_ahead = NewPick(m_picker.Next(m_cover, PictureList, Shuffle != 0, m_random));
     Request(m_ahead->id, m_ahead->path);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cover/ShuffleOrder.h"
+#include "cover/SharedPicker.h"
 #include "picture/PictureLoader.h"
 
 #include <QDate>
@@ -41,9 +41,15 @@ public:
     // `screenSize`: `Screen.Width` and `Screen.Height`, the primary screen in twips; it is asked
     // only in a preview, when a picture is requested. `redraw` is called whenever a picture has
     // been drawn as it arrived from the loader rather than by Run itself. Each loaded picture may
-    // take up to `decodeLimitMegabytes` to decode.
+    // take up to `decodeLimitMegabytes` to decode. Ticks of covers that show at the same time pick
+    // through one `picker`, so that they do not show the same picture; without one, the tick
+    // picks alone.
     SlideTick(const Clock& clock, RandomSource& random, ImageCanvas& canvas, PictureLoader& loader,
-              std::function<QSizeF()> screenSize, std::function<void()> redraw, int decodeLimitMegabytes);
+              std::function<QSizeF()> screenSize, std::function<void()> redraw, int decodeLimitMegabytes,
+              SharedPicker* picker = nullptr);
+    ~SlideTick();
+    SlideTick(const SlideTick&) = delete;
+    SlideTick& operator=(const SlideTick&) = delete;
 
     // True when the run was due (and so changed what the canvas shows, or will once the picture
     // is ready).
@@ -57,7 +63,6 @@ public:
 
 private:
     void PrintCaption(const QString& path, QDate dateTaken);
-    QString PickPath();
 
     // A pick whose picture the loader is making ready.
     struct Pending
@@ -85,7 +90,9 @@ private:
     std::function<QSizeF()> m_screenSize;
     std::function<void()> m_redraw;
     int m_decodeLimitMegabytes = 0;
-    ShuffleOrder m_shuffle;
+    SharedPicker m_ownPicker;
+    SharedPicker& m_picker;
+    SharedPicker::Cover m_cover;
 
     quint64 m_lastId = 0;
     // The change that is due and waits for its picture.

@@ -56,12 +56,12 @@ float Twips(qreal logicalPixels)
 } // namespace
 
 frmCover::frmCover(const Clock& clock, RandomSource& random, std::function<QSizeF()> screenSize,
-                   QWidget* parent)
+                   SharedPicker* picker, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_clock(clock),
       m_tick(
           clock, random, m_canvas, m_loader,
           screenSize ? std::move(screenSize) : [this] { return ScreenSizeTwips(screen()); },
-          [this] { update(); }, PictureHolder::DefaultDecodeLimitMegabytes)
+          [this] { update(); }, PictureHolder::DefaultDecodeLimitMegabytes, picker)
 {
     setWindowTitle(QString());
     setAttribute(Qt::WA_OpaquePaintEvent);

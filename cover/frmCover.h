@@ -31,9 +31,10 @@ public:
     static constexpr int TimerIntervalMs = 750;
 
     // Loads the window, hidden. `screenSize` gives `Screen.Width` and `Screen.Height` in twips;
-    // without it they are those of the monitor the window is on.
+    // without it they are those of the monitor the window is on. Covers shown at the same time
+    // pick their pictures through one `picker`.
     frmCover(const Clock& clock, RandomSource& random, std::function<QSizeF()> screenSize = {},
-             QWidget* parent = nullptr);
+             SharedPicker* picker = nullptr, QWidget* parent = nullptr);
     ~frmCover() override;
 
     // `Screen.Width` and `Screen.Height` of a monitor: its logical size in twips.

@@ -2,6 +2,7 @@
 #include "ProgramRun.h"
 #include "ScreenChecks.h"
 #include "TestSupport.h"
+#include "cover/frmCover.h"
 #include "platform/x11/X11Windows.h"
 
 #include <QApplication>
@@ -86,6 +87,56 @@ private slots:
         run.End(ProgramRun::Ending(ending));
         QCOMPARE(run.Check(0), QString());
         QTRY_VERIFY(!PictureOn(Screenshot(), MonitorA) && !PictureOn(Screenshot(), MonitorB));
+    }
+
+    // Two pictures on two monitors, a change at every tick: never the same picture on both. With
+    // Shuffle every change swaps them (neither monitor shows its picture twice in a row), without
+    // it about every other change does: `swaps` is about ten changes. The screen is read often,
+    // one pixel per monitor, so that each change is seen; the two monitors repaint one after the
+    // other, so the same picture on both is a fault only when it stays for half a tick.
+    void differentPictureOnEachMonitor_data()
+    {
+        QTest::addColumn<bool>("shuffle");
+        QTest::addColumn<int>("swaps");
+        QTest::newRow("random") << false << 5;
+        QTest::newRow("Shuffle") << true << 10;
+    }
+    void differentPictureOnEachMonitor()
+    {
+        QFETCH(bool, shuffle);
+        QFETCH(int, swaps);
+        const QRgb colours[] = {qRgb(0xe0, 0x90, 0x30), qRgb(0x30, 0x50, 0xe0)};
+        QTemporaryDir folder;
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(SavePicture(folder.filePath(QString("%1.bmp").arg(i)), Solid(QSize(200, 100), colours[i]),
+                                "bmp"));
+        // The picture in the middle of the monitor (0 or 1, -1 for neither): one pixel, read at once.
+        const auto shownOn = [&](const QRect& m) {
+            const QImage pixel = QGuiApplication::primaryScreen()
+                                     ->grabWindow(0, m.center().x(), m.center().y(), 1, 1)
+                                     .toImage();
+            return NearAt(pixel, {}, colours[0]) ? 0 : NearAt(pixel, {}, colours[1]) ? 1 : -1;
+        };
+        int seen = 0, onA = -1;
+        QElapsedTimer same;
+        ProgramRun run(SettingsFor({folder.path()}, shuffle ? "Interval=0\nShuffle=True\n" : "Interval=0\n"));
+        const auto sample = [&] {
+            const int a = shownOn(MonitorA), b = shownOn(MonitorB);
+            if (a >= 0 && a == b) {
+                if (!same.isValid())
+                    same.start();
+                return same.elapsed() >= vb::frmCover::TimerIntervalMs / 2;
+            }
+            same.invalidate();
+            seen += a >= 0 && b >= 0 && onA >= 0 && a != onA ? 1 : 0;
+            onA = a >= 0 && b >= 0 ? a : onA;
+            return seen >= swaps || !run.Running();
+        };
+        QVERIFY(run.Start({"/S"}));
+        QTRY_VERIFY_WITH_TIMEOUT(sample(), 60000);
+        QVERIFY2(!same.isValid(), "the same picture on both monitors for half a tick");
+        run.End(ProgramRun::Key);
+        QCOMPARE(run.Check(0), QString());
     }
 
     // The second of two full-screen runs marks the primary monitor's cover with the caption.

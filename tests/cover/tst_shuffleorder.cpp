@@ -1,9 +1,12 @@
 #include "AllocationCounter.h"
 #include "Fakes.h"
+#include "cover/SharedPicker.h"
 #include "cover/ShuffleOrder.h"
 #include "platform/runtime/RandomSource.h"
 
 #include <QTest>
+#include <algorithm>
+#include <map>
 #include <set>
 
 using namespace vb;
@@ -104,6 +107,74 @@ private slots:
                      qPrintable(change));
             order.Next(list, random); // into the next round
             order.Next(list, random);
+        }
+    }
+
+    // Covers that pick through one picker, as their ticks do: each cover's first change alone,
+    // then changes together, where each shows its pick from the last change. Wherever the list
+    // allows, no two covers show the same picture, nor are about to; with fewer entries than
+    // covers, every entry shows. With Shuffle every entry shows once per round across all
+    // covers. `lone`: after each change the first cover changes alone, as at a resize.
+    void sharedPicks_data()
+    {
+        QTest::addColumn<int>("covers");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<bool>("shuffle");
+        QTest::addColumn<bool>("lone");
+        const int rows[][3] = {{2, 1, 0}, {2, 2, 0},  {2, 5, 0}, {3, 2, 0}, {3, 3, 0},
+                               {3, 4, 0}, {3, 10, 0}, {2, 2, 1}, {3, 3, 1}, {3, 7, 1}};
+        for (const bool shuffle : {false, true})
+            for (const auto& [covers, count, lone] : rows)
+                QTest::addRow("%d covers, %d entries%s%s", covers, count, shuffle ? ", Shuffle" : "",
+                              lone ? ", one alone" : "")
+                    << covers << count << shuffle << bool(lone);
+    }
+    void sharedPicks()
+    {
+        QFETCH(int, covers);
+        QFETCH(int, count);
+        QFETCH(bool, shuffle);
+        QFETCH(bool, lone);
+        const QStringList list = Entries(count);
+        CycleRandom random;
+        random.generator.Seed(uint64_t(covers * 100 + count));
+        SharedPicker picker;
+        QList<SharedPicker::Cover> ids;
+        QStringList now(covers), ahead(covers);
+        std::map<QString, int> shows;
+        for (const QString& entry : list)
+            shows[entry] = 0;
+        const auto change = [&](int i, bool first) {
+            now[i] = picker.Now(ids[i], first ? nullptr : &ahead[i], list, shuffle, random);
+            ahead[i] = picker.Next(ids[i], list, shuffle, random);
+            ++shows[now[i]];
+        };
+        const auto distinct = [&](const QStringList& shown) {
+            return int(std::set<QString>(shown.begin(), shown.end()).size()) == std::min(covers, count);
+        };
+        for (int i = 0; i < covers; ++i) {
+            ids.push_back(picker.Join());
+            change(i, true);
+        }
+        for (int round = 0; round < 12; ++round) {
+            const QStringList promised = ahead;
+            picker.Together([&] {
+                for (int i = 0; i < covers; ++i)
+                    change(i, false);
+            });
+            const QString at = QString("change %1: %2").arg(round).arg(now.join(' '));
+            QVERIFY2(distinct(now) && distinct(ahead), qPrintable(at));
+            QVERIFY2(now == promised || count < covers, qPrintable(at));
+            const auto [least, most] = std::minmax_element(
+                shows.begin(), shows.end(), [](auto a, auto b) { return a.second < b.second; });
+            // Covers that start one by one show the first picks out of turn for a change or two.
+            QVERIFY2(!shuffle || lone || count < covers ||
+                         most->second - least->second <= (round < 3 ? 2 : 1),
+                     qPrintable(at));
+            if (lone) {
+                change(0, false);
+                QVERIFY2(distinct(now) && distinct(ahead), qPrintable(at + " then one alone"));
+            }
         }
     }
 };
