@@ -11,8 +11,8 @@ VB_LINT_PACKAGES=(git clang-format shellcheck)
 # AVIF; it brings its HEVC and AV1 decoders) and libexif. Run: Qt's Wayland platform, Qt's
 # readers of WebP and TIFF. Test: the style checks, an X server for headless machines, the X tools
 # the tests drive windows with, picture tools (heif-convert decodes the reference of a HEIF
-# picture, exiftool writes dates, also those of scripts/run's demo pictures), a font, and FUSE for the file system whose reads hang on demand
-# (tests/stallfs.py).
+# picture, exiftool writes dates, also those of scripts/run's demo pictures), a font, and FUSE for
+# the file system whose reads hang on demand (tests/stallfs.py).
 # shellcheck disable=SC2034 # for the scripts that source this file
 VB_PACKAGES=(
     g++ cmake ninja-build ccache pkg-config qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev libjpeg-dev libwayland-dev
