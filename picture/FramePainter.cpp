@@ -62,7 +62,7 @@ Frame RenderFrame(FrameRequest request)
     Frame frame{request.id, QImage()};
     try {
         ImageCanvas& canvas = request.canvas;
-        canvas.Resize(canvas.LogicalSize(), canvas.DevicePixelRatio());
+        canvas.Resize(canvas.LogicalSize(), canvas.DevicePixelRatio(), canvas.DeviceSize());
         PictureHolder picture(request.decodeLimitMegabytes);
         picture.SetDevicePixelRatio(canvas.DevicePixelRatio());
         PaintPicture(canvas, picture, request.path, request.preview, request.fitLargePictures,
