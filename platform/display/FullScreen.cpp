@@ -3,10 +3,28 @@
 #include "platform/display/DisplayServer.h"
 #include "platform/x11/X11DevicePixels.h"
 
+#include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
 
 namespace vb {
+
+namespace {
+
+// A monitor in device pixels, near enough to tell which lies inside which: Qt keeps a screen's
+// origin in device pixels and its size in logical ones.
+QRect DeviceArea(const QScreen& screen)
+{
+    const QRect logical = screen.geometry();
+    return QRect(logical.topLeft(), (QSizeF(logical.size()) * screen.devicePixelRatio()).toSize());
+}
+
+qint64 Pixels(const QRect& area)
+{
+    return qint64(area.width()) * area.height();
+}
+
+} // namespace
 
 void ShowFullScreen(QWidget& window, QScreen& screen)
 {
@@ -37,6 +55,35 @@ QSize DeviceSize(const QWidget& window)
     if (CurrentDisplayServer() != DisplayServer::X11 || !window.internalWinId())
         return QSize();
     return x11::ClientSize(x11::WindowId(window.internalWinId())).value_or(QSize());
+}
+
+QScreen* CoveringScreen(QScreen* screen)
+{
+    if (!screen || CurrentDisplayServer() != DisplayServer::X11)
+        return screen;
+    // Of monitors with the same area, the first listed covers the others.
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    const QRect area = DeviceArea(*screen);
+    QScreen* covering = screen;
+    for (QScreen* other : screens) {
+        const QRect larger = DeviceArea(*other);
+        const qint64 pixels = Pixels(larger), coveringPixels = Pixels(DeviceArea(*covering));
+        // A pixel's slack: the sizes above are rounded.
+        if (larger.adjusted(-1, -1, 1, 1).contains(area) &&
+            (pixels > coveringPixels ||
+             (pixels == coveringPixels && screens.indexOf(other) < screens.indexOf(covering))))
+            covering = other;
+    }
+    return covering;
+}
+
+QList<QScreen*> ScreensToCover()
+{
+    QList<QScreen*> covered;
+    for (QScreen* screen : QGuiApplication::screens())
+        if (CoveringScreen(screen) == screen)
+            covered.append(screen);
+    return covered;
 }
 
 } // namespace vb

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QSize>
 
 class QScreen;
@@ -18,5 +19,12 @@ void ShowFullScreen(QWidget& window, QScreen& screen);
 // The size of the window's native window in device pixels, on X11 (where the placing above and
 // the preview's make it exact); elsewhere, or before it has one, an empty size.
 QSize DeviceSize(const QWidget& window);
+
+// The monitors that get a window of their own. On X11 every monitor is a view of one X screen,
+// so a monitor that lies inside another (a smaller mirror of it) already shows part of that one's
+// window and gets none of its own; on Wayland every output shows only its own surface.
+QList<QScreen*> ScreensToCover();
+// The monitor whose window covers `screen`: itself, or the largest one it lies inside.
+QScreen* CoveringScreen(QScreen* screen);
 
 } // namespace vb
