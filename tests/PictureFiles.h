@@ -20,6 +20,9 @@ QImage Quadrants(QSize size);
 // blur the edges, so a part decoded alone matches the whole decoded picture.
 QImage GreyQuadrants(QSize size);
 
+// White and grey pixels in turn, like a checkerboard of one-pixel squares: resampled, it blurs.
+QImage Checkerboard(QSize size);
+
 // Saves in the format given ("bmp", "jpg", "png"; "gif" through ImageMagick; "grey.jpg" a
 // JPEG of one component); creates the folder.
 bool SavePicture(const QString& path, const QImage& image, const char* format, int quality = 95);
