@@ -35,7 +35,9 @@ QString AtomName(xcb_connection_t* c, xcb_atom_t atom)
 std::optional<QRect> MonitorGeometry(const QScreen& screen)
 {
     xcb_connection_t* c = Connection();
-    if (!c)
+    // A request of an extension the server lacks would break the connection.
+    const xcb_query_extension_reply_t* randr = c ? xcb_get_extension_data(c, &xcb_randr_id) : nullptr;
+    if (!randr || !randr->present)
         return std::nullopt;
     // Qt names a screen after its monitor. It keeps the origin in device pixels and rounds only the
     // size, so a monitor under another name (RandR's stand-in for the whole screen) matches by both.
@@ -43,8 +45,11 @@ std::optional<QRect> MonitorGeometry(const QScreen& screen)
     const qreal ratio = screen.devicePixelRatio();
     std::optional<QRect> sameOrigin;
     for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c)); it.rem; xcb_screen_next(&it)) {
+        // Before RandR 1.5 the request fails; its error is ours, not one for Qt to warn of.
+        xcb_generic_error_t* error = nullptr;
         std::unique_ptr<xcb_randr_get_monitors_reply_t, FreeDeleter> reply(
-            xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, it.data->root, 1), nullptr));
+            xcb_randr_get_monitors_reply(c, xcb_randr_get_monitors(c, it.data->root, 1), &error));
+        std::free(error);
         if (!reply)
             continue;
         for (auto m = xcb_randr_get_monitors_monitors_iterator(reply.get()); m.rem;
