@@ -33,7 +33,7 @@ CoverWindow::CoverWindow(RandomSource& random, const Clock& clock) : m_clock(clo
 
     // The window start-up loads first. In a preview its `Screen.Width` and `Screen.Height` are
     // those of the monitor that shows the host.
-    AddCover(QGuiApplication::primaryScreen(),
+    AddCover(CoveringScreen(QGuiApplication::primaryScreen()),
              [this] { return m_host != 0 ? HostScreenTwips() : frmCover::ScreenSizeTwips(Form().screen()); });
 }
 
@@ -81,7 +81,8 @@ void CoverWindow::SetCaption(const QString& caption)
 void CoverWindow::CaptionPrimary()
 {
     for (Cover& cover : m_covers) {
-        const QString title = cover.screen == QGuiApplication::primaryScreen() ? m_caption : QString();
+        const QString title =
+            cover.screen == CoveringScreen(QGuiApplication::primaryScreen()) ? m_caption : QString();
         if (cover.form->windowTitle() != title)
             cover.form->setWindowTitle(title);
     }
@@ -96,7 +97,7 @@ void CoverWindow::Show()
         m_wheel = std::make_unique<x11::WheelWatch>();
         connect(m_wheel.get(), &x11::WheelWatch::turned, this, [this] { Form().Form_MouseDown(0, 0, 0, 0); });
     }
-    for (QScreen* screen : QGuiApplication::screens())
+    for (QScreen* screen : ScreensToCover())
         if (!CoverOn(screen))
             AddCover(screen);
     for (Cover& cover : m_covers) {
@@ -124,13 +125,13 @@ void CoverWindow::ScreensChanged()
     m_screensChanged.start();
 }
 
-// One cover per monitor, each over the whole of it; the caption on the primary monitor's cover,
-// and the keyboard with one of them.
+// One cover per monitor, each over the whole of it (a monitor inside another shares that one's
+// cover); the caption on the primary monitor's cover, and the keyboard with one of them.
 void CoverWindow::FollowScreens()
 {
     if (m_ending)
         return;
-    const QList<QScreen*> screens = QGuiApplication::screens();
+    const QList<QScreen*> screens = ScreensToCover();
     for (auto it = m_covers.begin(); it != m_covers.end();) {
         if (it->screen && screens.contains(it->screen)) {
             ++it;
@@ -141,7 +142,7 @@ void CoverWindow::FollowScreens()
             it = m_covers.erase(it);
         } else {
             // Never no cover at all: the last one moves to whatever monitor there is.
-            it->screen = QGuiApplication::primaryScreen();
+            it->screen = CoveringScreen(QGuiApplication::primaryScreen());
             ++it;
         }
     }
@@ -149,19 +150,20 @@ void CoverWindow::FollowScreens()
         if (!CoverOn(screen))
             AddCover(screen).setWindowFlag(Qt::WindowStaysOnTopHint, true);
 
+    // A monitor inside another that moves out of it gets a cover again.
+    for (QScreen* screen : QGuiApplication::screens())
+        connect(screen, &QScreen::geometryChanged, this, &CoverWindow::ScreensChanged, Qt::UniqueConnection);
     bool keyboard = false;
     for (Cover& cover : m_covers) {
         if (!cover.screen)
             continue;
-        connect(cover.screen, &QScreen::geometryChanged, this, &CoverWindow::ScreensChanged,
-                Qt::UniqueConnection);
         // A resolution change resizes the cover, and the resize steps draw a new picture.
         ShowFullScreen(*cover.form, *cover.screen);
         keyboard = keyboard || cover.form->HasKeyboardGrab();
     }
     CaptionPrimary();
     if (!keyboard) {
-        Cover* primary = CoverOn(QGuiApplication::primaryScreen());
+        Cover* primary = CoverOn(CoveringScreen(QGuiApplication::primaryScreen()));
         (primary ? primary->form : m_covers.front().form)->GrabKeyboardWhenViewable();
     }
 }

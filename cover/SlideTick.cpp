@@ -106,6 +106,9 @@ void SlideTick::Change()
     if (PictureList.size() < 1) {
         m_ahead.reset();
         m_picker.Forget(m_cover);
+        // On a cleared window: over what was there, the cross of an earlier, smaller size would
+        // stay in a corner.
+        m_canvas.Cls();
         DrawFailureCross(m_canvas);
         return;
     }

@@ -66,7 +66,7 @@ Frame RenderFrame(FrameRequest request)
         // Loaded before the frame's image is made: a picture decoded whole at loading is, and
         // what its decoder holds on the way is gone before the image takes its memory.
         picture.Load(request.path);
-        canvas.Resize(canvas.LogicalSize(), canvas.DevicePixelRatio());
+        canvas.Resize(canvas.LogicalSize(), canvas.DevicePixelRatio(), canvas.DeviceSize());
         PaintPicture(canvas, picture, request.preview, request.fitLargePictures, request.screen);
         frame.image = canvas.Image();
         frame.dateTaken = picture.DateTaken();

@@ -51,12 +51,15 @@ void ImageCanvas::ApplyDpi()
     m_image.setDotsPerMeterY(dotsPerMetre);
 }
 
-void ImageCanvas::Resize(QSize logicalSize, qreal devicePixelRatio)
+void ImageCanvas::Resize(QSize logicalSize, qreal devicePixelRatio, QSize deviceSize)
 {
     const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
     const QSize logical = logicalSize.expandedTo(QSize(0, 0));
-    const QSize device(int(std::ceil(logical.width() * ratio)), int(std::ceil(logical.height() * ratio)));
+    const QSize device = deviceSize.isValid() ? deviceSize
+                                              : QSize(int(std::ceil(logical.width() * ratio)),
+                                                      int(std::ceil(logical.height() * ratio)));
     m_logicalSize = logical;
+    m_deviceSize = device;
     m_devicePixelRatio = ratio;
     if (device == m_image.size() && !m_image.isNull())
         return;

@@ -17,9 +17,11 @@ class ImageCanvas final : public Canvas
 public:
     ImageCanvas();
 
-    // Switches the image on at a window's size (logical pixels) and device-pixel ratio. What
+    // Switches the image on at a window's size (logical pixels) and device-pixel ratio, and at
+    // `deviceSize` where the window has one (at a fractional ratio the logical size times the
+    // ratio can miss the window's device pixels by one); else at that product rounded up. What
     // was drawn stays at the top-left; new area gets the back colour.
-    void Resize(QSize logicalSize, qreal devicePixelRatio);
+    void Resize(QSize logicalSize, qreal devicePixelRatio, QSize deviceSize = QSize());
     // Dots per inch of the window's logical pixels, for the font's point size.
     void SetLogicalDpi(qreal dpi);
 
@@ -31,6 +33,7 @@ public:
     // image's size.
     void ShowFrame(QImage frame);
     QSize LogicalSize() const { return m_logicalSize; }
+    QSize DeviceSize() const { return m_deviceSize; }
     qreal DevicePixelRatio() const { return m_devicePixelRatio; }
 
     void SetFont(const QFont& font) { m_font = font; }
@@ -64,6 +67,7 @@ private:
 
     QImage m_image;
     QSize m_logicalSize;
+    QSize m_deviceSize;
     qreal m_devicePixelRatio = 1.0;
     qreal m_logicalDpi = 96.0;
     QFont m_font;

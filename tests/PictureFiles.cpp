@@ -43,6 +43,15 @@ QImage Quadrants(QSize size)
     return FourParts(size, {Qt::red, Qt::green, Qt::blue, Qt::yellow});
 }
 
+QImage Checkerboard(QSize size)
+{
+    QImage image = Solid(size, Qt::white);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = (y + 1) % 2; x < size.width(); x += 2)
+            image.setPixel(x, y, qRgb(128, 128, 128));
+    return image;
+}
+
 QImage GreyQuadrants(QSize size)
 {
     return FourParts(

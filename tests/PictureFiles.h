@@ -20,6 +20,9 @@ QImage Quadrants(QSize size);
 // blur the edges, so a part decoded alone matches the whole decoded picture.
 QImage GreyQuadrants(QSize size);
 
+// White and grey pixels in turn, like a checkerboard of one-pixel squares: resampled, it blurs.
+QImage Checkerboard(QSize size);
+
 // Saves in the format given ("bmp", "jpg", "png", "tiff", "webp" (lossless); "gif" through
 // ImageMagick; "grey.jpg" a JPEG of one component; "heic" and "avif" as SaveHeif does); creates
 // the folder.

@@ -1,11 +1,30 @@
 #include "platform/display/FullScreen.h"
 
 #include "platform/display/DisplayServer.h"
+#include "platform/x11/X11DevicePixels.h"
 
+#include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
 
 namespace vb {
+
+namespace {
+
+// A monitor in device pixels, near enough to tell which lies inside which: Qt keeps a screen's
+// origin in device pixels and its size in logical ones.
+QRect DeviceArea(const QScreen& screen)
+{
+    const QRect logical = screen.geometry();
+    return QRect(logical.topLeft(), (QSizeF(logical.size()) * screen.devicePixelRatio()).toSize());
+}
+
+qint64 Pixels(const QRect& area)
+{
+    return qint64(area.width()) * area.height();
+}
+
+} // namespace
 
 void ShowFullScreen(QWidget& window, QScreen& screen)
 {
@@ -16,6 +35,12 @@ void ShowFullScreen(QWidget& window, QScreen& screen)
     // a compositor such as sway then tiles the window (through Xwayland).
     if (window.geometry() != screen.geometry())
         window.setGeometry(screen.geometry());
+    // At a fractional scale factor the logical geometry comes out a pixel off the monitor in
+    // device pixels: the native window is placed on the monitor's own, before the window shows,
+    // so that its first resize already has them.
+    if (CurrentDisplayServer() == DisplayServer::X11)
+        if (const auto device = x11::MonitorGeometry(screen))
+            x11::PlaceOnDevicePixels(x11::WindowId(window.winId()), *device);
     // On Wayland a client cannot place its windows: the full-screen request names the output, the
     // one of the window's screen when the request is made. A shown window asks anew for its new one.
     if (moved && window.isVisible() && CurrentDisplayServer() == DisplayServer::Wayland)
@@ -23,6 +48,42 @@ void ShowFullScreen(QWidget& window, QScreen& screen)
     window.setWindowState(window.windowState() | Qt::WindowFullScreen);
     if (!window.isVisible())
         window.show();
+}
+
+QSize DeviceSize(const QWidget& window)
+{
+    if (CurrentDisplayServer() != DisplayServer::X11 || !window.internalWinId())
+        return QSize();
+    return x11::ClientSize(x11::WindowId(window.internalWinId())).value_or(QSize());
+}
+
+QScreen* CoveringScreen(QScreen* screen)
+{
+    if (!screen || CurrentDisplayServer() != DisplayServer::X11)
+        return screen;
+    // Of monitors with the same area, the first listed covers the others.
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    const QRect area = DeviceArea(*screen);
+    QScreen* covering = screen;
+    for (QScreen* other : screens) {
+        const QRect larger = DeviceArea(*other);
+        const qint64 pixels = Pixels(larger), coveringPixels = Pixels(DeviceArea(*covering));
+        // A pixel's slack: the sizes above are rounded.
+        if (larger.adjusted(-1, -1, 1, 1).contains(area) &&
+            (pixels > coveringPixels ||
+             (pixels == coveringPixels && screens.indexOf(other) < screens.indexOf(covering))))
+            covering = other;
+    }
+    return covering;
+}
+
+QList<QScreen*> ScreensToCover()
+{
+    QList<QScreen*> covered;
+    for (QScreen* screen : QGuiApplication::screens())
+        if (CoveringScreen(screen) == screen)
+            covered.append(screen);
+    return covered;
 }
 
 } // namespace vb

@@ -1,8 +1,9 @@
 #include "platform/x11/X11Embedding.h"
 
+#include "platform/x11/X11DevicePixels.h"
+
 #include <QWidget>
 #include <QWindow>
-#include <cmath>
 
 namespace vb::x11 {
 
@@ -36,10 +37,12 @@ ForeignParent::~ForeignParent()
 
 void PlaceAndShowWithoutActivating(QWidget* widget, QSize size)
 {
-    const qreal ratio = widget->devicePixelRatioF();
-    const QSize logical(int(std::ceil(size.width() / ratio)), int(std::ceil(size.height() / ratio)));
+    // The logical size that Qt takes back from the device size, so that our placing below brings
+    // no second resize.
+    const QSize logical = (QSizeF(size) / widget->devicePixelRatioF()).toSize();
     widget->setAttribute(Qt::WA_ShowWithoutActivating);
     widget->setGeometry(QRect(QPoint(0, 0), logical));
+    PlaceOnDevicePixels(WindowId(widget->winId()), QRect(QPoint(0, 0), size));
     widget->show();
 }
 

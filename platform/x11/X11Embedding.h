@@ -35,8 +35,7 @@ private:
 
 // `SetWindowPos` with SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW: places the widget at (0, 0)
 // of its parent with `size`, in device pixels as the X server gives a window's size, and maps it
-// without giving it the focus. At a scale factor the widget's logical size is rounded up, so that
-// it still fills the parent, which clips what lies beyond.
+// without giving it the focus. At any scale factor its native window has exactly that size.
 void PlaceAndShowWithoutActivating(QWidget* widget, QSize size);
 
 } // namespace vb::x11

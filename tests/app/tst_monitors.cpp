@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPainter>
 #include <QProcess>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -14,7 +15,7 @@
 
 using namespace vbtest;
 
-// The real program on an X screen of 3200 x 1080 split into two monitors, as RandR 1.5 reports
+// The real program on an X screen of 3286 x 1080 split into two monitors, as RandR 1.5 reports
 // them: A, 1920 x 1080 at (0, 0), the primary, and B, 1280 x 1024 at (1920, 0).
 namespace {
 
@@ -44,6 +45,22 @@ bool Covered(const QRect& monitor)
             return true;
     }
     return false;
+}
+
+// On `m`, the 400 x 300 checkerboard in the middle of `centre` and black up to the edges, pixel for
+// pixel; with no picture, red only along the lines of the cross from corner to corner.
+bool Shows(const QImage& s, const QRect& m, const QRect& centre, bool picture)
+{
+    for (int y = 0, w = m.width(), h = m.height(); y < h && !picture; ++y)
+        for (int x = 0; x < w; ++x) // its distance from each diagonal, times the diagonal's length
+            if (qRed(s.pixel(m.topLeft() + QPoint(x, y))) > 128 &&
+                std::min(std::abs(x * h - y * w), std::abs((w - x) * h - y * w)) > 8 * w)
+                return false;
+    QImage expected = s.copy(m); // in the screenshot's colour space, so that they compare
+    expected.fill(Qt::black);
+    QPainter(&expected).drawImage(centre.center() - QPoint(199, 149) - m.topLeft(),
+                                  Checkerboard(QSize(400, 300)));
+    return picture ? s.copy(m) == expected : NearAt(s, m.center(), qRgb(255, 0, 0));
 }
 
 } // namespace
@@ -176,12 +193,45 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(PictureOn(Screenshot(), MonitorB), 5000);
 
         QVERIFY(DeleteMonitor("A"));
-        QTRY_VERIFY_WITH_TIMEOUT(PictureOn(Screenshot(), QRect(0, 0, 3200, 1080)), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(PictureOn(Screenshot(), QRect(0, 0, 3286, 1080)), 5000);
         QVERIFY(SetMonitor("A", MonitorA, "screen"));
         QVERIFY(run.WaitForScreen(OnBoth, "root", 5000));
-        QVERIFY(!PictureOn(Screenshot(), QRect(0, 0, 3200, 1080)));
+        QVERIFY(!PictureOn(Screenshot(), QRect(0, 0, 3286, 1080)));
         QVERIFY(run.Running());
 
+        run.End(ProgramRun::Key);
+        QCOMPARE(run.Check(0), QString());
+    }
+
+    // At any scale each cover lies on exactly its monitor's device pixels, the picture centred pixel for
+    // pixel; a monitor inside another shows that one's; no pictures: only the cross is red. Last: moves B.
+    void exactAtAnyScale_data()
+    {
+        QTest::addColumn<QString>("scale");
+        QTest::addColumn<QRect>("b");
+        QTest::addColumn<bool>("pictures");
+        for (const char* scale : {"1", "1.25", "1.5", "1.75", "2"}) {
+            QTest::addRow("%s, 1920x1080 and 1280x1024", scale) << scale << MonitorB << true;
+            QTest::addRow("%s, 1920x1080 and 1366x768", scale) << scale << QRect(1920, 0, 1366, 768) << true;
+        }
+        QTest::newRow("mirrored") << "1" << QRect(0, 0, 1280, 1024) << true;
+        QTest::newRow("no pictures") << "1.5" << MonitorB << false;
+    }
+    void exactAtAnyScale()
+    {
+        QFETCH(QString, scale);
+        QFETCH(QRect, b);
+        QFETCH(bool, pictures);
+        QVERIFY(DeleteMonitor("B") && SetMonitor("B", b, "none"));
+        ProgramRun run(SettingsFor({}));
+        QVERIFY(SavePicture(run.Path("pictures/board.bmp"), Checkerboard(QSize(400, 300)), "bmp"));
+        QVERIFY(!pictures || WriteFile(run.SettingsFile(), SettingsFor({run.Path("pictures")})));
+        run.SetEnv("QT_SCALE_FACTOR", scale);
+        QVERIFY(run.Start({"/S"}) && run.WaitForScreen([&](const QImage& s) {
+            return Shows(s, MonitorA, MonitorA, pictures) &&
+                   Shows(s, b, MonitorA.contains(b) ? MonitorA : b, pictures);
+        }));
+        QVERIFY(Covered(MonitorA) && Covered(b) != MonitorA.contains(b));
         run.End(ProgramRun::Key);
         QCOMPARE(run.Check(0), QString());
     }

@@ -329,6 +329,8 @@ private slots:
         QTest::newRow("scale 1, host resized") << "1" << QSize(320, 256) << QSize(640, 512);
         QTest::newRow("scale 2, host resized") << "2" << QSize(320, 256) << QSize(640, 512);
         QTest::newRow("scale 2, host as large as the screen") << "2" << ScreenSize << ScreenSize;
+        QTest::newRow("scale 1.5, host of odd size") << "1.5" << QSize(320, 200) << QSize(321, 201);
+        QTest::newRow("scale 2, host of odd size") << "2" << QSize(321, 201) << QSize(320, 200);
     }
     void previewAtAnyScale()
     {

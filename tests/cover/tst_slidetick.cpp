@@ -203,15 +203,15 @@ private slots:
         QCOMPARE(rig.random.calls, changes ? 3 : 2);
     }
 
-    // Scheduled before the list is looked at; an empty list draws the cross over what the
-    // window shows, without clearing it, in either mode, and picks nothing.
-    void emptyListDrawsCrossOverOldContent_data()
+    // Scheduled before the list is looked at; an empty list clears the window and draws the
+    // cross, in either mode, and picks nothing.
+    void emptyListDrawsCrossOnClearedWindow_data()
     {
         QTest::addColumn<int>("mode");
         QTest::newRow("full screen") << int(ScreenSaver);
         QTest::newRow("preview") << int(Preview);
     }
-    void emptyListDrawsCrossOverOldContent()
+    void emptyListDrawsCrossOnClearedWindow()
     {
         QFETCH(int, mode);
         ShowFileNames = -1;
@@ -227,7 +227,7 @@ private slots:
         QVERIFY(rig.Change());
         QCOMPARE(NextPictureTime, rig.clock.now + 30s);
         QCOMPARE(rig.random.calls, picks);
-        VerifyCross(rig.canvas.Image(), IsGreen);
+        VerifyCross(rig.canvas.Image(), IsBlack);
         rig.clock.now += 29s;
         QVERIFY(!rig.tick.Run());
     }
