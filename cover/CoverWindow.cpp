@@ -97,8 +97,12 @@ void CoverWindow::Show()
     for (Cover& cover : m_covers) {
         // Above every other window, also the panels a window manager keeps on top.
         cover.form->setWindowFlag(Qt::WindowStaysOnTopHint, true);
-        if (cover.screen)
+        if (cover.screen) {
+            // The native window is made on the screen under the window's position, and takes
+            // that monitor's scale (on Wayland it keeps it: see ShowFullScreen).
             cover.form->setScreen(cover.screen);
+            cover.form->move(cover.screen->geometry().topLeft());
+        }
         cover.form->show();
     }
 }
