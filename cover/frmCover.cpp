@@ -2,6 +2,7 @@
 
 #include "platform/display/CursorCounter.h"
 #include "platform/display/DisplayServer.h"
+#include "platform/display/OutputScale.h"
 #include "platform/display/UncaughtError.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/RuntimeError.h"
@@ -180,7 +181,7 @@ void frmCover::Form_MouseMove(int, int, float X, float Y)
 void frmCover::Form_Resize()
 {
     // `AutoRedraw = True`: from here on all drawing goes to the persistent image.
-    m_canvas.Resize(size(), devicePixelRatioF());
+    m_canvas.Resize(size(), devicePixelRatioF(), DevicePixelsPerBufferPixel(*this));
     m_canvas.SetLogicalDpi(logicalDpiY());
     NextPictureTime = m_clock.Now();
     tmrShowPicture_Timer();

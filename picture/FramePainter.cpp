@@ -62,9 +62,10 @@ Frame RenderFrame(FrameRequest request)
     Frame frame{request.id, QImage()};
     try {
         ImageCanvas& canvas = request.canvas;
-        canvas.Resize(canvas.LogicalSize(), canvas.DevicePixelRatio());
+        canvas.Resize(canvas.LogicalSize(), canvas.DevicePixelRatio(), canvas.DevicePixelsPerPixel());
         PictureHolder picture(request.decodeLimitMegabytes);
-        picture.SetDevicePixelRatio(canvas.DevicePixelRatio());
+        // Its size in twips is its size in the monitor's device pixels.
+        picture.SetDevicePixelRatio(canvas.DevicePixelRatio() * canvas.DevicePixelsPerPixel());
         PaintPicture(canvas, picture, request.path, request.preview, request.fitLargePictures,
                      request.screen);
         frame.image = canvas.Image();

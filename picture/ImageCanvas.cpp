@@ -51,9 +51,10 @@ void ImageCanvas::ApplyDpi()
     m_image.setDotsPerMeterY(dotsPerMetre);
 }
 
-void ImageCanvas::Resize(QSize logicalSize, qreal devicePixelRatio)
+void ImageCanvas::Resize(QSize logicalSize, qreal devicePixelRatio, qreal devicePixelsPerPixel)
 {
     const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
+    m_devicePixelsPerPixel = devicePixelsPerPixel > 0 ? devicePixelsPerPixel : 1.0;
     const QSize logical = logicalSize.expandedTo(QSize(0, 0));
     const QSize device(int(std::ceil(logical.width() * ratio)), int(std::ceil(logical.height() * ratio)));
     m_logicalSize = logical;
@@ -123,7 +124,13 @@ void ImageCanvas::Cls()
 
 void ImageCanvas::PaintPicture(PictureHolder& picture, float left, float top)
 {
-    DrawPicture(picture, QRect(QPoint(ToDevicePixel(left), ToDevicePixel(top)), picture.PixelSize()));
+    // One picture pixel to one device pixel: where the monitor reduces the image, the picture is
+    // drawn larger by as much.
+    QSize own = picture.PixelSize();
+    if (m_devicePixelsPerPixel != 1.0)
+        own = QSize(int(std::lround(own.width() / m_devicePixelsPerPixel)),
+                    int(std::lround(own.height() / m_devicePixelsPerPixel)));
+    DrawPicture(picture, QRect(QPoint(ToDevicePixel(left), ToDevicePixel(top)), own));
 }
 
 void ImageCanvas::PaintPicture(PictureHolder& picture, float left, float top, float width, float height)

@@ -18,8 +18,10 @@ public:
     ImageCanvas();
 
     // Switches the image on at a window's size (logical pixels) and device-pixel ratio. What
-    // was drawn stays at the top-left; new area gets the back colour.
-    void Resize(QSize logicalSize, qreal devicePixelRatio);
+    // was drawn stays at the top-left; new area gets the back colour. `devicePixelsPerPixel`: how
+    // many of the monitor's device pixels one pixel of the image covers where the monitor shows
+    // it reduced (a compositor's fractional scale); a picture's own size is in device pixels.
+    void Resize(QSize logicalSize, qreal devicePixelRatio, qreal devicePixelsPerPixel = 1.0);
     // Dots per inch of the window's logical pixels, for the font's point size.
     void SetLogicalDpi(qreal dpi);
 
@@ -32,6 +34,7 @@ public:
     void ShowFrame(QImage frame);
     QSize LogicalSize() const { return m_logicalSize; }
     qreal DevicePixelRatio() const { return m_devicePixelRatio; }
+    qreal DevicePixelsPerPixel() const { return m_devicePixelsPerPixel; }
 
     void SetFont(const QFont& font) { m_font = font; }
     const QFont& Font() const { return m_font; }
@@ -65,6 +68,7 @@ private:
     QImage m_image;
     QSize m_logicalSize;
     qreal m_devicePixelRatio = 1.0;
+    qreal m_devicePixelsPerPixel = 1.0;
     qreal m_logicalDpi = 96.0;
     QFont m_font;
     QColor m_foreColor = Qt::white;

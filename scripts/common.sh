@@ -7,14 +7,14 @@ VB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # The style checks (scripts/lint), which find the files to check through git.
 VB_LINT_PACKAGES=(git clang-format shellcheck)
 
-# Build: compiler, CMake, Ninja, Qt 6, xcb and the Wayland client library. Run: Qt's Wayland
-# platform. Test: the style checks, an X server for headless machines, the X tools the tests drive
-# windows with, picture tools, a font, and FUSE for the file system whose reads hang on demand
-# (tests/stallfs.py).
+# Build: compiler, CMake, Ninja, Qt 6, xcb, the Wayland client library and the protocols it speaks
+# beside Qt (wayland-protocols). Run: Qt's Wayland platform. Test: the style checks, an X server for
+# headless machines, the X tools the tests drive windows with, picture tools, a font, and FUSE for
+# the file system whose reads hang on demand (tests/stallfs.py).
 # shellcheck disable=SC2034 # for the scripts that source this file
 VB_PACKAGES=(
     g++ cmake ninja-build ccache pkg-config qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev libjpeg-dev libwayland-dev
-    qt6-wayland "${VB_LINT_PACKAGES[@]}" xvfb xauth x11-utils x11-xserver-utils xdotool imagemagick
+    wayland-protocols qt6-wayland "${VB_LINT_PACKAGES[@]}" xvfb xauth x11-utils x11-xserver-utils xdotool imagemagick
     libjpeg-turbo-progs fonts-dejavu-core desktop-file-utils appstream libxml2-utils man-db groff-base dpkg-dev
     python3-fusepy fuse3
 )
