@@ -154,8 +154,10 @@ void CoverWindow::FollowScreens()
             continue;
         connect(cover.screen, &QScreen::geometryChanged, this, &CoverWindow::ScreensChanged,
                 Qt::UniqueConnection);
-        // A resolution change resizes the cover, and the resize steps draw a new picture.
+        // A resolution change resizes the cover, and the resize steps draw a new picture; so does a
+        // change of the monitor's scale.
         ShowFullScreen(*cover.form, *cover.screen);
+        cover.form->FollowScale();
         keyboard = keyboard || cover.form->HasKeyboardGrab();
     }
     CaptionPrimary();

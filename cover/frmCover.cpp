@@ -187,6 +187,15 @@ void frmCover::Form_Resize()
     tmrShowPicture_Timer();
 }
 
+void frmCover::FollowScale()
+{
+    if (m_unloaded || !isVisible())
+        return;
+    if (devicePixelRatioF() != m_canvas.DevicePixelRatio() ||
+        DevicePixelsPerBufferPixel(*this) != m_canvas.DevicePixelsPerPixel())
+        Form_Resize();
+}
+
 void frmCover::tmrShowPicture_Timer()
 {
     try {
