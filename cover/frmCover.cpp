@@ -4,9 +4,9 @@
 #include "platform/display/DisplayServer.h"
 #include "platform/display/OutputScale.h"
 #include "platform/display/UncaughtError.h"
+#include "platform/display/WindowTitle.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/RuntimeError.h"
-#include "platform/x11/X11Title.h"
 #include "state/ModuleState.h"
 
 #include <QCloseEvent>
@@ -210,7 +210,7 @@ void frmCover::showEvent(QShowEvent* event)
 {
     // The designed caption is empty, and Qt would show the application's name in its place.
     if (windowTitle().isEmpty())
-        x11::ClearTitle(this);
+        ClearTitle(this);
     QWidget::showEvent(event);
 }
 
