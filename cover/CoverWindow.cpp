@@ -51,13 +51,27 @@ std::vector<frmCover*> CoverWindow::Forms() const
     return forms;
 }
 
-frmCover& CoverWindow::AddCover(QScreen* screen, std::function<QSizeF()> screenSize)
+std::unique_ptr<frmCover> CoverWindow::MakeForm(std::function<QSizeF()> screenSize)
 {
     auto form = std::make_unique<frmCover>(m_clock, m_random, std::move(screenSize));
     form->SetTimerEvent([this] { TickTogether(); });
     connect(form.get(), &frmCover::unloaded, this, &CoverWindow::CoverUnloaded);
-    m_covers.push_back(Cover{screen, std::move(form)});
+    return form;
+}
+
+frmCover& CoverWindow::AddCover(QScreen* screen, std::function<QSizeF()> screenSize)
+{
+    m_covers.push_back(Cover{screen, MakeForm(std::move(screenSize))});
     return *m_covers.back().form;
+}
+
+void CoverWindow::Replace(Cover& cover)
+{
+    std::unique_ptr<frmCover> old = std::exchange(cover.form, nullptr);
+    old->disconnect(this);
+    cover.form = MakeForm();
+    cover.form->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    old->Dismiss();
 }
 
 CoverWindow::Cover* CoverWindow::CoverOn(const QScreen* screen)
@@ -154,6 +168,9 @@ void CoverWindow::FollowScreens()
             continue;
         connect(cover.screen, &QScreen::geometryChanged, this, &CoverWindow::ScreensChanged,
                 Qt::UniqueConnection);
+        // A monitor whose scale the cover cannot follow gets a new cover, with a new picture.
+        if (NeedsNewWindow(*cover.form, *cover.screen))
+            Replace(cover);
         // A resolution change resizes the cover, and the resize steps draw a new picture; so does a
         // change of the monitor's scale.
         ShowFullScreen(*cover.form, *cover.screen);

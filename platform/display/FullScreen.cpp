@@ -4,7 +4,6 @@
 
 #include <QScreen>
 #include <QWidget>
-#include <QWindow>
 
 namespace vb {
 
@@ -15,21 +14,16 @@ constexpr char SurfaceScale[] = "vbSurfaceScale";
 
 } // namespace
 
+bool NeedsNewWindow(const QWidget& window, const QScreen& screen)
+{
+    const QVariant madeFor = window.property(SurfaceScale);
+    return CurrentDisplayServer() == DisplayServer::Wayland && window.isVisible() && madeFor.isValid() &&
+           madeFor.toReal() != screen.devicePixelRatio();
+}
+
 void ShowFullScreen(QWidget& window, QScreen& screen)
 {
     const bool wayland = CurrentDisplayServer() == DisplayServer::Wayland;
-    // Qt 6.4's Wayland plugin gives a surface the scale of the output it is made on. It changes
-    // that scale only when the compositor reports the surface on another output, and even then
-    // draws nothing anew; a change of its own output's scale it never follows. Such a surface is
-    // drawn at the old scale for good, and the compositor enlarges or reduces the drawing. A
-    // surface made anew on the output has the output's scale from its first drawing.
-    const QVariant madeFor = window.property(SurfaceScale);
-    if (wayland && window.isVisible() && madeFor.isValid() && madeFor.toReal() != screen.devicePixelRatio()) {
-        window.hide();
-        if (QWindow* handle = window.windowHandle())
-            handle->destroy();
-    }
-
     const bool moved = window.screen() != &screen;
     if (moved)
         window.setScreen(&screen);
