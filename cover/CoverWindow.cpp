@@ -51,7 +51,7 @@ std::vector<frmCover*> CoverWindow::Forms() const
     return forms;
 }
 
-frmCover& CoverWindow::AddCover(QScreen* screen, std::function<QSizeF()> screenSize)
+std::unique_ptr<frmCover> CoverWindow::MakeForm(std::function<QSizeF()> screenSize)
 {
     auto form = std::make_unique<frmCover>(m_clock, m_random, std::move(screenSize), &m_picker);
     // One timer drives the change of all, the first cover's: with no interval every tick is due,
@@ -61,8 +61,22 @@ frmCover& CoverWindow::AddCover(QScreen* screen, std::function<QSizeF()> screenS
             TickTogether();
     });
     connect(form.get(), &frmCover::unloaded, this, &CoverWindow::CoverUnloaded);
-    m_covers.push_back(Cover{screen, std::move(form)});
+    return form;
+}
+
+frmCover& CoverWindow::AddCover(QScreen* screen, std::function<QSizeF()> screenSize)
+{
+    m_covers.push_back(Cover{screen, MakeForm(std::move(screenSize))});
     return *m_covers.back().form;
+}
+
+void CoverWindow::Replace(Cover& cover)
+{
+    std::unique_ptr<frmCover> old = std::exchange(cover.form, nullptr);
+    old->disconnect(this);
+    cover.form = MakeForm();
+    cover.form->setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    old->Dismiss();
 }
 
 CoverWindow::Cover* CoverWindow::CoverOn(const QScreen* screen)
@@ -103,8 +117,12 @@ void CoverWindow::Show()
     for (Cover& cover : m_covers) {
         // Above every other window, also the panels a window manager keeps on top.
         cover.form->setWindowFlag(Qt::WindowStaysOnTopHint, true);
-        if (cover.screen)
+        if (cover.screen) {
+            // The native window is made on the screen under the window's position, and takes
+            // that monitor's scale (on Wayland it keeps it: see ShowFullScreen).
             cover.form->setScreen(cover.screen);
+            cover.form->move(cover.screen->geometry().topLeft());
+        }
         cover.form->show();
     }
 }
@@ -157,8 +175,13 @@ void CoverWindow::FollowScreens()
     for (Cover& cover : m_covers) {
         if (!cover.screen)
             continue;
-        // A resolution change resizes the cover, and the resize steps draw a new picture.
+        // A monitor whose scale the cover cannot follow gets a new cover, with a new picture.
+        if (NeedsNewWindow(*cover.form, *cover.screen))
+            Replace(cover);
+        // A resolution change resizes the cover, and the resize steps draw a new picture; so does a
+        // change of the monitor's scale.
         ShowFullScreen(*cover.form, *cover.screen);
+        cover.form->FollowScale();
         keyboard = keyboard || cover.form->HasKeyboardGrab();
     }
     CaptionPrimary();

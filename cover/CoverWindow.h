@@ -62,7 +62,10 @@ private:
         std::unique_ptr<frmCover> form;
     };
 
+    std::unique_ptr<frmCover> MakeForm(std::function<QSizeF()> screenSize = {});
     frmCover& AddCover(QScreen* screen, std::function<QSizeF()> screenSize = {});
+    // The cover's window is replaced by a new one, made on its monitor.
+    void Replace(Cover& cover);
     Cover* CoverOn(const QScreen* screen);
     void ScreensChanged();
     void FollowScreens();

@@ -82,12 +82,18 @@ void SlideTick::PrintCaption(const QString& path, QDate dateTaken)
 bool SlideTick::Fits(const Pending& pending) const
 {
     return pending.canvasSize == m_canvas.LogicalSize() &&
-           pending.devicePixelRatio == m_canvas.DevicePixelRatio() && pending.runMode == RunMode;
+           pending.devicePixelRatio == m_canvas.DevicePixelRatio() &&
+           pending.devicePixelsPerPixel == m_canvas.DevicePixelsPerPixel() && pending.runMode == RunMode;
 }
 
 SlideTick::Pending SlideTick::NewPick(const QString& path)
 {
-    return Pending{++m_lastId, path, m_canvas.LogicalSize(), m_canvas.DevicePixelRatio(), RunMode};
+    return Pending{++m_lastId,
+                   path,
+                   m_canvas.LogicalSize(),
+                   m_canvas.DevicePixelRatio(),
+                   m_canvas.DevicePixelsPerPixel(),
+                   RunMode};
 }
 
 void SlideTick::Request(quint64 id, QString path)

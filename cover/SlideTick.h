@@ -71,6 +71,7 @@ private:
         QString path;
         QSize canvasSize;
         qreal devicePixelRatio = 1.0;
+        qreal devicePixelsPerPixel = 1.0;
         qint32 runMode = 0;
         bool ready = false;
         QImage image{};

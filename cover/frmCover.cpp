@@ -3,10 +3,11 @@
 #include "platform/display/CursorCounter.h"
 #include "platform/display/DisplayServer.h"
 #include "platform/display/FullScreen.h"
+#include "platform/display/OutputScale.h"
 #include "platform/display/UncaughtError.h"
+#include "platform/display/WindowTitle.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/RuntimeError.h"
-#include "platform/x11/X11Title.h"
 #include "state/ModuleState.h"
 
 #include <QCloseEvent>
@@ -181,10 +182,19 @@ void frmCover::Form_MouseMove(int, int, float X, float Y)
 void frmCover::Form_Resize()
 {
     // `AutoRedraw = True`: from here on all drawing goes to the persistent image.
-    m_canvas.Resize(size(), devicePixelRatioF(), DeviceSize(*this));
+    m_canvas.Resize(size(), devicePixelRatioF(), DeviceSize(*this), DevicePixelsPerBufferPixel(*this));
     m_canvas.SetLogicalDpi(logicalDpiY());
     NextPictureTime = m_clock.Now();
     tmrShowPicture_Timer();
+}
+
+void frmCover::FollowScale()
+{
+    if (m_unloaded || !isVisible())
+        return;
+    if (devicePixelRatioF() != m_canvas.DevicePixelRatio() ||
+        DevicePixelsPerBufferPixel(*this) != m_canvas.DevicePixelsPerPixel())
+        Form_Resize();
 }
 
 void frmCover::tmrShowPicture_Timer()
@@ -201,7 +211,7 @@ void frmCover::showEvent(QShowEvent* event)
 {
     // The designed caption is empty, and Qt would show the application's name in its place.
     if (windowTitle().isEmpty())
-        x11::ClearTitle(this);
+        ClearTitle(this);
     QWidget::showEvent(event);
 }
 

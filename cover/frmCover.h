@@ -56,6 +56,10 @@ public:
     void GrabKeyboardWhenViewable();
     bool HasKeyboardGrab() const { return m_keyboardGrabbed; }
 
+    // Where the window's drawing scale changed without a size change (another monitor's scale,
+    // or the compositor's reduction of the drawing), the resize steps run as for a new size.
+    void FollowScale();
+
     const ImageCanvas& Canvas() const { return m_canvas; }
     const MovementRule& Movement() const { return m_movement; }
     const QTimer& Timer() const { return tmrShowPicture; }

@@ -61,12 +61,14 @@ Frame RenderFrame(FrameRequest request)
     try {
         ImageCanvas& canvas = request.canvas;
         PictureHolder picture(request.decodeLimitMegabytes);
-        picture.SetDevicePixelRatio(canvas.DevicePixelRatio());
+        // Its size in twips is its size in the monitor's device pixels.
+        picture.SetDevicePixelRatio(canvas.DevicePixelRatio() * canvas.DevicePixelsPerPixel());
         picture.SetReadDateTaken(request.readDateTaken);
         // Loaded before the frame's image is made: a picture decoded whole at loading is, and
         // what its decoder holds on the way is gone before the image takes its memory.
         picture.Load(request.path);
-        canvas.Resize(canvas.LogicalSize(), canvas.DevicePixelRatio(), canvas.DeviceSize());
+        canvas.Resize(canvas.LogicalSize(), canvas.DevicePixelRatio(), canvas.DeviceSize(),
+                      canvas.DevicePixelsPerPixel());
         PaintPicture(canvas, picture, request.preview, request.fitLargePictures, request.screen);
         frame.image = canvas.Image();
         frame.dateTaken = picture.DateTaken();

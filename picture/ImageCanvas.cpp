@@ -51,9 +51,10 @@ void ImageCanvas::ApplyDpi()
     m_image.setDotsPerMeterY(dotsPerMetre);
 }
 
-void ImageCanvas::Resize(QSize logicalSize, qreal devicePixelRatio, QSize deviceSize)
+void ImageCanvas::Resize(QSize logicalSize, qreal devicePixelRatio, QSize deviceSize, qreal devicePixelsPerPixel)
 {
     const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
+    m_devicePixelsPerPixel = devicePixelsPerPixel > 0 ? devicePixelsPerPixel : 1.0;
     const QSize logical = logicalSize.expandedTo(QSize(0, 0));
     const QSize device = deviceSize.isValid() ? deviceSize
                                               : QSize(int(std::ceil(logical.width() * ratio)),
@@ -126,7 +127,13 @@ void ImageCanvas::Cls()
 
 void ImageCanvas::PaintPicture(PictureHolder& picture, float left, float top)
 {
-    DrawPicture(picture, QRect(QPoint(ToDevicePixel(left), ToDevicePixel(top)), picture.PixelSize()));
+    // One picture pixel to one device pixel: where the monitor reduces the image, the picture is
+    // drawn larger by as much.
+    QSize own = picture.PixelSize();
+    if (m_devicePixelsPerPixel != 1.0)
+        own = QSize(int(std::lround(own.width() / m_devicePixelsPerPixel)),
+                    int(std::lround(own.height() / m_devicePixelsPerPixel)));
+    DrawPicture(picture, QRect(QPoint(ToDevicePixel(left), ToDevicePixel(top)), own));
 }
 
 void ImageCanvas::PaintPicture(PictureHolder& picture, float left, float top, float width, float height)

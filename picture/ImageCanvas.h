@@ -20,8 +20,11 @@ public:
     // Switches the image on at a window's size (logical pixels) and device-pixel ratio, and at
     // `deviceSize` where the window has one (at a fractional ratio the logical size times the
     // ratio can miss the window's device pixels by one); else at that product rounded up. What
-    // was drawn stays at the top-left; new area gets the back colour.
-    void Resize(QSize logicalSize, qreal devicePixelRatio, QSize deviceSize = QSize());
+    // was drawn stays at the top-left; new area gets the back colour. `devicePixelsPerPixel`: how
+    // many of the monitor's device pixels one pixel of the image covers where the monitor shows
+    // it reduced (a compositor's fractional scale); a picture's own size is in device pixels.
+    void Resize(QSize logicalSize, qreal devicePixelRatio, QSize deviceSize = QSize(),
+                qreal devicePixelsPerPixel = 1.0);
     // Dots per inch of the window's logical pixels, for the font's point size.
     void SetLogicalDpi(qreal dpi);
 
@@ -35,6 +38,7 @@ public:
     QSize LogicalSize() const { return m_logicalSize; }
     QSize DeviceSize() const { return m_deviceSize; }
     qreal DevicePixelRatio() const { return m_devicePixelRatio; }
+    qreal DevicePixelsPerPixel() const { return m_devicePixelsPerPixel; }
 
     void SetFont(const QFont& font) { m_font = font; }
     const QFont& Font() const { return m_font; }
@@ -69,6 +73,7 @@ private:
     QSize m_logicalSize;
     QSize m_deviceSize;
     qreal m_devicePixelRatio = 1.0;
+    qreal m_devicePixelsPerPixel = 1.0;
     qreal m_logicalDpi = 96.0;
     QFont m_font;
     QColor m_foreColor = Qt::white;

@@ -27,4 +27,13 @@ QList<QScreen*> ScreensToCover();
 // The monitor whose window covers `screen`: itself, or the largest one it lies inside.
 QScreen* CoveringScreen(QScreen* screen);
 
+// Whether a window shown by ShowFullScreen has to be replaced by a new one to be drawn at the
+// monitor's scale. Only on Wayland: Qt 6.4's Wayland plugin gives a surface the scale of the output
+// it is made on, and changes it only when the compositor reports the surface on another output,
+// without drawing anew; a change of its own output's scale it never follows. Such a window is
+// drawn at the old scale for good, and the compositor enlarges or reduces the drawing. Making
+// only its native window anew is not enough: Qt keeps the window's buffers, and sway 1.7 then
+// shows an old buffer over the new drawing.
+bool NeedsNewWindow(const QWidget& window, const QScreen& screen);
+
 } // namespace vb

@@ -39,7 +39,7 @@ struct Rig
     SlideTick tick;
 
     explicit Rig(QSize canvasSize = QSize(200, 100), qreal ratio = 1.0,
-                 int decodeLimit = PictureHolder::DefaultDecodeLimitMegabytes)
+                 int decodeLimit = PictureHolder::DefaultDecodeLimitMegabytes, qreal reduction = 1.0)
         : tick(
               clock, random, canvas, loader,
               [this] {
@@ -48,7 +48,7 @@ struct Rig
               },
               {}, decodeLimit)
     {
-        canvas.Resize(canvasSize, ratio);
+        canvas.Resize(canvasSize, ratio, QSize(), reduction);
     }
     // A due run: the clock moves an hour on.
     bool Change()
@@ -277,7 +277,8 @@ private slots:
     // Full screen: the own size (upright, as the camera stored it), centred on black, cut at the
     // edges, one picture pixel to one device pixel at any device-pixel ratio. Preview: reduced
     // by the smaller preview-to-screen ratio (the height's at a tie), centred, not fitted.
-    // `drawn` is in device pixels.
+    // `drawn` is in the image's pixels; where the monitor shows the image reduced (a compositor's
+    // fractional scale), the picture is drawn larger by as much.
     void placement_data()
     {
         QTest::addColumn<QString>("format");
@@ -287,9 +288,12 @@ private slots:
         QTest::addColumn<qreal>("ratio");
         QTest::addColumn<QSize>("picture");
         QTest::addColumn<QRect>("drawn");
+        QTest::addColumn<qreal>("reduction");
         const QSize c(200, 100);
-        auto full = [&](const char* name, const char* format, qreal ratio, QSize picture, QRect drawn) {
-            QTest::newRow(name) << format << int(ScreenSaver) << 0 << c << ratio << picture << drawn;
+        auto full = [&](const char* name, const char* format, qreal ratio, QSize picture, QRect drawn,
+                        qreal reduction = 1) {
+            QTest::newRow(name) << format << int(ScreenSaver) << 0 << c << ratio << picture << drawn
+                                << reduction;
         };
         full("bmp smaller", "bmp", 1, {100, 50}, {50, 25, 100, 50});
         full("bmp odd free space", "bmp", 1, {101, 51}, {50, 25, 101, 51});
@@ -297,6 +301,8 @@ private slots:
         full("bmp larger, cropped", "bmp", 1, {400, 300}, {-100, -100, 400, 300});
         full("bmp ratio 2", "bmp", 2, {100, 50}, {150, 75, 100, 50});
         full("bmp ratio 1.5", "bmp", 1.5, {100, 50}, {100, 50, 100, 50});
+        full("bmp scale 1.5 drawn at 2", "bmp", 2, {100, 50}, {133, 67, 133, 67}, 0.75);
+        full("jpg scale 1.25 drawn at 2", "jpg", 2, {100, 50}, {120, 60, 160, 80}, 0.625);
         full("gif smaller", "gif", 1, {100, 50}, {50, 25, 100, 50});
         full("jpg larger, clipped decode", "jpg", 1, {400, 300}, {-100, -100, 400, 300});
         full("jpg one component, larger", "grey.jpg", 1, {400, 300}, {-100, -100, 400, 300});
@@ -325,7 +331,7 @@ private slots:
 
         auto preview = [&](const char* name, const char* format, QSize canvas, qreal ratio, QSize picture,
                            QRect drawn) {
-            QTest::newRow(name) << format << int(Preview) << 0 << canvas << ratio << picture << drawn;
+            QTest::newRow(name) << format << int(Preview) << 0 << canvas << ratio << picture << drawn << 1.0;
         };
         preview("preview a tenth both ways (tie)", "bmp", c, 1, {400, 200}, {80, 40, 40, 20});
         preview("wider preview: height ratio", "bmp", {300, 100}, 1, {400, 200}, {130, 40, 40, 20});
@@ -349,17 +355,17 @@ private slots:
             // mirrored the wrong way shows.
             QTest::addRow("EXIF %d, full screen", o)
                 << "jpg" << int(ScreenSaver) << o << c << 1.0 << QSize(321, 241)
-                << (turned ? QRect(-20, -110, 241, 321) : QRect(-60, -70, 321, 241));
+                << (turned ? QRect(-20, -110, 241, 321) : QRect(-60, -70, 321, 241)) << 1.0;
             QTest::addRow("EXIF %d, preview", o)
                 << "jpg" << int(Preview) << o << c << 1.0 << QSize(1600, 1200)
-                << (turned ? QRect(40, -30, 120, 160) : QRect(20, -10, 160, 120));
+                << (turned ? QRect(40, -30, 120, 160) : QRect(20, -10, 160, 120)) << 1.0;
             // HEIF's own rotation and mirror, written as the same orientation.
             QTest::addRow("HEIF turned %d, full screen", o)
                 << "heic" << int(ScreenSaver) << o << c << 1.0 << QSize(321, 241)
-                << (turned ? QRect(-20, -110, 241, 321) : QRect(-60, -70, 321, 241));
+                << (turned ? QRect(-20, -110, 241, 321) : QRect(-60, -70, 321, 241)) << 1.0;
         }
         QTest::newRow("HEIF turned 6, preview")
-            << "heic" << int(Preview) << 6 << c << 1.0 << QSize(1600, 1200) << QRect(40, -30, 120, 160);
+            << "heic" << int(Preview) << 6 << c << 1.0 << QSize(1600, 1200) << QRect(40, -30, 120, 160) << 1.0;
     }
     void placement()
     {
@@ -370,6 +376,7 @@ private slots:
         QFETCH(qreal, ratio);
         QFETCH(QSize, picture);
         QFETCH(QRect, drawn);
+        QFETCH(qreal, reduction);
         const QStringList spec = format.split(u':');
         const QStringList kind = spec[0].split(u'+');
         // A JPEG, HEIC or AVIF in shades of grey: their halved colour resolution cannot blur the
@@ -420,7 +427,7 @@ private slots:
         RunMode = mode;
         ShowFileNames = mode == Preview ? -1 : 0;
         PictureList = {path};
-        Rig rig(canvas, ratio);
+        Rig rig(canvas, ratio, PictureHolder::DefaultDecodeLimitMegabytes, reduction);
         QVERIFY(rig.Change());
         PictureHolder picHidden;
         picHidden.Load(path);

@@ -115,3 +115,24 @@ vbt_ends_with() {
     wait "$1" || status=$?
     [ "$status" = "$2" ]
 }
+
+# vbt_checkerboard FILE : a 400 x 300 BMP of one-pixel squares of two colours, so that any
+# resampling of it shows.
+vbt_checkerboard() {
+    convert -size 400x300 pattern:gray50 +level-colors '#d04080,#40d080' "BMP3:$1"
+}
+
+# vbt_output_shows PICTURE OUTPUT [SCALED] : grim's picture of the whole output shows PICTURE
+# centred (to a pixel) on black: pixel for pixel, or where SCALED is given, at its own size to a
+# pixel.
+vbt_output_shows() {
+    local shot=$vb_user_home/output.png width height box w h x y pw ph
+    vb_as_user grim -o "$2" "$shot" || return 1
+    read -r width height box < <(convert "$shot" -fuzz 10% -format '%w %h %@' info:)
+    IFS='x+' read -r w h x y <<<"$box"
+    read -r pw ph < <(convert "$1" -format '%w %h' info:)
+    [ $((w - pw)) -ge -1 ] && [ $((w - pw)) -le 1 ] && [ $((h - ph)) -ge -1 ] && [ $((h - ph)) -le 1 ] &&
+        [ $((2 * x + w - width)) -ge -2 ] && [ $((2 * x + w - width)) -le 2 ] &&
+        [ $((2 * y + h - height)) -ge -2 ] && [ $((2 * y + h - height)) -le 2 ] || return 1
+    [ -n "${3:-}" ] || [ "$(convert "$shot" -crop "$box" +repage "$1" -metric AE -compare -format '%[distortion]' info:)" = 0 ]
+}
