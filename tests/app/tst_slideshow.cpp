@@ -7,12 +7,15 @@
 #include "platform/x11/X11Windows.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
+#include <algorithm>
 #include <memory>
 #include <sys/stat.h>
 
@@ -222,6 +225,82 @@ private slots:
         QCOMPARE(run.Check(0, "vellumbright: warning: folder \"" + QRegularExpression::escape(share.Path()) +
                                   ".*did not answer within 2 s \\(setting Dir1\\).*"),
                  QString());
+    }
+
+    // A photo library filed by year and month, with a picture of each type in its own colour.
+    // With IncludeSubfolders and AllPictureTypes every type shows; with both off only the chosen
+    // folder's own BMP, JPEG and GIF pictures do, and its PNG does not.
+    void photoLibrary_data()
+    {
+        QTest::addColumn<bool>("options");
+        QTest::newRow("subfolders and all types") << true;
+        QTest::newRow("both off") << false;
+    }
+    void photoLibrary()
+    {
+        QFETCH(bool, options);
+        ProgramRun run;
+        const QString library = run.Path("Pictures");
+        // Where each picture goes, under the library, and its colour.
+        const struct
+        {
+            const char* path;
+            QRgb colour;
+            bool listedWhenOff;
+        } pictures[] = {
+            {"2023/01/IMG_0001.HEIC", qRgb(255, 0, 0), false},
+            {"2023/06/web.webp", qRgb(0, 255, 0), false},
+            {"2023/12/scan.tiff", qRgb(0, 0, 255), false},
+            {"2024/03/IMG_0002.avif", qRgb(255, 255, 0), false},
+            {"2024/12/photo.jpg", qRgb(0, 255, 255), false},
+            {"screenshot.png", qRgb(255, 0, 255), false},
+            {"old.bmp", qRgb(255, 128, 0), true},
+            {"cheer.gif", qRgb(128, 0, 255), true},
+            {"camera.JPG", qRgb(255, 255, 255), true},
+        };
+        QList<QRgb> expected;
+        for (const auto& picture : pictures) {
+            const QString path = library + "/" + picture.path;
+            const QImage solid = vbtest::Solid(QSize(200, 100), QColor(picture.colour));
+            const QString suffix = QFileInfo(path).suffix().toLower();
+            QVERIFY2(vbtest::SavePicture(path, solid, suffix.toLatin1()), picture.path);
+            if (options || picture.listedWhenOff)
+                expected.append(picture.colour);
+        }
+        for (int month = 1; month <= 12; ++month)
+            for (const char* year : {"2023", "2024"})
+                QVERIFY(QDir().mkpath(QString("%1/%2/%3").arg(library, year).arg(month, 2, 10, QChar('0'))));
+        const QByteArray on = options ? "True" : "False";
+        QVERIFY(
+            vbtest::WriteFile(run.SettingsFile(),
+                              vbtest::SettingsFor({library}, "Interval=1\nShuffle=True\nShowFileNames=False\n"
+                                                             "IncludeSubfolders=" +
+                                                                 on + "\nAllPictureTypes=" + on + "\n")));
+
+        // The colour in the middle of the screen, change by change.
+        QList<QRgb> seen;
+        int changes = 0;
+        QRgb last = 0;
+        QVERIFY(run.Start({"/S"}));
+        const bool rounds = run.WaitForScreen(
+            [&](const QImage& screen) {
+                for (const auto& picture : pictures)
+                    if (picture.colour != last && NearAt(screen, QPoint(640, 512), picture.colour)) {
+                        last = picture.colour;
+                        ++changes;
+                        if (!seen.contains(last))
+                            seen.append(last);
+                    }
+                // A round of Shuffle over every picture, had every one been listed.
+                return seen.size() >= expected.size() && changes >= int(std::size(pictures));
+            },
+            "root", 60000);
+        run.End(ProgramRun::Key);
+        QVERIFY2(rounds, qPrintable(QString("%1 changes seen").arg(changes)));
+        std::sort(seen.begin(), seen.end());
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(seen, expected);
+        QCOMPARE(run.Check(0), QString());
     }
 
     // The X server dies under a full-screen run: the run ends within 5 s with the runtime's
