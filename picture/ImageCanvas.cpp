@@ -51,7 +51,8 @@ void ImageCanvas::ApplyDpi()
     m_image.setDotsPerMeterY(dotsPerMetre);
 }
 
-void ImageCanvas::Resize(QSize logicalSize, qreal devicePixelRatio, QSize deviceSize, qreal devicePixelsPerPixel)
+void ImageCanvas::Resize(QSize logicalSize, qreal devicePixelRatio, QSize deviceSize,
+                         qreal devicePixelsPerPixel)
 {
     const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
     m_devicePixelsPerPixel = devicePixelsPerPixel > 0 ? devicePixelsPerPixel : 1.0;

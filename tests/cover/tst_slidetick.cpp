@@ -364,8 +364,8 @@ private slots:
                 << "heic" << int(ScreenSaver) << o << c << 1.0 << QSize(321, 241)
                 << (turned ? QRect(-20, -110, 241, 321) : QRect(-60, -70, 321, 241)) << 1.0;
         }
-        QTest::newRow("HEIF turned 6, preview")
-            << "heic" << int(Preview) << 6 << c << 1.0 << QSize(1600, 1200) << QRect(40, -30, 120, 160) << 1.0;
+        QTest::newRow("HEIF turned 6, preview") << "heic" << int(Preview) << 6 << c << 1.0
+                                                << QSize(1600, 1200) << QRect(40, -30, 120, 160) << 1.0;
     }
     void placement()
     {
