@@ -127,6 +127,27 @@ Piece PieceOf(const QRect& part, QSize target, QSize own)
     return Piece{source, QSize(right - left, bottom - top), part.translated(-left, -top)};
 }
 
+// Qt draws an index past a picture's colour table with whatever lies past the table in memory:
+// every index gets a colour, opaque black where the file gives none.
+void CompleteColourTable(QImage& image)
+{
+    const int entries = image.format() == QImage::Format_Indexed8 ? 256 : image.depth() == 1 ? 2 : 0;
+    if (image.colorCount() >= entries)
+        return;
+    QList<QRgb> table = image.colorTable();
+    while (table.size() < entries)
+        table.append(qRgb(0, 0, 0));
+    image.setColorTable(table);
+}
+
+// The index a BMP's pixels are filled with before decoding: past the colour table if the file's
+// table leaves one free (so black once the table is complete), and 0xff000000 (opaque black) in
+// 32 bits.
+uint BlackFill(QImage::Format format)
+{
+    return format == QImage::Format_Indexed8 ? 255 : format == QImage::Format_Mono ? 1 : 0xff000000;
+}
+
 } // namespace
 
 struct PictureHolder::Source
@@ -262,8 +283,11 @@ void PictureHolder::Load(const QString& path)
         throw TooLarge(path, bytes, LimitBytes());
     QImage whole;
     ApplyDecodeLimit();
-    if (!reader.read(&whole) || whole.isNull())
+    if (source->facts.type == PictureType::Bmp)
+        whole = DecodeBmp(*source, declared, path);
+    else if (!reader.read(&whole) || whole.isNull())
         throw LoadFailure(reader, path);
+    CompleteColourTable(whole);
     if (const qint64 bytes = WholeBytes(whole.size(), whole.format()); bytes > LimitBytes())
         throw TooLarge(path, bytes, LimitBytes());
     m_source.reset();
@@ -272,6 +296,60 @@ void PictureHolder::Load(const QString& path)
     m_size = m_whole.size();
     m_path = path;
     m_dateTaken = dateTaken;
+}
+
+// Qt's BMP reader leaves the pixels a file does not give as it finds them: the rows of a file cut
+// short, those an RLE run jumps over or never reaches. It decodes into the image it is handed when
+// that has the picture's size and format, so the picture is decoded onto black.
+QImage PictureHolder::DecodeBmp(Source& source, QSize size, const QString& path) const
+{
+    QImageReader& reader = source.reader;
+    // Into `image` from the file's start, filled with `fill` first; false when the reader made an
+    // image of its own (it reports RGB32 for some BMPs with alpha it decodes as ARGB32).
+    const auto decodeOnto = [&](QImage& image, uint fill) {
+        if (image.isNull())
+            throw RuntimeError(ErrorCode::InvalidPicture, QStringLiteral("out of memory"));
+        image.fill(fill);
+        const uchar* const bits = image.constBits();
+        if (!source.file.seek(0))
+            throw RuntimeError(ErrorCode::DeviceIO, QStringLiteral("cannot read picture \"%1\"").arg(path));
+        reader.setDevice(&source.file);
+        if (!reader.read(&image) || image.isNull())
+            throw LoadFailure(reader, path);
+        return image.constBits() == bits;
+    };
+    QImage::Format format = reader.imageFormat();
+    QImage image(size, format);
+    if (!decodeOnto(image, BlackFill(format))) {
+        format = image.format();
+        image = QImage(image.size(), format);
+        if (!decodeOnto(image, BlackFill(format)))
+            throw RuntimeError(ErrorCode::InvalidPicture,
+                               QStringLiteral("cannot load picture \"%1\": undecidable format").arg(path));
+    }
+    const bool indexed = format == QImage::Format_Indexed8 || format == QImage::Format_Mono;
+    if (!indexed || image.colorCount() <= int(BlackFill(format)))
+        return image;
+
+    // Every index has a colour, the fill's too. Decoded again onto another fill, the pixels the file
+    // left are those where the two differ: black in a 32-bit copy.
+    QImage left(image.size(), QImage::Format_Mono);
+    {
+        QImage other(image.size(), format);
+        if (!decodeOnto(other, 0) || left.isNull())
+            throw RuntimeError(ErrorCode::InvalidPicture, QStringLiteral("out of memory"));
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                left.setPixel(x, y, image.pixelIndex(x, y) != other.pixelIndex(x, y));
+    }
+    image = std::move(image).convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (left.pixelIndex(x, y))
+                row[x] = qRgb(0, 0, 0);
+    }
+    return image;
 }
 
 PictureHolder::Part PictureHolder::Decode(QSize target, const QRect& part, QImage buffer)

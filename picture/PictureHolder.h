@@ -87,6 +87,7 @@ private:
     std::unique_ptr<Source> OpenSource(const QString& path, bool readDateTaken = false) const;
     // The stored size of a picture decoded when drawn, after checking what its decoder will hold.
     QSize CheckParts(Source& source, const QString& path) const;
+    QImage DecodeBmp(Source& source, QSize size, const QString& path) const;
     Part DecodeHeif(HeifDecoder& heif, QSize target, const QRect& part, QImage buffer);
     qint64 LimitBytes() const;
     void ApplyDecodeLimit() const;

@@ -48,7 +48,8 @@ const QSize PreviewWindow(192, 108);
 constexpr qint64 Kilobyte = 1024;
 constexpr qint64 LimitBytes = qint64(PictureHolder::DefaultDecodeLimitMegabytes) << 20;
 
-enum class Expect { Either, Cross };
+// Black: the picture shows, every pixel of it black (what its file leaves undefined is black).
+enum class Expect { Either, Cross, Black };
 
 struct Hostile
 {
@@ -96,10 +97,10 @@ QByteArray WithJpegSize(QByteArray jpeg, QSize size)
 }
 
 // A BMP with a 40-byte header; `size` may hold a zero or negative height; a palette of grey
-// for 8 bits or fewer; compression 1 is RLE8.
-QByteArray Bmp(QSize size, int bits, int compression, const QByteArray& pixels)
+// for 8 bits or fewer, of `colours` entries or all; compression 1 is RLE8.
+QByteArray Bmp(QSize size, int bits, int compression, const QByteArray& pixels, int colours = 0)
 {
-    const int colours = bits <= 8 ? 1 << bits : 0;
+    colours = bits > 8 ? 0 : colours > 0 ? colours : 1 << bits;
     QByteArray header(54, '\0');
     char* h = header.data();
     h[0] = 'B';
@@ -312,6 +313,17 @@ QList<Hostile> MakeSet(const QString& kind, const QString& dir, bool* ok)
         m.File("height-min.bmp", Bmp(QSize(32, INT_MIN), 8, 0, rows), Expect::Cross);
         m.File("height-minus-30000.bmp", Bmp(QSize(30000, -30000), 24, 0, rows), Expect::Cross);
         m.File("rle-top-down.bmp", Bmp(QSize(32, -16), 8, 1, QByteArray("\x00\x01", 2)));
+    } else if (kind == "BMP gaps") {
+        // Indices past the colour table, rows the file lacks, runs that skip pixels or end early.
+        m.File("index-past-2-colours.bmp", Bmp(QSize(32, 16), 8, 0, QByteArray(512, '\x80'), 2),
+               Expect::Black);
+        m.File("index-past-1-colour.bmp", Bmp(QSize(32, 16), 1, 0, QByteArray(64, '\xff'), 1), Expect::Black);
+        m.File("cut-short-24.bmp", Bmp(QSize(16, 16), 24, 0, QByteArray(4 * 48, '\0')), Expect::Black);
+        m.File("cut-short-8.bmp", Bmp(QSize(32, 16), 8, 0, QByteArray(4 * 32, '\0')), Expect::Black);
+        m.File("cut-short-1.bmp", Bmp(QSize(32, 16), 1, 0, QByteArray(4 * 4, '\0')), Expect::Black);
+        m.File("rle-ends-at-once.bmp", Bmp(QSize(32, 16), 8, 1, QByteArray("\x00\x01", 2)), Expect::Black);
+        m.File("rle-jumps.bmp", Bmp(QSize(32, 16), 8, 1, QByteArray("\x04\x00\x00\x02\x09\x07\x00\x00", 8)),
+               Expect::Black);
     } else if (kind == "no pictures") {
         m.Other("folder.gif", QDir(dir).mkdir("folder.gif"));
         m.Other("loop-a.jpg", QFile::link(dir + "/loop-b.jpg", dir + "/loop-a.jpg") &&
@@ -325,8 +337,8 @@ QList<Hostile> MakeSet(const QString& kind, const QString& dir, bool* ok)
     return m.made;
 }
 
-const QStringList Kinds{"truncated", "random",          "bit flips",   "empty",
-                        "bombs",     "huge GIF screen", "BMP heights", "no pictures"};
+const QStringList Kinds{"truncated",       "random",      "bit flips", "empty",      "bombs",
+                        "huge GIF screen", "BMP heights", "BMP gaps",  "no pictures"};
 
 // --- Measuring ---------------------------------------------------------------------------------
 
@@ -433,6 +445,16 @@ bool ShowsPicture(const QImage& image, const QString& path, bool preview)
     return true;
 }
 
+bool AllBlack(const QImage& image)
+{
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        if (std::any_of(row, row + image.width(), [](QRgb c) { return (c & 0xffffff) != 0; }))
+            return false;
+    }
+    return true;
+}
+
 // Child mode: every file of the list through the tick, one line each: "<index> picture|cross|
 // neither"; then the peak of resident memory before and after.
 int RunTicks(int argc, char** argv)
@@ -454,9 +476,11 @@ int RunTicks(int argc, char** argv)
         // second time, as the next change's pick).
         rig.Renew();
         rig.Run();
-        const char* outcome = ShowsCross(rig.canvas.Image())                        ? "cross"
-                              : ShowsPicture(rig.canvas.Image(), paths[i], preview) ? "picture"
-                                                                                    : "neither";
+        const QImage& shown = rig.canvas.Image();
+        const char* outcome = ShowsCross(shown)                         ? "cross"
+                              : !ShowsPicture(shown, paths[i], preview) ? "neither"
+                              : AllBlack(shown)                         ? "black"
+                                                                        : "picture";
         std::printf("%lld %s\n", qlonglong(i), outcome);
         std::fflush(stdout);
     }
@@ -533,8 +557,9 @@ private slots:
                 peak = words[1].toLongLong();
             } else {
                 const Hostile& h = set.at(words[0].toInt());
-                const bool fine =
-                    words[1] == "cross" || (words[1] == "picture" && h.expect == Expect::Either);
+                const bool fine = h.expect == Expect::Black ? words[1] == "black"
+                                  : words[1] == "cross"     ? true
+                                                        : words[1] != "neither" && h.expect == Expect::Either;
                 QVERIFY2(fine, qPrintable(QString("%1: %2").arg(h.path, QString(words[1]))));
             }
         }
@@ -627,6 +652,16 @@ int main(int argc, char** argv)
 {
     if (argc == 4 && std::strcmp(argv[1], "--ticks") == 0)
         return RunTicks(argc, argv);
+    // The files of one hostile set, written into a folder and listed, for a run of --ticks under
+    // a memory checker (tests/sanitizers/valgrind-pictures).
+    if (argc == 4 && std::strcmp(argv[1], "--make") == 0) {
+        QGuiApplication app(argc, argv);
+        bool made = false;
+        for (const Hostile& h :
+             MakeSet(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), &made))
+            std::printf("%s\n", qPrintable(h.path));
+        return made ? 0 : 1;
+    }
     QGuiApplication app(argc, argv);
     tst_HostilePictures test;
     return QTest::qExec(&test, argc, argv);
