@@ -17,7 +17,7 @@ double CatalogueSeconds(const QString& folder)
 {
     const vb::PosixDirectoryLister lister;
     return Seconds([&] {
-        vb::PictureList = QStringList();
+        vb::PictureList = vb::PathList();
         vb::AddPicturesFromFolder(folder, lister);
     });
 }

@@ -222,7 +222,7 @@ private slots:
         const int picks = rig.random.calls;
 
         RunMode = mode;
-        PictureList = QStringList();
+        PictureList = PathList();
         IntervalSeconds = 30;
         QVERIFY(rig.Change());
         QCOMPARE(NextPictureTime, rig.clock.now + 30s);
@@ -266,8 +266,9 @@ private slots:
         QFETCH(int, count);
         QFETCH(double, rnd);
         QFETCH(int, entry);
-        PictureList = QStringList(count, m_dir.filePath("missing.bmp"));
-        PictureList[entry - 1] = m_green;
+        QStringList list(count, m_dir.filePath("missing.bmp"));
+        list[entry - 1] = m_green;
+        PictureList = PathList::FromStringList(list);
         Rig rig;
         rig.random.next = rnd;
         QVERIFY(rig.Change());
@@ -364,8 +365,8 @@ private slots:
                 << "heic" << int(ScreenSaver) << o << c << 1.0 << QSize(321, 241)
                 << (turned ? QRect(-20, -110, 241, 321) : QRect(-60, -70, 321, 241)) << 1.0;
         }
-        QTest::newRow("HEIF turned 6, preview")
-            << "heic" << int(Preview) << 6 << c << 1.0 << QSize(1600, 1200) << QRect(40, -30, 120, 160) << 1.0;
+        QTest::newRow("HEIF turned 6, preview") << "heic" << int(Preview) << 6 << c << 1.0
+                                                << QSize(1600, 1200) << QRect(40, -30, 120, 160) << 1.0;
     }
     void placement()
     {
