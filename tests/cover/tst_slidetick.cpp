@@ -222,7 +222,7 @@ private slots:
         const int picks = rig.random.calls;
 
         RunMode = mode;
-        PictureList = QStringList();
+        PictureList = PathList();
         IntervalSeconds = 30;
         QVERIFY(rig.Change());
         QCOMPARE(NextPictureTime, rig.clock.now + 30s);
@@ -266,8 +266,9 @@ private slots:
         QFETCH(int, count);
         QFETCH(double, rnd);
         QFETCH(int, entry);
-        PictureList = QStringList(count, m_dir.filePath("missing.bmp"));
-        PictureList[entry - 1] = m_green;
+        QStringList list(count, m_dir.filePath("missing.bmp"));
+        list[entry - 1] = m_green;
+        PictureList = PathList::FromStringList(list);
         Rig rig;
         rig.random.next = rnd;
         QVERIFY(rig.Change());
