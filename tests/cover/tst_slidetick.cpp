@@ -378,8 +378,8 @@ private slots:
         QFETCH(QSize, picture);
         QFETCH(QRect, drawn);
         QFETCH(qreal, reduction);
-        const QStringList spec = format.split(u':');
-        const QStringList kind = spec[0].split(u'+');
+        const QStringList parts = format.split(u':');
+        const QStringList kind = parts[0].split(u'+');
         // A JPEG, HEIC or AVIF in shades of grey: their halved colour resolution cannot blur the
         // quadrants' edges, so a part decoded alone matches the picture decoded whole.
         const bool lossy = kind[0].endsWith("jpg") || kind[0] == "heic" || kind[0] == "avif";
@@ -396,7 +396,7 @@ private slots:
         if (kind.contains("deep") && !heif)
             content = content.convertToFormat(QImage::Format_RGBX64);
         const QString path = m_dir.filePath(
-            QString("%1.%2").arg(QTest::currentDataTag()).arg(spec.value(1, kind[0].right(3))));
+            QString("%1.%2").arg(QTest::currentDataTag()).arg(parts.value(1, kind[0].right(3))));
         if (heif)
             QVERIFY(vbtest::SaveHeif(
                 path, content,
