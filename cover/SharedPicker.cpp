@@ -57,17 +57,17 @@ bool SharedPicker::StillToRun(const Slot& other) const
     return m_together && other.change != m_change;
 }
 
-qsizetype SharedPicker::IndexIn(const QStringList& list, Entry& entry)
+qsizetype SharedPicker::IndexIn(const PathList& list, Entry& entry)
 {
     if (entry.path.isEmpty())
         return -1;
     // A list built since holds the entry elsewhere, or not at all.
     if (entry.index < 0 || entry.index >= list.size() || list.at(entry.index) != entry.path)
-        entry.index = list.indexOf(entry.path);
+        entry.index = list.IndexOf(entry.path);
     return entry.index;
 }
 
-void SharedPicker::Avoid(const Slot& self, const QStringList& list, bool ahead)
+void SharedPicker::Avoid(const Slot& self, const PathList& list, bool ahead)
 {
     m_firm.clear();
     for (Slot& other : m_slots) {
@@ -82,7 +82,7 @@ void SharedPicker::Avoid(const Slot& self, const QStringList& list, bool ahead)
     }
 }
 
-qsizetype SharedPicker::Pick(const QStringList& list, bool shuffle, RandomSource& random, Entry* own)
+qsizetype SharedPicker::Pick(const PathList& list, bool shuffle, RandomSource& random, Entry* own)
 {
     const qsizetype count = list.size();
     if (m_slots.size() < 2)
@@ -106,7 +106,7 @@ qsizetype SharedPicker::Pick(const QStringList& list, bool shuffle, RandomSource
     return index;
 }
 
-QString SharedPicker::Now(Cover cover, const QString* ahead, const QStringList& list, bool shuffle,
+QString SharedPicker::Now(Cover cover, const QString* ahead, const PathList& list, bool shuffle,
                           RandomSource& random)
 {
     Slot& self = SlotOf(cover);
@@ -125,7 +125,7 @@ QString SharedPicker::Now(Cover cover, const QString* ahead, const QStringList& 
     return self.now.path;
 }
 
-QString SharedPicker::Next(Cover cover, const QStringList& list, bool shuffle, RandomSource& random)
+QString SharedPicker::Next(Cover cover, const PathList& list, bool shuffle, RandomSource& random)
 {
     Slot& self = SlotOf(cover);
     Avoid(self, list, true);

@@ -40,10 +40,9 @@ public:
 
     // The picture `cover` shows at its change: `ahead`, its pick from the last change, unless
     // another cover shows that one at this change; else a new pick.
-    QString Now(Cover cover, const QString* ahead, const QStringList& list, bool shuffle,
-                RandomSource& random);
+    QString Now(Cover cover, const QString* ahead, const PathList& list, bool shuffle, RandomSource& random);
     // The picture it shows at its next change, picked at this one to be made ready ahead.
-    QString Next(Cover cover, const QStringList& list, bool shuffle, RandomSource& random);
+    QString Next(Cover cover, const PathList& list, bool shuffle, RandomSource& random);
     // The list was empty at its change: it shows nothing, and has nothing ahead.
     void Forget(Cover cover);
 
@@ -67,9 +66,9 @@ private:
     // Whether another cover's tick still runs at this change, and so shows its pick ahead.
     bool StillToRun(const Slot& other) const;
     // What the other covers show at this change (`ahead` false) or the next (true), into m_firm.
-    void Avoid(const Slot& self, const QStringList& list, bool ahead);
-    qsizetype Pick(const QStringList& list, bool shuffle, RandomSource& random, Entry* own);
-    static qsizetype IndexIn(const QStringList& list, Entry& entry);
+    void Avoid(const Slot& self, const PathList& list, bool ahead);
+    qsizetype Pick(const PathList& list, bool shuffle, RandomSource& random, Entry* own);
+    static qsizetype IndexIn(const PathList& list, Entry& entry);
 
     std::vector<Slot> m_slots;
     Cover m_lastCover = 0;

@@ -8,9 +8,10 @@
 
 namespace vb {
 
-void ShuffleOrder::Rebuild(const QStringList& list)
+void ShuffleOrder::Rebuild(const PathList& list)
 {
-    m_list = list;
+    m_identity = list.Identity();
+    m_size = list.size();
     m_order.resize(size_t(list.size()));
     std::iota(m_order.begin(), m_order.end(), qsizetype(0));
     m_where.clear();
@@ -22,16 +23,15 @@ void ShuffleOrder::Rebuild(const QStringList& list)
     m_picked = false;
 }
 
-void ShuffleOrder::Follow(const QStringList& list)
+void ShuffleOrder::Follow(const PathList& list)
 {
-    if (list.size() != m_list.size() || list.constData() != m_list.constData() ||
-        size_t(list.size()) != m_order.size())
+    if (list.size() != m_size || list.Identity() != m_identity || size_t(list.size()) != m_order.size())
         Rebuild(list);
     if (m_position == list.size())
         m_position = 0;
 }
 
-qsizetype ShuffleOrder::Next(const QStringList& list, RandomSource& random)
+qsizetype ShuffleOrder::Next(const PathList& list, RandomSource& random)
 {
     const qsizetype count = list.size();
     if (count < 1)
@@ -44,7 +44,7 @@ qsizetype ShuffleOrder::Next(const QStringList& list, RandomSource& random)
     return Take(random.Rnd(), count - m_position - (avoidLast ? 1 : 0));
 }
 
-qsizetype ShuffleOrder::Next(const QStringList& list, RandomSource& random, std::span<const qsizetype> firm,
+qsizetype ShuffleOrder::Next(const PathList& list, RandomSource& random, std::span<const qsizetype> firm,
                              std::span<const qsizetype> soft)
 {
     const qsizetype count = list.size();

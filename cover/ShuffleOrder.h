@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QStringList>
+#include "state/PathList.h"
+
 #include <span>
 #include <vector>
 
@@ -20,7 +21,7 @@ class ShuffleOrder
 public:
     // The 0-based index of the next entry of `list`, which holds at least one entry. Takes one
     // number from `random` per pick.
-    qsizetype Next(const QStringList& list, RandomSource& random);
+    qsizetype Next(const PathList& list, RandomSource& random);
 
     // The same for covers that share one order, where what to leave out is the caller's: an entry
     // of `firm` (indices into `list`: what the other covers show) never while another entry is
@@ -28,22 +29,23 @@ public:
     // the rest of a round is all left out, the next round starts at once and the rest goes to the
     // next picks that may take it, so that every entry still comes once per round. Nothing else
     // keeps a new round from starting with the entry picked last.
-    qsizetype Next(const QStringList& list, RandomSource& random, std::span<const qsizetype> firm,
+    qsizetype Next(const PathList& list, RandomSource& random, std::span<const qsizetype> firm,
                    std::span<const qsizetype> soft);
 
 private:
-    void Rebuild(const QStringList& list);
+    void Rebuild(const PathList& list);
     // Rebuilds the order for a list that is another one, and starts a new round after a whole one.
-    void Follow(const QStringList& list);
+    void Follow(const PathList& list);
     // How many entries the draw has from place `from` on, leaving out `firm` and `soft`; their
     // places go into m_skip.
     qsizetype Choices(qsizetype from, std::span<const qsizetype> firm, std::span<const qsizetype> soft);
     qsizetype Take(double r, qsizetype choices);
 
-    // A shallow copy of the list the order belongs to. Holding it keeps that list's storage
-    // alive, so a list built later never has the same address: comparing addresses tells
-    // whether PictureList was replaced or edited since.
-    QStringList m_list;
+    // The identity and size of the list the order belongs to, which tell whether PictureList was
+    // replaced or edited since. Only those: a copy held here would make the next entries that
+    // join PictureList copy the whole list.
+    quint64 m_identity = 0;
+    qsizetype m_size = 0;
     // A permutation of 0 .. count - 1. The entries before m_position have been picked in this
     // round, in that order. m_where is its inverse, where each entry stands in it, kept only for
     // covers that share the order (a single cover's pick stays one step).

@@ -80,97 +80,176 @@ CatalogueOptions CatalogueOptions::Current()
 FolderReading ReadFolder(const QString& folder, const DirectoryLister& lister, CatalogueOptions options)
 {
     FolderReading reading;
-    std::array<QStringList, Extensions.size()> byPattern;
+    // The wanted names one after another, each with its end and pattern, sorted into the
+    // patterns when the listing is done.
+    struct Name
+    {
+        quint32 end;
+        quint32 pattern;
+    };
+    std::string names;
+    std::vector<Name> found;
     const auto wanted = [all = options.allPictureTypes](std::string_view name) {
         return PicturePatternIndex(name, all) >= 0;
     };
-    const auto found = [&](std::string_view name) {
-        const QString path = folder + DecodeFileName(QByteArrayView(name.data(), qsizetype(name.size())));
-        byPattern[size_t(PicturePatternIndex(name, options.allPictureTypes))].append(path);
+    const auto file = [&](std::string_view name) {
+        names.append(name);
+        found.push_back(
+            Name{quint32(names.size()), quint32(PicturePatternIndex(name, options.allPictureTypes))});
+    };
+    const auto take = [&](size_t patterns) {
+        const quint32 at = reading.pictures.AddFolder(folder);
+        for (quint32 pattern = 0; pattern < patterns; ++pattern) {
+            quint32 begin = 0;
+            for (const Name& name : found) {
+                if (name.pattern == pattern)
+                    reading.pictures.Append(at, std::string_view(names).substr(begin, name.end - begin));
+                begin = name.end;
+            }
+        }
     };
     try {
         if (options.includeSubfolders) {
             reading.id =
-                lister.ListWithSubfolders(folder, wanted, found, [&](std::string_view name, FolderId id) {
+                lister.ListWithSubfolders(folder, wanted, file, [&](std::string_view name, FolderId id) {
                     reading.subfolders.emplace_back(
                         folder + DecodeFileName(QByteArrayView(name.data(), qsizetype(name.size()))) + u'/',
                         id);
                 });
         } else {
-            lister.List(folder, wanted, found);
+            lister.List(folder, wanted, file);
         }
     } catch (const RuntimeError& e) {
         // One listing per pattern would have failed at the same entry during the first one.
         reading.error = e;
-        reading.pictures = byPattern[0];
+        take(1);
         reading.subfolders.clear();
         return reading;
     }
-    for (const QStringList& pattern : byPattern)
-        reading.pictures += pattern;
+    take(Extensions.size());
     return reading;
 }
 
 FolderTreeWalk::FolderTreeWalk(QString root)
 {
-    m_nodes.emplace_back().folder = std::move(root);
-    m_waiting.push_back(0);
+    m_waiting.push_back(NewNode(std::move(root)));
     m_cursor.push_back({0, -1});
+}
+
+int FolderTreeWalk::NewNode(QString folder, FolderId claimed)
+{
+    Node& node = m_nodes.emplace_back();
+    node.folder = std::move(folder);
+    node.claimed = claimed;
+    return int(m_nodes.size() - 1);
+}
+
+void FolderTreeWalk::Drop(int node)
+{
+    m_nodes[size_t(node)].dropped = true;
+    for (const int below : m_nodes[size_t(node)].ahead)
+        if (below >= 0)
+            Drop(below);
 }
 
 std::optional<FolderTreeWalk::Pending> FolderTreeWalk::TakeNext()
 {
-    if (m_waiting.empty())
-        return std::nullopt;
-    const int node = m_waiting.back();
-    m_waiting.pop_back();
-    return Pending{node, m_nodes[size_t(node)].folder};
+    while (!m_waiting.empty()) {
+        const int node = m_waiting.back();
+        m_waiting.pop_back();
+        if (!m_nodes[size_t(node)].dropped)
+            return Pending{node, m_nodes[size_t(node)].folder};
+    }
+    return std::nullopt;
+}
+
+QString FolderTreeWalk::Awaited() const
+{
+    return m_cursor.empty() ? QString() : m_nodes[size_t(m_cursor.back().first)].folder;
 }
 
 void FolderTreeWalk::Deliver(int node, FolderReading reading)
 {
-    --m_unread;
-    m_nodes[size_t(node)].read = true;
+    Node& at = m_nodes[size_t(node)];
+    at.read = true;
+    if (at.dropped)
+        return;
+    at.id = reading.id;
     if (reading.error && node != 0) {
         // Skipped whole, also what it listed before the failure.
-        m_nodes[size_t(node)].error = std::move(reading.error);
-        return;
+        at.error = std::move(reading.error);
+    } else {
+        at.pictures = std::move(reading.pictures);
+        if (reading.error) {
+            m_rootError = std::move(reading.error);
+        } else {
+            if (node == 0 && reading.id) {
+                m_rootId = reading.id;
+                m_seen.insert(*reading.id);
+            }
+            // Each subfolder not seen yet is read ahead of its turn.
+            at.subfolders = std::move(reading.subfolders);
+            std::vector<int> ahead(at.subfolders.size(), -1);
+            for (size_t i = 0; i < ahead.size(); ++i)
+                if (m_seen.insert(m_nodes[size_t(node)].subfolders[i].second).second)
+                    ahead[i] = NewNode(m_nodes[size_t(node)].subfolders[i].first,
+                                       m_nodes[size_t(node)].subfolders[i].second);
+            for (auto it = ahead.rbegin(); it != ahead.rend(); ++it)
+                if (*it >= 0)
+                    m_waiting.push_back(*it);
+            m_nodes[size_t(node)].ahead = std::move(ahead);
+        }
     }
-    m_nodes[size_t(node)].pictures = std::move(reading.pictures);
-    if (reading.error) {
-        m_rootError = std::move(reading.error);
-        return;
-    }
-    if (node == 0 && reading.id)
-        m_entered.insert(*reading.id);
-    std::vector<int> children;
-    for (auto& [folder, id] : reading.subfolders) {
-        if (!m_entered.insert(id).second)
-            continue;
-        children.push_back(int(m_nodes.size()));
-        m_nodes.emplace_back().folder = std::move(folder);
-    }
-    m_unread += int(children.size());
-    m_waiting.insert(m_waiting.end(), children.rbegin(), children.rend());
-    m_nodes[size_t(node)].children = std::move(children);
+    Settle();
 }
 
-QStringList FolderTreeWalk::TakeSettled()
+void FolderTreeWalk::Settle()
 {
-    QStringList settled;
     while (!m_cursor.empty()) {
         auto& [node, next] = m_cursor.back();
-        Node& at = m_nodes[size_t(node)];
-        if (!at.read)
+        if (!m_nodes[size_t(node)].read)
             break;
         if (next < 0) {
-            settled += std::exchange(at.pictures, QStringList());
-            if (at.error) {
-                if (m_skipped++ == 0)
-                    m_firstSkipped = at.error;
+            Node& at = m_nodes[size_t(node)];
+            // Its own listing tells another id where the way in crosses a mount point, and it may
+            // be a folder entered already; then it ends there, as a link back up does.
+            if (node != 0 && at.id && *at.id != FolderId{} && *at.id != at.claimed &&
+                !m_entered.insert(*at.id).second) {
+                at.pictures.clear();
+                at.subfolders.clear();
+                for (const int below : std::exchange(at.ahead, {}))
+                    if (below >= 0)
+                        Drop(below);
+                at.error.reset();
             }
+            m_settled += std::exchange(at.pictures, PathList());
+            if (at.error && m_skipped++ == 0)
+                m_firstSkipped = at.error;
+            if (node == 0 && m_rootId)
+                m_entered.insert(*m_rootId);
+            // The subfolders entered as a one-at-a-time walk enters them, when it reads the folder.
+            auto subfolders = std::move(at.subfolders);
+            const std::vector<int> ahead = std::move(at.ahead);
+            std::vector<int> children, added;
+            for (size_t i = 0; i < subfolders.size(); ++i) {
+                if (!m_entered.insert(subfolders[i].second).second) {
+                    if (ahead[i] >= 0)
+                        Drop(ahead[i]);
+                    continue;
+                }
+                int child = ahead[i];
+                if (child < 0) {
+                    m_seen.insert(subfolders[i].second);
+                    child = NewNode(std::move(subfolders[i].first), subfolders[i].second);
+                    added.push_back(child);
+                }
+                children.push_back(child);
+            }
+            m_waiting.insert(m_waiting.end(), added.rbegin(), added.rend());
+            m_nodes[size_t(node)].children = std::move(children);
             next = 0;
         }
+        const Node& at = m_nodes[size_t(node)];
         if (size_t(next) < at.children.size()) {
             const int child = at.children[size_t(next++)];
             m_cursor.push_back({child, -1});
@@ -178,7 +257,6 @@ QStringList FolderTreeWalk::TakeSettled()
             m_cursor.pop_back();
         }
     }
-    return settled;
 }
 
 void AddPicturesFromFolder(QString folder, const DirectoryLister& lister)
@@ -204,7 +282,7 @@ void StartCatalogue()
 {
     ++s_catalogue;
     FolderList = QStringList();
-    PictureList = QStringList();
+    PictureList = PathList();
     s_skipped = 0;
     s_firstSkipped.reset();
 }
@@ -222,69 +300,124 @@ void EndCatalogue()
                          .arg(s_firstSkipped->cause()));
 }
 
+namespace {
+
+// The state a walk's readers share with the caller, under the mutex.
+struct Walking
+{
+    Walking(QString root, const DirectoryLister& lister, CatalogueOptions options, quint64 catalogue)
+        : walk(std::move(root)), lister(lister), options(options), catalogue(catalogue)
+    {
+    }
+    std::mutex mutex;
+    std::condition_variable progressed; // the caller waits for a reading
+    std::condition_variable work;       // an idle reader waits for a folder to read
+    FolderTreeWalk walk;
+    const DirectoryLister& lister;
+    const CatalogueOptions options;
+    const quint64 catalogue;
+    quint64 reads = 0;
+    int readers = 0;   // running
+    int idle = 0;      // of those, waiting for work
+    bool late = false; // the caller has gone on without the rest
+};
+
+void StartReader(const std::shared_ptr<Walking>& walking);
+
+// One reader: reads folders while any wait, and ends when none waits and none is being read (no
+// reading can bring more). A reader in the kernel for a share that stopped answering holds
+// nothing but its share of `walking`.
+void Read(const std::shared_ptr<Walking>& walking)
+{
+    std::unique_lock lock(walking->mutex);
+    for (;;) {
+        const std::optional<FolderTreeWalk::Pending> next = walking->walk.TakeNext();
+        if (!next) {
+            if (walking->idle + 1 == walking->readers) {
+                --walking->readers;
+                walking->work.notify_all();
+                walking->progressed.notify_one();
+                return;
+            }
+            ++walking->idle;
+            walking->work.wait(lock);
+            --walking->idle;
+            continue;
+        }
+        lock.unlock();
+        FolderReading reading = ReadFolder(next->folder, walking->lister, walking->options);
+        lock.lock();
+        walking->walk.Deliver(next->node, std::move(reading));
+        ++walking->reads;
+        // Folders found wait for the idle readers first, then for new ones.
+        const int waiting = int(walking->walk.Waiting());
+        if (waiting > 0 && walking->idle > 0)
+            walking->work.notify_all();
+        for (int more = std::min(waiting - walking->idle, WalkThreads - walking->readers); more > 0; --more)
+            StartReader(walking);
+        if (!walking->late) {
+            walking->progressed.notify_one();
+            continue;
+        }
+        // The caller has gone on without this part of the tree; it joins the show now.
+        PathList settled = walking->walk.TakeSettled();
+        QCoreApplication* app = QCoreApplication::instance();
+        if (settled.isEmpty() || !app)
+            continue;
+        QMetaObject::invokeMethod(
+            app,
+            [catalogue = walking->catalogue, settled = std::move(settled)] {
+                if (catalogue == s_catalogue)
+                    PictureList += settled;
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+// Called with the mutex held. The readers there are carry on without one that cannot be had.
+void StartReader(const std::shared_ptr<Walking>& walking)
+{
+    ++walking->readers;
+    try {
+        StartDetachedThread([walking] { Read(walking); });
+    } catch (const std::system_error&) {
+        --walking->readers;
+    }
+}
+
+} // namespace
+
 void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& lister,
                                  std::chrono::milliseconds deadline)
 {
-    // Shared by the caller and the walking thread, under the mutex.
-    struct Walking
-    {
-        explicit Walking(QString root) : walk(std::move(root)) {}
-        std::mutex mutex;
-        std::condition_variable progressed;
-        FolderTreeWalk walk;
-        QString reading; // the folder being read
-        quint64 reads = 0;
-        bool late = false; // the caller has gone on without the rest
-    };
-    auto walking = std::make_shared<Walking>(FolderText(folder));
-    const CatalogueOptions options = CatalogueOptions::Current();
-    const quint64 catalogue = s_catalogue;
-    try {
-        StartDetachedThread([walking, &lister, options, catalogue] {
-            std::unique_lock lock(walking->mutex);
-            while (const std::optional<FolderTreeWalk::Pending> next = walking->walk.TakeNext()) {
-                walking->reading = next->folder;
-                lock.unlock();
-                FolderReading reading = ReadFolder(next->folder, lister, options);
-                lock.lock();
-                walking->walk.Deliver(next->node, std::move(reading));
-                ++walking->reads;
-                if (!walking->late) {
-                    walking->progressed.notify_one();
-                    continue;
-                }
-                // The caller has gone on without this part of the tree; it joins the show now.
-                QStringList settled = walking->walk.TakeSettled();
-                QCoreApplication* app = QCoreApplication::instance();
-                if (settled.isEmpty() || !app)
-                    continue;
-                QMetaObject::invokeMethod(
-                    app,
-                    [catalogue, settled = std::move(settled)] {
-                        if (catalogue == s_catalogue)
-                            PictureList += settled;
-                    },
-                    Qt::QueuedConnection);
-            }
-        });
-    } catch (const std::system_error&) {
+    auto walking = std::make_shared<Walking>(FolderText(folder), lister, CatalogueOptions::Current(),
+                                             s_catalogue.load());
+    std::unique_lock lock(walking->mutex);
+    // The first reader; more start as folders are found.
+    StartReader(walking);
+    if (walking->readers == 0) {
         // No thread to be had: walk here, without a deadline.
+        lock.unlock();
         AddPicturesFromFolder(folder, lister);
         return;
     }
 
-    std::unique_lock lock(walking->mutex);
+    // Until every reader has ended: a reader ends only when nothing is left to read.
     for (quint64 seen = 0;; seen = walking->reads) {
-        if (!walking->progressed.wait_for(lock, deadline, [&] { return walking->reads != seen; })) {
-            walking->late = true;
-            PictureList += walking->walk.TakeSettled();
-            NoteSkipped(walking->walk);
-            // The chosen folder as given; a subfolder without the "/" the walk gave it.
-            throw ListingTimedOut(seen == 0 ? folder : walking->reading.chopped(1), deadline);
-        }
+        const bool answered = walking->progressed.wait_for(
+            lock, deadline, [&] { return walking->reads != seen || walking->readers == 0; });
         PictureList += walking->walk.TakeSettled();
+        if (walking->readers == 0)
+            break;
+        if (answered)
+            continue;
+        walking->late = true;
+        // What still reads is a second way to a folder, whose reading would be dropped.
         if (walking->walk.Finished())
             break;
+        NoteSkipped(walking->walk);
+        // The chosen folder as given; a subfolder without the "/" the walk gave it.
+        throw ListingTimedOut(seen == 0 ? folder : walking->walk.Awaited().chopped(1), deadline);
     }
     NoteSkipped(walking->walk);
     if (walking->walk.RootError())

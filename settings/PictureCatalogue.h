@@ -2,6 +2,7 @@
 
 #include "platform/files/DirectoryLister.h"
 #include "platform/runtime/RuntimeError.h"
+#include "state/PathList.h"
 
 #include <QString>
 #include <QStringList>
@@ -28,10 +29,12 @@ struct CatalogueOptions
 };
 
 // One folder, read once: its pictures pattern by pattern (within a pattern in the folder's own
-// order) and, when subfolders are included, its visible subfolders in the listing's order.
+// order) and, when subfolders are included, its visible subfolders in the listing's order. The
+// pictures are the folder's text and the names as the file system gave them, the form they keep
+// in PictureList.
 struct FolderReading
 {
-    QStringList pictures;
+    PathList pictures;
     std::vector<std::pair<QString, FolderId>> subfolders; // folder texts ending in "/"
     std::optional<FolderId> id;                           // none: the folder does not exist
     // A listing that failed part-way: `pictures` holds what the first of one listing per pattern
@@ -45,13 +48,18 @@ FolderReading ReadFolder(const QString& folder, const DirectoryLister& lister, C
 // The order of a walk through a chosen folder's tree, kept apart from the reading of each folder:
 // a folder's own pictures come before its subfolders', the subfolders in the order their folder
 // lists them, each with its whole tree. The folders may be read in any order and their readings
-// handed in as they come; the pictures are handed out in walk order as soon as everything before
-// them is read.
+// handed in as they come, by several readers at once; the pictures are handed out in walk order
+// as soon as everything before them is read.
 //
-// No folder is entered twice (the same device and inode), so a link that leads back up ends
-// there. Of two ways to one folder the one read first is taken: reading one folder at a time, in
-// the order TakeNext gives, that is the first in walk order. A subfolder that cannot be read is
-// skipped and noted; the chosen folder's own failure ends the walk (RootError).
+// No folder is entered twice (the same device and inode, as its folder's listing gives them and
+// as its own listing gives them, which differ at a mount point), so a link that leads back up
+// ends there. Of two ways to one folder the one a one-at-a-time walk takes is taken, whatever the
+// order the readings come in: that walk reads the folders in walk order and enters a folder's
+// subfolders when it reads it, so a folder's subfolders are entered here when everything before
+// it in walk order is settled. A subfolder is read ahead of that, unless another way to it has
+// been seen; where it turns out to be a second way, its reading and what was read below it are
+// dropped. A subfolder that cannot be read is skipped and noted; the chosen folder's own failure
+// ends the walk (RootError).
 class FolderTreeWalk
 {
 public:
@@ -63,15 +71,19 @@ public:
         int node;
         QString folder;
     };
-    // A folder to read next, taken off the list of those waiting; none while none waits. Of the
-    // waiting folders the first in walk order, so that a single reader reads in walk order.
+    // A folder to read next, taken off the list of those waiting; none while none waits. The
+    // subfolders of the folder read last come first, so that a single reader reads in walk order.
     std::optional<Pending> TakeNext();
+    // How many folders wait to be read.
+    size_t Waiting() const { return m_waiting.size(); }
     void Deliver(int node, FolderReading reading);
-    // Every folder found has been read.
-    bool Finished() const { return m_unread == 0; }
+    // Every folder of the walk has been read and settled.
+    bool Finished() const { return m_cursor.empty(); }
+    // The first folder in walk order not read yet, which holds up the rest; empty when finished.
+    QString Awaited() const;
 
     // The pictures whose place in the walk is settled, each handed out once.
-    QStringList TakeSettled();
+    PathList TakeSettled() { return std::exchange(m_settled, PathList()); }
     // Of the subfolders settled so far: how many were skipped, and the error of the first.
     int Skipped() const { return m_skipped; }
     const std::optional<RuntimeError>& FirstSkipped() const { return m_firstSkipped; }
@@ -82,17 +94,31 @@ private:
     {
         QString folder;
         bool read = false;
-        QStringList pictures;
-        std::vector<int> children;
+        bool dropped = false;       // read ahead, and found to be a second way to a folder
+        FolderId claimed;           // the id its folder's listing gave it
+        std::optional<FolderId> id; // the id its own listing gave, where that listing knows it
+        PathList pictures;
+        // From its reading until it is settled: the subfolders it lists, and the node read ahead
+        // for each (-1: none, another way to it had been seen).
+        std::vector<std::pair<QString, FolderId>> subfolders;
+        std::vector<int> ahead;
+        std::vector<int> children; // the subfolders entered, in order
         std::optional<RuntimeError> error;
     };
+    int NewNode(QString folder, FolderId claimed = {});
+    void Drop(int node);
+    // Moves the cursor through what is read, entering subfolders and handing out pictures.
+    void Settle();
+
     std::vector<Node> m_nodes;
     std::vector<int> m_waiting;
     std::set<FolderId> m_entered;
-    int m_unread = 1;
-    // Where TakeSettled stopped: the path from the root, each node with the next child to visit
-    // (-1: its own pictures not handed out yet).
+    std::set<FolderId> m_seen; // entered, or read ahead
+    std::optional<FolderId> m_rootId;
+    // Where settling stopped: the path from the root, each node with the next child to visit
+    // (-1: not settled yet).
     std::vector<std::pair<int, int>> m_cursor;
+    PathList m_settled;
     int m_skipped = 0;
     std::optional<RuntimeError> m_firstSkipped;
     std::optional<RuntimeError> m_rootError;
@@ -112,6 +138,8 @@ void AddPicturesFromFolder(QString folder, const DirectoryLister& lister);
 
 // How long start-up and the dialog's OK wait for one folder's listing.
 inline constexpr std::chrono::milliseconds ListingDeadline{2000};
+// How many folders a walk reads at once.
+inline constexpr int WalkThreads = 8;
 
 // A folder whose listing did not answer in time.
 class ListingTimedOut final : public RuntimeError
@@ -128,11 +156,12 @@ void StartCatalogue();
 // with how many and the first of them.
 void EndCatalogue();
 
-// AddPicturesFromFolder with the walk on a thread of its own, waited for as long as each of its
-// listings answers within `deadline`: a folder on a share that stopped answering cannot hold up
-// the program. When the chosen folder has not answered by then, ListingTimedOut is thrown and
-// nothing is added yet; when a subfolder stalls, the pictures before it in walk order are added
-// and ListingTimedOut names the subfolder. The rest is appended to PictureList on the
+// AddPicturesFromFolder with the walk on threads of their own, up to WalkThreads folders read at
+// once (a share answers each listing late, but many at a time), with the same pictures in the
+// same order; waited for as long as some listing answers within `deadline` of the last: a folder
+// on a share that stopped answering cannot hold up the program. When the chosen folder has not answered by
+// then, ListingTimedOut is thrown and nothing is added yet; when a subfolder stalls, the pictures before it
+// in walk order are added and ListingTimedOut names the subfolder. The rest is appended to PictureList on the
 // application's thread as the walk goes on, provided the catalogue it was started for has not
 // been replaced since. `lister` must outlive the process's event loop.
 void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& lister,

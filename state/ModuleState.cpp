@@ -4,7 +4,7 @@ namespace vb {
 
 qint32 RunMode = ScreenSaver;
 QStringList FolderList;
-QStringList PictureList;
+PathList PictureList;
 qint32 IntervalSeconds = 0;
 qint16 ShowFileNames = 0;
 qint16 FitLargePictures = 0;
@@ -19,7 +19,7 @@ void ResetModuleState()
 {
     RunMode = ScreenSaver;
     FolderList = QStringList();
-    PictureList = QStringList();
+    PictureList = PathList();
     IntervalSeconds = 0;
     ShowFileNames = 0;
     FitLargePictures = 0;

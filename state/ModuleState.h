@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/runtime/Clock.h"
+#include "state/PathList.h"
 
 #include <QStringList>
 #include <QtGlobal>
@@ -23,8 +24,9 @@ extern qint32 RunMode;
 // The chosen folders, as chosen or stored. Replaced whole by each build, never edited.
 extern QStringList FolderList;
 // Full paths of the pictures found inside FolderList's folders: directly inside them, or anywhere
-// in their trees with IncludeSubfolders.
-extern QStringList PictureList;
+// in their trees with IncludeSubfolders. Kept compact (each folder's text once, the names as the
+// file system gave them); an entry's path is made when it is asked for.
+extern PathList PictureList;
 // Seconds from one picture to the next; no range is enforced.
 extern qint32 IntervalSeconds;
 // Whether the slideshow prints each picture's path: 0 false, -1 true, any non-zero value true.

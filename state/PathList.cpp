@@ -2,12 +2,25 @@
 
 #include "platform/files/FileNames.h"
 
+#include <atomic>
 #include <limits>
 #include <stdexcept>
 
 namespace vb {
 
 PathList::PathList() : m_data(std::make_shared<Data>()) {}
+
+PathList::PathList(std::initializer_list<QString> paths) : PathList()
+{
+    for (const QString& path : paths)
+        Append(path);
+}
+
+quint64 PathList::NewIdentity()
+{
+    static std::atomic<quint64> last{0};
+    return ++last;
+}
 
 PathList::Data& PathList::Own()
 {
@@ -64,14 +77,21 @@ void PathList::Append(const PathList& other)
         m_data = other.m_data;
         return;
     }
+    // Held, so that the source stays as it is while this list changes, also where it is this one.
+    const std::shared_ptr<const Data> source = other.m_data;
     std::vector<quint32> folders;
-    folders.reserve(size_t(other.m_data->folders.size()));
-    for (const QString& folder : other.m_data->folders)
+    folders.reserve(size_t(source->folders.size()));
+    for (const QString& folder : source->folders)
         folders.push_back(AddFolder(folder));
     Data& data = Own();
-    data.entries.reserve(data.entries.size() + other.m_data->entries.size());
-    for (qsizetype i = 0; i < other.size(); ++i)
-        Append(folders[other.FolderOf(i)], other.Name(i));
+    data.entries.reserve(data.entries.size() + source->entries.size());
+    data.names.reserve(data.names.size() + source->names.size());
+    quint32 begin = 0;
+    for (const Entry& entry : source->entries) {
+        Append(folders[entry.folder],
+               std::string_view(source->names.constData() + begin, entry.nameEnd - begin));
+        begin = entry.nameEnd;
+    }
 }
 
 void PathList::clear()
@@ -88,11 +108,34 @@ std::optional<PathList> PathList::FromParts(QStringList folders, std::vector<Ent
             return std::nullopt;
         end = entry.nameEnd;
     }
+    // Bytes past the last name would become part of the next name appended.
+    if (end != quint32(names.size()))
+        return std::nullopt;
     PathList list;
     list.m_data->folders = std::move(folders);
     list.m_data->entries = std::move(entries);
     list.m_data->names = std::move(names);
     return list;
+}
+
+qsizetype PathList::IndexOf(const QString& path) const
+{
+    const qsizetype slash = path.lastIndexOf(u'/') + 1;
+    const QStringView folder = QStringView(path).left(slash);
+    const QByteArray encoded = EncodeFileName(QStringView(path).mid(slash));
+    const std::string_view name(encoded.constData(), size_t(encoded.size()));
+    // Folders compared once each, where a name matches.
+    std::vector<signed char> folderMatches(size_t(m_data->folders.size()), -1);
+    for (qsizetype i = 0; i < size(); ++i) {
+        if (Name(i) != name)
+            continue;
+        signed char& match = folderMatches[FolderOf(i)];
+        if (match < 0)
+            match = m_data->folders[FolderOf(i)] == folder ? 1 : 0;
+        if (match == 1)
+            return i;
+    }
+    return -1;
 }
 
 size_t PathList::MemoryBytes() const

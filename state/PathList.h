@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <span>
@@ -18,8 +19,10 @@ namespace vb {
 // the name decoded as DecodeFileName does) is made only when it is asked for.
 //
 // Copies share their data, and a copy is not changed by changes to another: appending to a list
-// whose data is shared first gives it data of its own. Identity() tells whether two lists share
-// one data, so that a cached order can tell a replaced list from the one it was made for.
+// whose data is shared first gives it data of its own. Identity() names a list's data, and no other
+// data ever has the same, so that a cached order can tell a replaced list from the one it was
+// made for by its identity and size alone, without holding a copy that would make the next append
+// copy the whole list.
 class PathList
 {
 public:
@@ -30,6 +33,8 @@ public:
     };
 
     PathList();
+    // Whole paths, as Append(path) takes them.
+    PathList(std::initializer_list<QString> paths);
 
     qsizetype size() const { return qsizetype(m_data->entries.size()); }
     bool isEmpty() const { return m_data->entries.empty(); }
@@ -47,26 +52,28 @@ public:
     void Append(quint32 folder, std::string_view name);
     // A whole path: the folder is the text up to the last "/", the name the rest, encoded.
     void Append(const QString& path);
-    void Append(const PathList& other);
+    void Append(const PathList& other); // `other` may be this list
     PathList& operator+=(const PathList& other)
     {
         Append(other);
         return *this;
     }
     void clear();
+    // The first entry whose text is `path`, or -1; one pass over the names, no entry text made.
+    qsizetype IndexOf(const QString& path) const;
 
     // What the list holds, for the index file.
     const QStringList& Folders() const { return m_data->folders; }
     std::span<const Entry> Entries() const { return m_data->entries; }
     const QByteArray& Names() const { return m_data->names; }
     // A list from those parts; none where they do not fit together (a folder index out of range,
-    // name ends that go back or past the names).
+    // name ends that go back or past the names, names beyond the last entry's).
     static std::optional<PathList> FromParts(QStringList folders, std::vector<Entry> entries,
                                              QByteArray names);
 
     // Bytes held, for the benchmark.
     size_t MemoryBytes() const;
-    const void* Identity() const { return m_data.get(); }
+    quint64 Identity() const { return m_data->identity; }
 
     static PathList FromStringList(const QStringList& paths);
     QStringList ToStringList() const;
@@ -78,7 +85,12 @@ private:
         QStringList folders;
         std::vector<Entry> entries;
         QByteArray names;
+        quint64 identity = NewIdentity();
+        Data() = default;
+        Data(const Data& other) : folders(other.folders), entries(other.entries), names(other.names) {}
+        Data& operator=(const Data&) = delete;
     };
+    static quint64 NewIdentity();
     Data& Own();
     std::shared_ptr<Data> m_data;
 };

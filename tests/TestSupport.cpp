@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QThread>
 #include <cstdio>
+#include <mutex>
 #include <unistd.h>
 
 namespace vbtest {
@@ -34,7 +35,12 @@ std::optional<vb::FolderId> FakeLister::ListWithSubfolders(const QString& folder
                                                            const Found& found,
                                                            const FoundFolder& subfolder) const
 {
-    asked.append(folder);
+    {
+        // A walk asks from several threads.
+        static std::mutex askedMutex;
+        const std::lock_guard lock(askedMutex);
+        asked.append(folder);
+    }
     const auto it = folders.find(folder);
     if (it == folders.end())
         return std::nullopt;

@@ -33,7 +33,7 @@ public:
         int silentMs = 0;   // how long the listing takes to answer
     };
     QMap<QString, Folder> folders; // keyed by the folder text the lister is asked for
-    mutable QStringList asked;     // every folder text List() was called with
+    mutable QStringList asked;     // every folder text List() was called with, in the order asked
 
     void List(const QString& folder, const Wanted& wanted, const Found& found) const override;
     // A folder's id is made from its text, so that a folder has one id however it is reached.

@@ -38,8 +38,8 @@ public:
 
     // The same files, and in the same pass the folder's visible subfolders (links to a folder
     // included, broken links not), each with the folder it leads to, in the listing's order among
-    // the files. Returns the listed folder's own id; none when it does not exist. A lister that
-    // knows no subfolders reports none.
+    // the files. Returns the listed folder's own id (all zero where the lister does not know it);
+    // none when it does not exist. A lister that knows no subfolders reports none.
     virtual std::optional<FolderId> ListWithSubfolders(const QString& folder, const Wanted& wanted,
                                                        const Found& found, const FoundFolder& subfolder) const
     {
@@ -49,9 +49,11 @@ public:
     }
 };
 
-// One pass of readdir(3) over the folder. The entry type comes from the directory itself; only
-// links and entries of unknown type cost a stat, and, where subfolders are asked for, each
-// subfolder one more, for its device and inode.
+// One pass of getdents64 over the folder, a large buffer at a time. The entry type comes from the
+// directory itself; only links and entries of unknown type cost a stat. A subfolder's id is the
+// folder's device and the inode the directory gives, with no stat, on the file systems whose
+// directories give the inode a stat gives (ext4, XFS, tmpfs, NFS, F2FS); elsewhere, and for a
+// link, it is where a stat says it leads.
 class PosixDirectoryLister final : public DirectoryLister
 {
 public:

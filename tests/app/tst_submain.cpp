@@ -174,7 +174,7 @@ private slots:
         QCOMPARE(RunMode, mode);
         // The settings and the catalogue are loaded in every mode, the dialog's included.
         QCOMPARE(FolderList, QStringList{"/pics"});
-        QCOMPARE(PictureList, QStringList{"/pics/a.jpg"});
+        QCOMPARE(PictureList.ToStringList(), QStringList{"/pics/a.jpg"});
         QCOMPARE(IntervalSeconds, 9);
     }
 

@@ -261,7 +261,7 @@ private slots:
 
         Click("cmdOk");
         QCOMPARE(FolderList, left);
-        QCOMPARE(PictureList, pictures);
+        QCOMPARE(PictureList.ToStringList(), pictures);
         QCOMPARE(vbtest::StoredFolders(m_path), left);
         QCOMPARE(Stored("Interval"), QString("45"));
     }
@@ -302,7 +302,7 @@ private slots:
 
         Click("cmdOk");
         QCOMPARE(FolderList, entries);
-        QCOMPARE(PictureList, pictures);
+        QCOMPARE(PictureList.ToStringList(), pictures);
         QCOMPARE(vbtest::StoredFolders(m_path), entries);
     }
 
@@ -355,7 +355,7 @@ private slots:
         frmConfig& dialog = Open(FourFolders());
         const QByteArray file = vbtest::ReadFile(m_path);
         const QStringList folders = FolderList;
-        const QStringList pictures = PictureList;
+        const QStringList pictures = PictureList.ToStringList();
         QSignalSpy cancelPressed(Control<QPushButton>("cmdCancel"), &QPushButton::clicked);
 
         ClickEntry(1);
@@ -380,7 +380,7 @@ private slots:
         // Esc presses the cancel button itself; closing the window does the same without it.
         QCOMPARE(cancelPressed.size(), way == "close" ? 0 : 1);
         QCOMPARE(FolderList, folders);
-        QCOMPARE(PictureList, pictures);
+        QCOMPARE(PictureList.ToStringList(), pictures);
         QCOMPARE(IntervalSeconds, 45);
         QCOMPARE(ShowFileNames, qint16(0));
         QCOMPARE(vbtest::ReadFile(m_path), file);
@@ -469,7 +469,8 @@ private slots:
 
         Click("cmdOk");
         QCOMPARE(FolderList, (QStringList{"/bad", "/a", "/bad"}));
-        QCOMPARE(PictureList, (QStringList{"/bad/b1.bmp", "/a/a1.jpg", "/a/a2.gif", "/bad/b1.bmp"}));
+        QCOMPARE(PictureList.ToStringList(),
+                 (QStringList{"/bad/b1.bmp", "/a/a1.jpg", "/a/a2.gif", "/bad/b1.bmp"}));
         QCOMPARE(vbtest::StoredFolders(m_path), FolderList);
         QCOMPARE(Results(), QList<int>{QDialog::Accepted});
         QVERIFY(m_errors.isEmpty());
@@ -492,7 +493,7 @@ private slots:
         const QString warnings = capture.Finish();
         QVERIFY2(took >= 1900 && took < 3500, qPrintable(QString::number(took)));
         QCOMPARE(FolderList, (QStringList{"/silent", "/a"}));
-        QCOMPARE(PictureList, (QStringList{"/a/a1.jpg", "/a/a2.gif"}));
+        QCOMPARE(PictureList.ToStringList(), (QStringList{"/a/a1.jpg", "/a/a2.gif"}));
         QCOMPARE(vbtest::StoredFolders(m_path), FolderList);
         QCOMPARE(Results(), QList<int>{QDialog::Accepted});
         QCOMPARE(vbtest::ErrorLines(warnings.toLocal8Bit()),
@@ -517,7 +518,7 @@ private slots:
         QVERIFY2(m_errors.first().startsWith("Type mismatch: setting NumDirs"), qPrintable(m_errors.first()));
         QCOMPARE(IntervalSeconds, 30);
         QCOMPARE(FolderList, (QStringList{"/a", "/c"}));
-        QCOMPARE(PictureList, (QStringList{"/a/a1.jpg", "/a/a2.gif", "/c/c1.bmp"}));
+        QCOMPARE(PictureList.ToStringList(), (QStringList{"/a/a1.jpg", "/a/a2.gif", "/c/c1.bmp"}));
         QCOMPARE(vbtest::ReadFile(m_path), spoiled);
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
         QCOMPARE(Results(), QList<int>());

@@ -211,7 +211,7 @@ private slots:
     void timerRunsFromLoad()
     {
         RunMode = Preview;
-        PictureList = QStringList();
+        PictureList = PathList();
         NextPictureTime = m_clock.now + 1h;
         frmCover form(m_clock, m_random, Screen);
         QVERIFY(form.Timer().isActive());

@@ -222,7 +222,7 @@ private slots:
         const int picks = rig.random.calls;
 
         RunMode = mode;
-        PictureList = QStringList();
+        PictureList = PathList();
         IntervalSeconds = 30;
         QVERIFY(rig.Change());
         QCOMPARE(NextPictureTime, rig.clock.now + 30s);
@@ -266,8 +266,9 @@ private slots:
         QFETCH(int, count);
         QFETCH(double, rnd);
         QFETCH(int, entry);
-        PictureList = QStringList(count, m_dir.filePath("missing.bmp"));
-        PictureList[entry - 1] = m_green;
+        QStringList list(count, m_dir.filePath("missing.bmp"));
+        list[entry - 1] = m_green;
+        PictureList = PathList::FromStringList(list);
         Rig rig;
         rig.random.next = rnd;
         QVERIFY(rig.Change());
@@ -377,8 +378,8 @@ private slots:
         QFETCH(QSize, picture);
         QFETCH(QRect, drawn);
         QFETCH(qreal, reduction);
-        const QStringList spec = format.split(u':');
-        const QStringList kind = spec[0].split(u'+');
+        const QStringList parts = format.split(u':');
+        const QStringList kind = parts[0].split(u'+');
         // A JPEG, HEIC or AVIF in shades of grey: their halved colour resolution cannot blur the
         // quadrants' edges, so a part decoded alone matches the picture decoded whole.
         const bool lossy = kind[0].endsWith("jpg") || kind[0] == "heic" || kind[0] == "avif";
@@ -395,7 +396,7 @@ private slots:
         if (kind.contains("deep") && !heif)
             content = content.convertToFormat(QImage::Format_RGBX64);
         const QString path = m_dir.filePath(
-            QString("%1.%2").arg(QTest::currentDataTag()).arg(spec.value(1, kind[0].right(3))));
+            QString("%1.%2").arg(QTest::currentDataTag()).arg(parts.value(1, kind[0].right(3))));
         if (heif)
             QVERIFY(vbtest::SaveHeif(
                 path, content,

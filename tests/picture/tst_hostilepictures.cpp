@@ -610,7 +610,7 @@ private slots:
               << dir.filePath("cut.heic") << dir.filePath("bomb.heic");
 
         ResetModuleState();
-        PictureList = paths;
+        PictureList = PathList::FromStringList(paths);
         ShowFileNames = -1;
         Rig full(QSize(800, 600));
         Rig preview(QSize(80, 60));

@@ -117,7 +117,7 @@ private slots:
         lister.folders["/p/"].entries = {{"b.gif"}, {"a.bmp"}, {"c.jpeg"},         {"d.jpg"}, {"e.BMP"},
                                          {"f.txt"}, {"g.Jpg"}, {"sub.jpg", false}, {".h.jpg"}};
         AddPicturesFromFolder("/p", lister);
-        QCOMPARE(PictureList,
+        QCOMPARE(PictureList.ToStringList(),
                  (QStringList{"/p/a.bmp", "/p/e.BMP", "/p/d.jpg", "/p/g.Jpg", "/p/c.jpeg", "/p/b.gif"}));
     }
 
@@ -144,7 +144,7 @@ private slots:
         lister.folders[asked].entries = {{"a.jpg"}};
         AddPicturesFromFolder(folder, lister);
         QCOMPARE(lister.asked, QStringList{asked});
-        QCOMPARE(PictureList, QStringList{asked + "a.jpg"});
+        QCOMPARE(PictureList.ToStringList(), QStringList{asked + "a.jpg"});
     }
 
     void appendsToWhatIsThere()
@@ -155,7 +155,7 @@ private slots:
         AddPicturesFromFolder("/p", lister);
         AddPicturesFromFolder("/p/", lister);
         AddPicturesFromFolder("/missing", lister);
-        QCOMPARE(PictureList, (QStringList{"/earlier.gif", "/p/a.jpg", "/p/a.jpg"}));
+        QCOMPARE(PictureList.ToStringList(), (QStringList{"/earlier.gif", "/p/a.jpg", "/p/a.jpg"}));
     }
 
     // A failing listing: what the first of four pattern listings would have found before the
@@ -176,7 +176,7 @@ private slots:
         lister.folders["/p/"].entries = {{"a.bmp"}, {"b.jpg"}, {"c.bmp"}, {"d.gif"}};
         lister.folders["/p/"].failAfter = failAfter;
         QVERIFY_THROWS_EXCEPTION(RuntimeError, AddPicturesFromFolder("/p", lister));
-        QCOMPARE(PictureList, kept);
+        QCOMPARE(PictureList.ToStringList(), kept);
     }
 
     // The same against a real folder: links, hidden files, subfolders and the folder's order.
@@ -202,9 +202,9 @@ private slots:
         }
         QCOMPARE(expected.size(), 6);
         AddPicturesFromFolder(d, PosixDirectoryLister());
-        QCOMPARE(PictureList, expected);
-        QVERIFY(PictureList.contains(d + "/PHOTO.JPG"));
-        QVERIFY(PictureList.contains(d + "/link.bmp"));
+        QCOMPARE(PictureList.ToStringList(), expected);
+        QVERIFY(PictureList.ToStringList().contains(d + "/PHOTO.JPG"));
+        QVERIFY(PictureList.ToStringList().contains(d + "/link.bmp"));
     }
 
     // Names that are not UTF-8 keep their bytes from the listing to the decoders, which open
@@ -221,8 +221,9 @@ private slots:
         }
         AddPicturesFromFolder(dir.path(), PosixDirectoryLister());
         QCOMPARE(PictureList.size(), 3);
-        QVERIFY(PictureList.contains(DecodeFileName(folder + "/caf\xe9.jpg")));
-        for (const QString& path : PictureList) {
+        QVERIFY(PictureList.ToStringList().contains(DecodeFileName(folder + "/caf\xe9.jpg")));
+        for (const QString& path : PictureList.ToStringList()) {
+            QCOMPARE(PictureList.at(PictureList.IndexOf(path)), path);
             QFile file;
             OpenRegularFile(file, path);
             QImageReader reader(&file);
@@ -243,7 +244,7 @@ private slots:
     {
         QTemporaryDir dir;
         AddPicturesFromFolder(dir.filePath("not-there"), PosixDirectoryLister());
-        QCOMPARE(PictureList, QStringList());
+        QCOMPARE(PictureList.ToStringList(), QStringList());
     }
 
     void unreadableRealFolder()
@@ -290,14 +291,81 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(
             ListingTimedOut, AddPicturesFromFolderWithin("/share", *lister, std::chrono::milliseconds(100)));
         QVERIFY(timer.elapsed() < 2000);
-        QCOMPARE(PictureList, QStringList{"/first/a.jpg"} + atOnce);
+        QCOMPARE(PictureList.ToStringList(), QStringList{"/first/a.jpg"} + atOnce);
         if (builtAnew)
             StartCatalogue();
-        const QStringList before = PictureList;
+        const QStringList before = PictureList.ToStringList();
         lister->LetGo();
         QTRY_COMPARE(DetachedThreadsRunning(), 0);
         QCoreApplication::processEvents();
-        QCOMPARE(PictureList, before + joined);
+        QCOMPARE(PictureList.ToStringList(), before + joined);
+    }
+
+    // Readers that answer in any order settle the walk as one reader in walk order does: the same
+    // pictures in the same order, and of two ways to one folder the same one. Each folder is
+    // "path: pictures | subfolder=id ... @own id", the ids letters, the root's "R"; a folder's own
+    // id differs from the one its folder's listing gives at a mount point.
+    void walkInAnyOrder_data()
+    {
+        QTest::addColumn<QStringList>("tree");
+        QTest::addColumn<QStringList>("pictures");
+        QTest::newRow("deep tree") << QStringList{"r: a.jpg | s=S t=T", "r/s: b.jpg | u=U", "r/s/u: c.jpg",
+                                                  "r/t: d.jpg"}
+                                   << QStringList{"r/a.jpg", "r/s/b.jpg", "r/s/u/c.jpg", "r/t/d.jpg"};
+        // A later branch reads its way to c before the earlier branch's link to c is found.
+        QTest::newRow("link found late in an earlier branch")
+            << QStringList{"r: | a=A b=B",   "r/a: | x=X",       "r/a/x: | l=C",
+                           "r/a/x/l: c.jpg", "r/b: b.jpg | c=C", "r/b/c: c.jpg"}
+            << QStringList{"r/a/x/l/c.jpg", "r/b/b.jpg"};
+        QTest::newRow("link and folder side by side")
+            << QStringList{"r: | l=T t=T", "r/l: p.jpg", "r/t: p.jpg"} << QStringList{"r/l/p.jpg"};
+        QTest::newRow("mount point reached by a link first")
+            << QStringList{"r: | a=A m=X", "r/a: | l=M", "r/a/l: p.jpg @M", "r/m: p.jpg @M"}
+            << QStringList{"r/a/l/p.jpg"};
+        QTest::newRow("links back up") << QStringList{"r: a.jpg | s=S", "r/s: b.jpg | up=R self=S"}
+                                       << QStringList{"r/a.jpg", "r/s/b.jpg"};
+    }
+    void walkInAnyOrder()
+    {
+        QFETCH(QStringList, tree);
+        QFETCH(QStringList, pictures);
+        const auto read = [&](const QString& folder) {
+            FolderReading reading;
+            const QStringList line = tree.filter(QRegularExpression("^" + folder.chopped(1) + ":"));
+            if (line.isEmpty())
+                return reading;
+            const qsizetype own = line[0].indexOf('@');
+            reading.id = FolderId{0, quint64(folder == "r/" ? 'R'
+                                             : own > 0      ? line[0].at(own + 1).unicode()
+                                                            : 0)};
+            const QStringList parts = line[0].section(':', 1).section('@', 0, 0).split('|');
+            const quint32 at = reading.pictures.AddFolder(folder);
+            for (const QString& name : parts[0].split(' ', Qt::SkipEmptyParts))
+                reading.pictures.Append(at, name.toStdString());
+            for (const QString& sub : parts.value(1).split(' ', Qt::SkipEmptyParts))
+                reading.subfolders.emplace_back(folder + sub.section('=', 0, 0) + "/",
+                                                FolderId{0, quint64(sub.section('=', 1).at(0).unicode())});
+            return reading;
+        };
+        for (const char* order : {"one at a time", "all at once", "all at once, last first"}) {
+            FolderTreeWalk walk("r/");
+            QStringList found;
+            while (!walk.Finished()) {
+                std::vector<FolderTreeWalk::Pending> taken;
+                while (const std::optional<FolderTreeWalk::Pending> next = walk.TakeNext()) {
+                    taken.push_back(*next);
+                    if (order[0] == 'o')
+                        break;
+                }
+                QVERIFY(!taken.empty());
+                if (std::strstr(order, "last first"))
+                    std::reverse(taken.begin(), taken.end());
+                for (FolderTreeWalk::Pending& next : taken)
+                    walk.Deliver(next.node, read(next.folder));
+                found += walk.TakeSettled().ToStringList();
+            }
+            QVERIFY2(found == pictures, qPrintable(order + (": " + found.join(' '))));
+        }
     }
 
     // The walk through a chosen folder's tree "r": entries are files, links ("path -> target") and
@@ -320,6 +388,9 @@ private slots:
         QTest::newRow("link loop ends")
             << true << true << QStringList{"r/a.jpg", "r/sub/b.jpg", "r/sub/up -> r", "r/sub/self -> r/sub"}
             << QStringList{"r/a.jpg", "r/sub/b.jpg"} << "";
+        QTest::newRow("link to a folder the root's link reaches first")
+            << true << true << QStringList{"r/s/t/p.jpg", "r/link -> r/s/t"} << QStringList{"r/link/p.jpg"}
+            << "";
         QTest::newRow("link to a folder outside followed")
             << true << true << QStringList{"out/x.png", "r/a.jpg", "r/photos -> out"}
             << QStringList{"r/a.jpg", "r/photos/x.png"} << "";
@@ -368,7 +439,7 @@ private slots:
         } else {
             IncludeSubfolders = AllPictureTypes = options ? -1 : 0;
             AddPicturesFromFolder(base + "/r", lister);
-            found = PictureList;
+            found = PictureList.ToStringList();
         }
         QCOMPARE(found.replaceInStrings(base + "/", ""), pictures);
         QVERIFY2(QRegularExpression("^" + warning + "\n?$").match(errors).hasMatch(), qPrintable(errors));
@@ -385,7 +456,7 @@ int main(int argc, char** argv)
         StartCatalogue();
         AddPicturesFromFolderWithin(DecodeFileName(argv[2]), lister, ListingDeadline);
         EndCatalogue();
-        std::printf("%s\n", EncodeFileName(PictureList.join('\n')).constData());
+        std::printf("%s\n", EncodeFileName(PictureList.ToStringList().join('\n')).constData());
         return 0;
     }
     tst_PictureCatalogue test;

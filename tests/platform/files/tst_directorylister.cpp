@@ -85,11 +85,23 @@ private slots:
     }
 
     // The names come in the file system's own order, the one readdir gives; nothing is sorted.
+    // Also where the folder takes more than one read of the lister's buffer.
+    void directoryOrder_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("length"); // of each name
+        QTest::newRow("300 entries") << 300 << 8;
+        QTest::newRow("beyond one buffer") << 3000 << 100;
+    }
     void directoryOrder()
     {
+        QFETCH(int, count);
+        QFETCH(int, length);
         QTemporaryDir dir;
-        for (int i = 0; i < 300; ++i)
-            QVERIFY(vbtest::WriteFile(dir.filePath(QString("f%1.jpg").arg((i * 7919) % 1000)), "x"));
+        for (int i = 0; i < count; ++i)
+            QVERIFY(vbtest::WriteFile(
+                dir.filePath(QString("f%1.jpg").arg((i * 7919) % (count * 3), length - 4, 10, QChar('0'))),
+                "x"));
         QStringList expected;
         for (const auto& entry : std::filesystem::directory_iterator(dir.path().toStdString()))
             expected.append(QString::fromStdString(entry.path().filename().string()));
