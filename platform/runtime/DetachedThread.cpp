@@ -1,6 +1,8 @@
 #include "platform/runtime/DetachedThread.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -11,17 +13,31 @@ namespace vb {
 
 namespace {
 std::atomic<int> s_running{0};
-constexpr int BackgroundNice = 10;
+// How far below the thread that starts it a detached thread runs, and the lowest priority there is.
+constexpr int BackgroundNiceStep = 10;
+constexpr int LowestNice = 19;
 } // namespace
 
 void StartDetachedThread(std::function<void()> work)
 {
     ++s_running;
     try {
-        std::thread([work = std::move(work)] {
-            // Below the window thread, so that input is handled at once however busy this is.
-            setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), BackgroundNice);
-            work();
+        std::thread([work = std::move(work)]() mutable {
+            // Below the window thread, so that input is handled at once however busy this is: ten
+            // steps below the nice the thread was started with (Linux keeps it per thread and a new
+            // thread inherits it), so that a saver started with `nice` stays below its windows.
+            const id_t self = id_t(syscall(SYS_gettid));
+            errno = 0;
+            const int nice = getpriority(PRIO_PROCESS, self);
+            if (errno == 0)
+                setpriority(PRIO_PROCESS, self, std::min(nice + BackgroundNiceStep, LowestNice));
+            {
+                // The work and everything it captured is gone before the count drops: main may end
+                // the process the moment it reads zero.
+                std::function<void()> owned;
+                owned.swap(work);
+                owned();
+            }
             --s_running;
         }).detach();
     } catch (...) {

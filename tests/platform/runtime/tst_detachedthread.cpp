@@ -1,0 +1,79 @@
+#include "platform/runtime/DetachedThread.h"
+
+#include <QSemaphore>
+#include <QTest>
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace vb;
+
+namespace {
+int OwnNice()
+{
+    return getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)));
+}
+} // namespace
+
+class tst_DetachedThread : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Ten steps below the thread that starts it, never past the lowest: a saver started with
+    // `nice` keeps its workers below its windows.
+    void runsBelowItsStarter_data()
+    {
+        QTest::addColumn<int>("above"); // the starter's nice above the test's own
+        QTest::newRow("as started") << 0;
+        QTest::newRow("started with nice 5") << 5;
+        QTest::newRow("started with nice 12: the lowest") << 12;
+        QTest::newRow("started at the lowest") << 19;
+    }
+    void runsBelowItsStarter()
+    {
+        QFETCH(int, above);
+        const int starter = std::min(OwnNice() + above, 19);
+        std::atomic<int> worker{-100};
+        QSemaphore done;
+        // A thread of its own starts it, so that the test's nice stays as it is.
+        std::thread([&] {
+            setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), starter);
+            StartDetachedThread([&] {
+                worker = OwnNice();
+                done.release();
+            });
+        }).join();
+        QVERIFY(done.tryAcquire(1, 60000));
+        QCOMPARE(worker.load(), std::min(starter + 10, 19));
+        QTRY_COMPARE(DetachedThreadsRunning(), 0);
+    }
+
+    // The count drops only after what the work captured is gone: the end of the process reads it.
+    void countsUntilItsWorkIsGone()
+    {
+        struct Held
+        {
+            QSemaphore& destroying;
+            QSemaphore& letGo;
+            ~Held()
+            {
+                destroying.release();
+                letGo.acquire();
+            }
+        };
+        QSemaphore destroying, letGo;
+        StartDetachedThread([held = std::make_shared<Held>(destroying, letGo)] {});
+        QVERIFY(destroying.tryAcquire(1, 60000));
+        QCOMPARE(DetachedThreadsRunning(), 1);
+        letGo.release();
+        QTRY_COMPARE(DetachedThreadsRunning(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_DetachedThread)
+#include "tst_detachedthread.moc"
