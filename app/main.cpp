@@ -15,6 +15,21 @@
 
 #include <QApplication>
 
+namespace {
+
+// Every way out of main comes through here. A picture or folder read still under way (perhaps
+// hanging on a share that stopped answering) must neither hold up the end nor have the program's
+// objects destroyed under it; the settings load starts such reads before the single-instance
+// guard or a bad setting can end the run.
+int Leave(int status)
+{
+    if (vb::DetachedThreadsRunning() > 0)
+        vb::EndProcessNow(status);
+    return status;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     // The command text is taken before QApplication removes the options it understands.
@@ -30,7 +45,7 @@ int main(int argc, char** argv)
                                                     : vb::DisplayNeed::OwnWindows);
     } catch (const vb::RuntimeError& error) {
         vb::ReportUncaughtError(error, false);
-        return 1;
+        return Leave(1);
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vellumbright"));
@@ -58,15 +73,11 @@ int main(int argc, char** argv)
     try {
         vb::SubMain(commandText, services, windows);
     } catch (const vb::EndRequest&) {
-        return 0;
+        return Leave(0);
     } catch (const vb::RuntimeError& error) {
         vb::ReportUncaughtError(error, mode == vb::Configure);
-        return 1;
+        return Leave(1);
     }
-    const int status = QApplication::exec();
-    // The windows are gone and the pointer is shown again. A picture or folder read that is still
-    // under way (perhaps hanging on a share that stopped answering) must not hold up the end.
-    if (vb::DetachedThreadsRunning() > 0)
-        vb::EndProcessNow(status);
-    return status;
+    // The windows are gone and the pointer is shown again when exec returns.
+    return Leave(QApplication::exec());
 }
