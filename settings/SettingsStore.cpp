@@ -88,7 +88,8 @@ void SettingsStore::Update(const std::function<void(IniDocument&)>& edit)
     case FileLock::Result::Locked:
         break;
     case FileLock::Result::Busy:
-        throw fail(ErrorCode::PathFileAccess, QStringLiteral("another process holds its lock"));
+        throw fail(ErrorCode::PathFileAccess,
+                   why.isEmpty() ? QStringLiteral("another process holds its lock") : why);
     case FileLock::Result::CannotCreate:
         throw fail(code, code == ErrorCode::PermissionDenied ? QStringLiteral("cannot create its lock file")
                                                              : QStringLiteral("cannot lock it: %1").arg(why));

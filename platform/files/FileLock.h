@@ -23,8 +23,10 @@ public:
     FileLock& operator=(const FileLock&) = delete;
 
     enum class Result { Locked, Busy, CannotCreate };
-    // Waits up to `timeoutMs` for a live holder. `error` gets errno's text when the file cannot be
-    // made or opened (CannotCreate) and its code in `code`.
+    // Waits up to `timeoutMs` for the lock file to open and for a live holder. `error` gets
+    // errno's text when the file cannot be made or opened, or no thread can be had for the wait
+    // (CannotCreate), and its code in `code`; when the time runs out (Busy), it is empty if a live
+    // holder kept the lock, else it says that the file did not open.
     Result TryLock(int timeoutMs, ErrorCode* code = nullptr, QString* error = nullptr);
     void Unlock();
     bool IsLocked() const { return m_fd >= 0; }

@@ -25,6 +25,7 @@
 #include <QTest>
 #include <QTimer>
 #include <optional>
+#include <pthread.h>
 
 using namespace vb;
 
@@ -503,23 +504,48 @@ private slots:
     }
 
     // A failed save is not handled by the dialog: it goes to the uncaught-error report, after the
-    // edits were applied, and the dialog does not close by itself.
+    // edits were applied, and the dialog does not close by itself. No thread to be had for the
+    // wait on the settings lock fails the save so too.
+    void failedSaveIsAnUncaughtError_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<bool>("noThreads");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("stored count spoiled") << QByteArray("[Settings]\nNumDirs=many\nDir1=/a\n") << false
+                                              << "^Type mismatch: setting NumDirs";
+        QTest::newRow("no thread for the lock")
+            << QByteArray("[Settings]\nNumDirs=1\nDir1=/a\n") << true
+            << "^[^:]+: cannot write settings file .*/Lanternshade\\.ini: cannot lock it: cannot start "
+               "the wait for it: .+";
+    }
     void failedSaveIsAnUncaughtError()
     {
+        QFETCH(QByteArray, stored);
+        QFETCH(bool, noThreads);
+        QFETCH(QString, error);
         Open("[Settings]\nNumDirs=1\nDir1=/a\nInterval=45\n");
-        const QByteArray spoiled("[Settings]\nNumDirs=many\nDir1=/a\n");
-        QVERIFY(vbtest::WriteFile(m_path, spoiled));
+        QVERIFY(vbtest::WriteFile(m_path, stored));
         Control<QLineEdit>("txtInterval")->setText("30");
         m_pickerAnswers = {"/c"};
         Click("cmdAdd");
 
+        // A stack no memory can hold fails every thread start until the usual one is back.
+        pthread_attr_t usual, huge;
+        QCOMPARE(pthread_getattr_default_np(&usual), 0);
+        pthread_attr_init(&huge);
+        pthread_attr_setstacksize(&huge, size_t(1) << 46);
+        if (noThreads)
+            QCOMPARE(pthread_setattr_default_np(&huge), 0);
         Click("cmdOk");
+        QCOMPARE(pthread_setattr_default_np(&usual), 0);
+        pthread_attr_destroy(&huge);
+        pthread_attr_destroy(&usual);
         QCOMPARE(m_errors.size(), 1);
-        QVERIFY2(m_errors.first().startsWith("Type mismatch: setting NumDirs"), qPrintable(m_errors.first()));
+        QVERIFY2(QRegularExpression(error).match(m_errors.first()).hasMatch(), qPrintable(m_errors.first()));
         QCOMPARE(IntervalSeconds, 30);
         QCOMPARE(FolderList, (QStringList{"/a", "/c"}));
         QCOMPARE(PictureList.ToStringList(), (QStringList{"/a/a1.jpg", "/a/a2.gif", "/c/c1.bmp"}));
-        QCOMPARE(vbtest::ReadFile(m_path), spoiled);
+        QCOMPARE(vbtest::ReadFile(m_path), stored);
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
         QCOMPARE(Results(), QList<int>());
     }
