@@ -8,6 +8,7 @@
 #include "platform/files/RegularFile.h"
 #include "platform/runtime/RuntimeError.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QImageReader>
 #include <QTransform>
@@ -165,13 +166,21 @@ qint64 PictureHolder::LimitBytes() const
     return qint64(m_decodeLimitMegabytes) << 20;
 }
 
-void PictureHolder::ApplyDecodeLimit() const
+void PictureHolder::SetQtDecodeLimit(int megabytes)
 {
-    // Qt's limit is process-wide and checked where a decoder allocates its image; setting it
-    // before every decode keeps it at this holder's value whatever the environment says
-    // (QT_IMAGEIO_MAXALLOC).
-    QImageReader::setAllocationLimit(m_decodeLimitMegabytes);
+    QImageReader::setAllocationLimit(megabytes);
 }
+
+namespace {
+// Qt's limit is one plain value for the whole process, read by every reader as it allocates: it is
+// written here once, on the main thread as the application object is made, before any loader
+// thread can decode, and never again while they do.
+void SetDefaultQtDecodeLimit()
+{
+    PictureHolder::SetQtDecodeLimit(PictureHolder::DefaultDecodeLimitMegabytes);
+}
+} // namespace
+Q_COREAPP_STARTUP_FUNCTION(SetDefaultQtDecodeLimit)
 
 PictureHolder::PictureHolder(int decodeLimitMegabytes) : m_decodeLimitMegabytes(decodeLimitMegabytes) {}
 PictureHolder::~PictureHolder() = default;
@@ -282,7 +291,6 @@ void PictureHolder::Load(const QString& path)
         bytes > LimitBytes())
         throw TooLarge(path, bytes, LimitBytes());
     QImage whole;
-    ApplyDecodeLimit();
     if (source->facts.type == PictureType::Bmp)
         whole = DecodeBmp(*source, declared, path);
     else if (!reader.read(&whole) || whole.isNull())
@@ -441,7 +449,6 @@ PictureHolder::Part PictureHolder::Decode(QSize target, const QRect& part, QImag
         reader.setScaledSize(storedSize(piece.size));
         reader.setScaledClipRect(stored(piece.within, piece.size));
     }
-    ApplyDecodeLimit();
     if (!reader.read(&buffer) || buffer.isNull())
         throw LoadFailure(reader, m_path);
     return Part{std::move(buffer), QRect(QPoint(0, 0), part.size())};

@@ -37,6 +37,12 @@ public:
     static constexpr int DefaultDecodeLimitMegabytes = 256;
 
     explicit PictureHolder(int decodeLimitMegabytes = DefaultDecodeLimitMegabytes);
+    // Qt's readers refuse to allocate an image beyond one limit for the whole process, the last
+    // guard for what a header does not tell. It is DefaultDecodeLimitMegabytes from the moment
+    // the application object exists; a holder's own limit, checked against the headers before
+    // any decoder allocates, may only be lower. Call this only on the main thread before any
+    // picture decodes (a program that wants another limit for all its holders).
+    static void SetQtDecodeLimit(int megabytes);
     ~PictureHolder();
     PictureHolder(const PictureHolder&) = delete;
     PictureHolder& operator=(const PictureHolder&) = delete;
@@ -90,7 +96,6 @@ private:
     QImage DecodeBmp(Source& source, QSize size, const QString& path) const;
     Part DecodeHeif(HeifDecoder& heif, QSize target, const QRect& part, QImage buffer);
     qint64 LimitBytes() const;
-    void ApplyDecodeLimit() const;
 
     int m_decodeLimitMegabytes;
     QString m_path;

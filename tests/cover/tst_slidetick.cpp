@@ -603,6 +603,8 @@ private slots:
         QCOMPARE(Count(rig.canvas.Image(), IsGreen), 0);
         QCOMPARE(Count(rig.canvas.Image(), IsTextWhite), 0);
         VerifyCross(rig.canvas.Image(), IsBlack);
+        // A holder's own limit leaves Qt's, which every loader thread reads, as start-up set it.
+        QCOMPARE(QImageReader::allocationLimit(), PictureHolder::DefaultDecodeLimitMegabytes);
     }
 
     // Only what shows is decoded: a JPEG that needs 16 MB whole shows under a 1 MB limit, cut

@@ -5,6 +5,7 @@
 #include "cover/SlideTick.h"
 #include "picture/ImageCanvas.h"
 #include "picture/InlineLoader.h"
+#include "picture/PictureHolder.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/RandomSource.h"
 #include "state/ModuleState.h"
@@ -54,6 +55,7 @@ inline void StartOnce(const char* program)
     if (app)
         return;
     app = new QGuiApplication(argc, argv);
+    vb::PictureHolder::SetQtDecodeLimit(DecodeLimitMegabytes);
     // The decoders' complaints are expected; the program keeps them quiet too.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.gui.imageio*.warning=false"));
 }
