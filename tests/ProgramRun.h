@@ -66,9 +66,10 @@ public:
     bool Run(const QStringList& arguments, int timeoutMs = 20000);
 
     // Waits while it runs until `shown` holds for a screenshot of its display (the root window,
-    // or `window`), which stays in `screenshot`.
+    // or `window`), which stays in `screenshot`. The wait is no bound of the program's, so it grows
+    // with the sanitizers' slowness.
     bool WaitForScreen(const std::function<bool(const QImage&)>& shown, const QString& window = "root",
-                       int timeoutMs = 10000);
+                       int timeoutMs = 10000 * VB_TIME_SCALE);
 
     // How a user or a daemon ends a run. Move is a move of the pointer, which the program takes as
     // where the pointer is, then a move by one pixel after 700 ms, which must end it.
