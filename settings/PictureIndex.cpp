@@ -63,55 +63,89 @@ void Append32(QByteArray& bytes, quint32 value)
     bytes.append(le, 4);
 }
 
-// A 64-bit hash in four independent lanes, so that a file of a million entries is summed at
-// memory speed; its constants and rounds are those of the well-known xxHash64 design.
+// The checksum: Fletcher's sums in four 64-bit lanes (each word added to its lane's sum, and that
+// sum to a second one, so that moved words count too), which sum at memory speed, then mixed
+// with rounds of the well-known xxHash64 design. It guards against damage, not against intent.
 constexpr quint64 P1 = 0x9E3779B185EBCA87ULL, P2 = 0xC2B2AE3D27D4EB4FULL, P3 = 0x165667B19E3779F9ULL,
                   P4 = 0x85EBCA77C2B2AE63ULL, P5 = 0x27D4EB2F165667C5ULL;
 
-quint64 Rotl(quint64 x, int r)
-{
-    return (x << r) | (x >> (64 - r));
-}
-
 quint64 Round(quint64 acc, quint64 input)
 {
-    return Rotl(acc + input * P2, 31) * P1;
+    acc += input * P2;
+    return ((acc << 31) | (acc >> 33)) * P1;
 }
+
+class Summer
+{
+public:
+    static constexpr size_t Stripe = 32;
+
+    // Every call but the last with a multiple of Stripe bytes.
+    void Add(const char* p, size_t n)
+    {
+        m_length += n;
+        for (; n >= Stripe; p += Stripe, n -= Stripe)
+            Take(p);
+        if (n > 0) {
+            char last[Stripe] = {};
+            std::memcpy(last, p, n);
+            Take(last);
+        }
+    }
+
+    quint64 Value() const
+    {
+        quint64 h = m_length * P5;
+        for (size_t k = 0; k < 4; ++k)
+            h = Round(Round(h, m_a[k]), m_b[k]);
+        h ^= h >> 33;
+        h *= P2;
+        h ^= h >> 29;
+        h *= P3;
+        return h ^ (h >> 32);
+    }
+
+private:
+    void Take(const char* p)
+    {
+        for (size_t k = 0; k < 4; ++k) {
+            m_a[k] += Read64(p + 8 * k);
+            m_b[k] += m_a[k];
+        }
+    }
+
+    quint64 m_a[4] = {P1, P2, P3, P4};
+    quint64 m_b[4] = {};
+    quint64 m_length = 0;
+};
 
 quint64 Hash(const char* p, size_t n)
 {
-    quint64 v1 = P1 + P2, v2 = P2, v3 = 0, v4 = 0 - P1;
-    const size_t total = n;
-    for (; n >= 32; p += 32, n -= 32) {
-        v1 = Round(v1, Read64(p));
-        v2 = Round(v2, Read64(p + 8));
-        v3 = Round(v3, Read64(p + 16));
-        v4 = Round(v4, Read64(p + 24));
-    }
-    quint64 h = Rotl(v1, 1) + Rotl(v2, 7) + Rotl(v3, 12) + Rotl(v4, 18) + total;
-    for (; n >= 8; p += 8, n -= 8)
-        h = Rotl(h ^ Round(0, Read64(p)), 27) * P1 + P4;
-    for (; n > 0; ++p, --n)
-        h = Rotl(h ^ (quint8(*p) * P5), 11) * P1;
-    h ^= h >> 33;
-    h *= P2;
-    h ^= h >> 29;
-    h *= P3;
-    return h ^ (h >> 32);
+    Summer summer;
+    summer.Add(p, n);
+    return summer.Value();
 }
 
-// Over the whole content: header and texts directly, the two large parts by their own hashes.
-quint64 Checksum(QByteArrayView headerAndTexts, const std::vector<PathList::Entry>& entries,
-                 const QByteArray& names)
+// Over the whole content: header and texts directly, the two large parts by their own sums.
+quint64 Checksum(QByteArrayView headerAndTexts, quint64 entriesSum, quint64 namesSum)
 {
     QByteArray all(headerAndTexts.data(), headerAndTexts.size());
     char le[8];
-    qToLittleEndian(
-        Hash(reinterpret_cast<const char*>(entries.data()), entries.size() * sizeof(PathList::Entry)), le);
+    qToLittleEndian(entriesSum, le);
     all.append(le, 8);
-    qToLittleEndian(Hash(names.constData(), size_t(names.size())), le);
+    qToLittleEndian(namesSum, le);
     all.append(le, 8);
     return Hash(all.constData(), size_t(all.size()));
+}
+
+quint64 EntriesSum(const std::vector<PathList::Entry>& entries)
+{
+    return Hash(reinterpret_cast<const char*>(entries.data()), entries.size() * sizeof(PathList::Entry));
+}
+
+quint64 NamesSum(const QByteArray& names)
+{
+    return Hash(names.constData(), size_t(names.size()));
 }
 
 // The entries are held as the file has them; a big-endian host turns them round.
@@ -213,17 +247,22 @@ FilePieces Pieces(const QStringList& folders, CatalogueOptions options, const Pa
     FilePieces pieces{
         HeaderAndTexts(folders, options, list), {list.Entries().begin(), list.Entries().end()}, {}};
     EntriesFromFile(pieces.entries); // the same turn both ways
-    qToLittleEndian(Checksum(pieces.head, pieces.entries, list.Names()), pieces.checksum);
+    qToLittleEndian(Checksum(pieces.head, EntriesSum(pieces.entries), NamesSum(list.Names())),
+                    pieces.checksum);
     return pieces;
 }
 
-// Reads exactly `size` bytes; false at an early end or an error.
-bool ReadFully(QFile& file, char* into, qint64 size)
+// Reads exactly `size` bytes; false at an early end or an error. With a `summer`, each piece is
+// summed as soon as it is read, while it is still in the processor's cache.
+bool ReadFully(QFile& file, char* into, qint64 size, Summer* summer = nullptr)
 {
+    constexpr qint64 Piece = 64 * 1024;
     while (size > 0) {
-        const qint64 got = file.read(into, size);
-        if (got <= 0)
+        const qint64 got = file.read(into, summer ? std::min(size, Piece) : size);
+        if (got <= 0 || (summer && got % qint64(Summer::Stripe) != 0 && got != size))
             return false;
+        if (summer)
+            summer->Add(into, size_t(got));
         into += got;
         size -= got;
     }
@@ -271,7 +310,7 @@ std::optional<PathList> PictureIndex::Parse(QByteArrayView bytes, const QStringL
     const qsizetype entryBytes = qsizetype(entries.size() * sizeof(PathList::Entry));
     std::memcpy(entries.data(), bytes.data() + textsEnd, size_t(entryBytes));
     QByteArray names = bytes.sliced(textsEnd + entryBytes, header->nameBytes).toByteArray();
-    if (Checksum(bytes.first(textsEnd), entries, names) !=
+    if (Checksum(bytes.first(textsEnd), EntriesSum(entries), NamesSum(names)) !=
         Read64(bytes.data() + bytes.size() - ChecksumBytes))
         return std::nullopt;
     EntriesFromFile(entries);
@@ -305,11 +344,12 @@ std::optional<PathList> PictureIndex::Load(const QStringList& folders, Catalogue
     std::vector<PathList::Entry> entries(header->entryCount);
     QByteArray names(header->nameBytes, Qt::Uninitialized);
     char checksum[ChecksumBytes];
+    Summer entriesSum, namesSum;
     if (!ReadFully(file, reinterpret_cast<char*>(entries.data()),
-                   qint64(entries.size() * sizeof(PathList::Entry))) ||
-        !ReadFully(file, names.data(), names.size()) || !ReadFully(file, checksum, ChecksumBytes))
+                   qint64(entries.size() * sizeof(PathList::Entry)), &entriesSum) ||
+        !ReadFully(file, names.data(), names.size(), &namesSum) || !ReadFully(file, checksum, ChecksumBytes))
         return std::nullopt;
-    if (Checksum(bytes, entries, names) != Read64(checksum))
+    if (Checksum(bytes, entriesSum.Value(), namesSum.Value()) != Read64(checksum))
         return std::nullopt;
     EntriesFromFile(entries);
     return PathList::FromParts(std::move(*listFolders), std::move(entries), std::move(names));
