@@ -308,7 +308,8 @@ std::optional<PathList> PictureIndex::Parse(QByteArrayView bytes, const QStringL
         return std::nullopt;
     std::vector<PathList::Entry> entries(header->entryCount);
     const qsizetype entryBytes = qsizetype(entries.size() * sizeof(PathList::Entry));
-    std::memcpy(entries.data(), bytes.data() + textsEnd, size_t(entryBytes));
+    if (entryBytes > 0)
+        std::memcpy(entries.data(), bytes.data() + textsEnd, size_t(entryBytes));
     QByteArray names = bytes.sliced(textsEnd + entryBytes, header->nameBytes).toByteArray();
     if (Checksum(bytes.first(textsEnd), EntriesSum(entries), NamesSum(names)) !=
         Read64(bytes.data() + bytes.size() - ChecksumBytes))
