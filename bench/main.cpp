@@ -36,6 +36,7 @@ int main(int argc, char** argv)
 
     std::vector<Row> rows;
     CatalogueFigures(context, rows);
+    IndexFigures(context, rows);
     PictureChangeFigures(context, rows);
     PeakMemoryFigures(context, rows);
     HeifPeakMemoryFigures(context, rows);

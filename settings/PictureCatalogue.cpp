@@ -30,6 +30,14 @@ std::atomic<quint64> s_catalogue{0};
 // The subfolders skipped during the build under way; only the window thread touches these.
 int s_skipped = 0;
 std::optional<RuntimeError> s_firstSkipped;
+// The build's walks that went on late and have not ended yet, whether EndCatalogue has run, and
+// what runs once both are so.
+int s_late = 0;
+bool s_ended = false;
+std::function<void()> s_whenComplete;
+
+// How often a waiting caller hears of the walk's progress.
+constexpr std::chrono::milliseconds ProgressEvery{100};
 
 bool EndsWithNoCase(std::string_view name, std::string_view suffix)
 {
@@ -58,6 +66,39 @@ void NoteSkipped(const FolderTreeWalk& walk)
     if (walk.Skipped() > 0 && s_skipped == 0)
         s_firstSkipped = walk.FirstSkipped();
     s_skipped += walk.Skipped();
+}
+
+void WriteSkippedWarning(int skipped, const std::optional<RuntimeError>& first)
+{
+    if (skipped == 0 || !first)
+        return;
+    if (skipped == 1)
+        WriteWarning(QStringLiteral("skipped 1 subfolder that could not be read: %1").arg(first->cause()));
+    else
+        WriteWarning(QStringLiteral("skipped %1 subfolders that could not be read, the first: %2")
+                         .arg(skipped)
+                         .arg(first->cause()));
+}
+
+void CompleteIfDone()
+{
+    if (s_ended && s_late == 0 && s_whenComplete)
+        std::exchange(s_whenComplete, {})();
+}
+
+// A whole tree read on the calling thread.
+FolderTreeWalk WalkTree(const QString& folder, const DirectoryLister& lister, CatalogueOptions options)
+{
+    FolderTreeWalk walk(FolderText(folder));
+    while (const std::optional<FolderTreeWalk::Pending> next = walk.TakeNext())
+        walk.Deliver(next->node, ReadFolder(next->folder, lister, options));
+    return walk;
+}
+
+void PostToApplication(std::function<void()> work)
+{
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, std::move(work), Qt::QueuedConnection);
 }
 
 } // namespace
@@ -261,10 +302,7 @@ void FolderTreeWalk::Settle()
 
 void AddPicturesFromFolder(QString folder, const DirectoryLister& lister)
 {
-    const CatalogueOptions options = CatalogueOptions::Current();
-    FolderTreeWalk walk(FolderText(std::move(folder)));
-    while (const std::optional<FolderTreeWalk::Pending> next = walk.TakeNext())
-        walk.Deliver(next->node, ReadFolder(next->folder, lister, options));
+    FolderTreeWalk walk = WalkTree(folder, lister, CatalogueOptions::Current());
     PictureList += walk.TakeSettled();
     NoteSkipped(walk);
     if (walk.RootError())
@@ -285,19 +323,24 @@ void StartCatalogue()
     PictureList = PathList();
     s_skipped = 0;
     s_firstSkipped.reset();
+    s_late = 0;
+    s_ended = false;
+    s_whenComplete = {};
 }
 
-void EndCatalogue()
+void EndCatalogue(std::function<void()> whenComplete)
 {
-    if (s_skipped == 0 || !s_firstSkipped)
-        return;
-    if (s_skipped == 1)
-        WriteWarning(
-            QStringLiteral("skipped 1 subfolder that could not be read: %1").arg(s_firstSkipped->cause()));
-    else
-        WriteWarning(QStringLiteral("skipped %1 subfolders that could not be read, the first: %2")
-                         .arg(s_skipped)
-                         .arg(s_firstSkipped->cause()));
+    WriteSkippedWarning(s_skipped, s_firstSkipped);
+    s_ended = true;
+    s_whenComplete = std::move(whenComplete);
+    CompleteIfDone();
+}
+
+void AbandonCatalogue()
+{
+    ++s_catalogue;
+    s_late = 0;
+    s_whenComplete = {};
 }
 
 namespace {
@@ -320,7 +363,15 @@ struct Walking
     int readers = 0;   // running
     int idle = 0;      // of those, waiting for work
     bool late = false; // the caller has gone on without the rest
+    bool stop = false; // nobody wants the rest
 };
+
+// Called with the mutex held.
+void StopReaders(Walking& walking)
+{
+    walking.stop = true;
+    walking.work.notify_all();
+}
 
 void StartReader(const std::shared_ptr<Walking>& walking);
 
@@ -331,12 +382,24 @@ void Read(const std::shared_ptr<Walking>& walking)
 {
     std::unique_lock lock(walking->mutex);
     for (;;) {
+        if (walking->stop) {
+            --walking->readers;
+            return;
+        }
         const std::optional<FolderTreeWalk::Pending> next = walking->walk.TakeNext();
         if (!next) {
             if (walking->idle + 1 == walking->readers) {
                 --walking->readers;
                 walking->work.notify_all();
                 walking->progressed.notify_one();
+                // The last reader of a walk the caller left behind: the build is whole now.
+                if (walking->late)
+                    PostToApplication([catalogue = walking->catalogue] {
+                        if (catalogue != s_catalogue)
+                            return;
+                        --s_late;
+                        CompleteIfDone();
+                    });
                 return;
             }
             ++walking->idle;
@@ -361,16 +424,12 @@ void Read(const std::shared_ptr<Walking>& walking)
         }
         // The caller has gone on without this part of the tree; it joins the show now.
         PathList settled = walking->walk.TakeSettled();
-        QCoreApplication* app = QCoreApplication::instance();
-        if (settled.isEmpty() || !app)
+        if (settled.isEmpty())
             continue;
-        QMetaObject::invokeMethod(
-            app,
-            [catalogue = walking->catalogue, settled = std::move(settled)] {
-                if (catalogue == s_catalogue)
-                    PictureList += settled;
-            },
-            Qt::QueuedConnection);
+        PostToApplication([catalogue = walking->catalogue, settled = std::move(settled)] {
+            if (catalogue == s_catalogue)
+                PictureList += settled;
+        });
     }
 }
 
@@ -388,7 +447,7 @@ void StartReader(const std::shared_ptr<Walking>& walking)
 } // namespace
 
 void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& lister,
-                                 std::chrono::milliseconds deadline)
+                                 std::chrono::milliseconds deadline, const WalkProgress& progress)
 {
     auto walking = std::make_shared<Walking>(FolderText(folder), lister, CatalogueOptions::Current(),
                                              s_catalogue.load());
@@ -402,26 +461,89 @@ void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& l
         return;
     }
 
-    // Until every reader has ended: a reader ends only when nothing is left to read.
-    for (quint64 seen = 0;; seen = walking->reads) {
-        const bool answered = walking->progressed.wait_for(
-            lock, deadline, [&] { return walking->reads != seen || walking->readers == 0; });
+    // Until every reader has ended: a reader ends only when nothing is left to read. The deadline
+    // runs from the last answer of any reader.
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastRead = Clock::now();
+    Clock::time_point lastReport = lastRead;
+    for (quint64 seen = 0;;) {
+        const Clock::duration left = lastRead + deadline - Clock::now();
+        const Clock::duration slice = progress ? std::min<Clock::duration>(left, ProgressEvery) : left;
+        const bool answered =
+            walking->progressed.wait_for(lock, std::max(slice, Clock::duration::zero()),
+                                         [&] { return walking->reads != seen || walking->readers == 0; });
         PictureList += walking->walk.TakeSettled();
         if (walking->readers == 0)
             break;
-        if (answered)
-            continue;
-        walking->late = true;
-        // What still reads is a second way to a folder, whose reading would be dropped.
-        if (walking->walk.Finished())
-            break;
-        NoteSkipped(walking->walk);
-        // The chosen folder as given; a subfolder without the "/" the walk gave it.
-        throw ListingTimedOut(seen == 0 ? folder : walking->walk.Awaited().chopped(1), deadline);
+        if (answered) {
+            seen = walking->reads;
+            lastRead = Clock::now();
+        } else if (Clock::now() - lastRead >= deadline) {
+            walking->late = true;
+            // What still reads is a second way to a folder, whose reading would be dropped.
+            if (walking->walk.Finished()) {
+                StopReaders(*walking);
+                break;
+            }
+            ++s_late;
+            NoteSkipped(walking->walk);
+            // The chosen folder as given; a subfolder without the "/" the walk gave it.
+            throw ListingTimedOut(seen == 0 ? folder : walking->walk.Awaited().chopped(1), deadline);
+        }
+        if (progress && Clock::now() - lastReport >= ProgressEvery) {
+            lock.unlock();
+            const bool goOn = progress(seen);
+            lock.lock();
+            lastReport = Clock::now();
+            if (!goOn) {
+                StopReaders(*walking);
+                AbandonCatalogue();
+                throw CatalogueCancelled{};
+            }
+        }
     }
     NoteSkipped(walking->walk);
     if (walking->walk.RootError())
         throw *walking->walk.RootError();
+}
+
+void RebuildCatalogueInBackground(const QStringList& folders, const DirectoryLister& lister,
+                                  std::function<void(const CatalogueRebuild&)> onThread,
+                                  std::function<void(CatalogueRebuild)> done)
+{
+    const CatalogueOptions options = CatalogueOptions::Current();
+    const quint64 catalogue = s_catalogue;
+    const auto work = [folders, &lister, options, catalogue, onThread = std::move(onThread),
+                       done = std::move(done)] {
+        // Nobody waits for this walk: the show already runs from another list.
+        LowerThisThreadPriority();
+        auto rebuild = std::make_shared<CatalogueRebuild>();
+        int skipped = 0;
+        std::optional<RuntimeError> firstSkipped;
+        for (const QString& folder : folders) {
+            FolderTreeWalk walk = WalkTree(folder, lister, options);
+            rebuild->pictures += walk.TakeSettled();
+            rebuild->errors.push_back(walk.RootError());
+            if (walk.Skipped() > 0 && skipped == 0)
+                firstSkipped = walk.FirstSkipped();
+            skipped += walk.Skipped();
+            if (catalogue != s_catalogue)
+                return; // replaced meanwhile: the rest is not worth reading
+        }
+        if (onThread)
+            onThread(*rebuild);
+        PostToApplication([catalogue, rebuild, skipped, firstSkipped, done] {
+            if (catalogue != s_catalogue)
+                return;
+            WriteSkippedWarning(skipped, firstSkipped);
+            done(std::move(*rebuild));
+        });
+    };
+    try {
+        StartDetachedThread(work);
+    } catch (const std::system_error&) {
+        // No thread to be had: the show goes on from the list it has.
+    }
 }
 
 } // namespace vb

@@ -63,6 +63,7 @@ ProgramRun::ProgramRun(const std::optional<QByteArray>& settings)
         Note("cannot make the scratch folder");
     m_environment.insert("HOME", Path());
     m_environment.insert("XDG_CONFIG_HOME", ConfigFolder());
+    m_environment.insert("XDG_CACHE_HOME", Path("cache"));
     m_environment.insert("XDG_RUNTIME_DIR", Path("runtime"));
 }
 

@@ -18,7 +18,8 @@ namespace vbtest {
 QByteArray SettingsFor(const QStringList& folders, const QByteArray& more = QByteArray());
 
 // One run of the real program (VB_PROGRAM) in a scratch folder of its own, which is its HOME:
-// XDG_CONFIG_HOME is its "config" (holding the settings file, if given), XDG_RUNTIME_DIR its
+// XDG_CONFIG_HOME is its "config" (holding the settings file, if given), XDG_CACHE_HOME its
+// "cache" (where the picture index goes, kept for a run beside it), XDG_RUNTIME_DIR its
 // "runtime" (mode 0700). The rest of the environment is the test's own, its display included:
 // SetDisplay gives another one or none, SetEnv("QT_QPA_PLATFORM", "offscreen") the offscreen
 // platform.

@@ -12,6 +12,7 @@ namespace vb {
 namespace {
 std::atomic<int> s_running{0};
 constexpr int BackgroundNice = 10;
+constexpr int IdleNice = 19;
 } // namespace
 
 void StartDetachedThread(std::function<void()> work)
@@ -28,6 +29,11 @@ void StartDetachedThread(std::function<void()> work)
         --s_running;
         throw;
     }
+}
+
+void LowerThisThreadPriority()
+{
+    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), IdleNice);
 }
 
 int DetachedThreadsRunning()

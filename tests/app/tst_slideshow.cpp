@@ -300,6 +300,33 @@ private slots:
         std::sort(seen.begin(), seen.end());
         std::sort(expected.begin(), expected.end());
         QCOMPARE(seen, expected);
+    }
+
+    // A warm picture index for a folder on a share whose listings hang: the first picture is on
+    // screen without waiting for the listing (the 2 s a folder is given), and a key ends the run.
+    void warmIndexOnStalledShare()
+    {
+        QTemporaryDir source;
+        QVERIFY(
+            vbtest::SavePicture(source.filePath("quadrants.bmp"), vbtest::Quadrants(QSize(200, 100)), "bmp"));
+        vbtest::StallMount share;
+        QString why;
+        if (!share.Mount(source.path(), &why))
+            QSKIP(qPrintable(why));
+        ProgramRun warm(vbtest::SettingsFor({share.Path()}, "Interval=3600\n"));
+        QVERIFY(warm.ShowThenEnd({"/S"}, FullScreenPictureShown, ProgramRun::Key));
+        QVERIFY(!QDir(warm.Path("cache/vellumbright")).entryList({"*.index"}).isEmpty());
+
+        share.Stall(vbtest::StallMount::Listings, true);
+        ProgramRun run(warm);
+        QVERIFY(run.Start({"/S"}));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            ShowsQuadrants(QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(
+                               QImage::Format_RGB32),
+                           QRect(540, 462, 200, 100)),
+            1500 * VB_TIME_SCALE);
+        QVERIFY(share.HasWaited(vbtest::StallMount::Listings));
+        run.End(ProgramRun::Key);
         QCOMPARE(run.Check(0), QString());
     }
 
