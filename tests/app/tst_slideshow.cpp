@@ -164,12 +164,9 @@ private slots:
     // the run at once, with status 0, while the read hangs on in the kernel.
     void stalledReadEndsOnKey()
     {
-        QTemporaryDir source;
-        QVERIFY(
-            vbtest::SavePicture(source.filePath("quadrants.bmp"), vbtest::Quadrants(QSize(200, 100)), "bmp"));
         vbtest::StallMount share;
         QString why;
-        if (!share.Mount(source.path(), &why))
+        if (!share.MountQuadrants(&why))
             QSKIP(qPrintable(why));
         share.Stall(vbtest::StallMount::Reads, true);
         ProgramRun run(vbtest::SettingsFor({share.Path()}, "Interval=1\n"));
@@ -306,12 +303,9 @@ private slots:
     // screen without waiting for the listing (the 2 s a folder is given), and a key ends the run.
     void warmIndexOnStalledShare()
     {
-        QTemporaryDir source;
-        QVERIFY(
-            vbtest::SavePicture(source.filePath("quadrants.bmp"), vbtest::Quadrants(QSize(200, 100)), "bmp"));
         vbtest::StallMount share;
         QString why;
-        if (!share.Mount(source.path(), &why))
+        if (!share.MountQuadrants(&why))
             QSKIP(qPrintable(why));
         ProgramRun warm(vbtest::SettingsFor({share.Path()}, "Interval=3600\n"));
         QVERIFY(warm.ShowThenEnd({"/S"}, FullScreenPictureShown, ProgramRun::Key));
