@@ -378,11 +378,16 @@ bool frmConfig::ReadFolders()
     const int count = FirstDirectories->count();
     for (int i = 0; i < count; ++i)
         FolderList.append(FirstDirectories->item(i)->text());
+    // All walks at once, so that stalled folders wait out their deadline together.
+    std::vector<FolderWalk> walks;
+    walks.reserve(size_t(count));
+    for (int i = 0; i < count; ++i)
+        walks.emplace_back(FolderList[i], m_services.lister);
     bool cancelled = false;
     for (int i = 0; i < count && !cancelled; ++i) {
         foldersRead = 0;
         try {
-            AddPicturesFromFolderWithin(FolderList[i], m_services.lister, ListingDeadline, progress);
+            walks[size_t(i)].AddPicturesWithin(ListingDeadline, progress);
         } catch (const ListingTimedOut& e) {
             // Saved as listed all the same.
             WriteWarning(e.cause());

@@ -343,8 +343,6 @@ void AbandonCatalogue()
     s_whenComplete = {};
 }
 
-namespace {
-
 // The state a walk's readers share with the caller, under the mutex.
 struct Walking
 {
@@ -352,6 +350,7 @@ struct Walking
         : walk(std::move(root)), lister(lister), options(options), catalogue(catalogue)
     {
     }
+    using Clock = std::chrono::steady_clock;
     std::mutex mutex;
     std::condition_variable progressed; // the caller waits for a reading
     std::condition_variable work;       // an idle reader waits for a folder to read
@@ -360,11 +359,14 @@ struct Walking
     const CatalogueOptions options;
     const quint64 catalogue;
     quint64 reads = 0;
-    int readers = 0;   // running
-    int idle = 0;      // of those, waiting for work
-    bool late = false; // the caller has gone on without the rest
-    bool stop = false; // nobody wants the rest
+    Clock::time_point lastAnswer = Clock::now(); // of any reader; the walk's start before
+    int readers = 0;                             // running
+    int idle = 0;                                // of those, waiting for work
+    bool late = false;                           // the caller has gone on without the rest
+    bool stop = false;                           // nobody wants the rest
 };
+
+namespace {
 
 // Called with the mutex held.
 void StopReaders(Walking& walking)
@@ -412,6 +414,7 @@ void Read(const std::shared_ptr<Walking>& walking)
         lock.lock();
         walking->walk.Deliver(next->node, std::move(reading));
         ++walking->reads;
+        walking->lastAnswer = Walking::Clock::now();
         // Folders found wait for the idle readers first, then for new ones.
         const int waiting = int(walking->walk.Waiting());
         if (waiting > 0 && walking->idle > 0)
@@ -446,27 +449,71 @@ void StartReader(const std::shared_ptr<Walking>& walking)
 
 } // namespace
 
-void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& lister,
-                                 std::chrono::milliseconds deadline, const WalkProgress& progress)
+namespace {
+// Walks started before anyone waits for them, on the window thread only: with a hundred chosen
+// folders, a hundred walks at once would only crowd each other.
+int s_walksAhead = 0;
+} // namespace
+
+FolderWalk::FolderWalk(const QString& folder, const DirectoryLister& lister)
+    : m_folder(folder), m_lister(lister)
 {
-    auto walking = std::make_shared<Walking>(FolderText(folder), lister, CatalogueOptions::Current(),
-                                             s_catalogue.load());
-    std::unique_lock lock(walking->mutex);
+    if (s_walksAhead < WalkThreads) {
+        ++s_walksAhead;
+        m_ahead = true;
+        Start();
+    }
+}
+
+FolderWalk::FolderWalk(FolderWalk&& other) noexcept
+    : m_folder(std::move(other.m_folder)), m_lister(other.m_lister), m_walking(std::move(other.m_walking)),
+      m_ahead(std::exchange(other.m_ahead, false))
+{
+}
+
+FolderWalk::~FolderWalk()
+{
+    // A walk nobody waited for (the caller was cancelled or failed before) is not wanted.
+    if (m_ahead) {
+        --s_walksAhead;
+        if (m_walking) {
+            const std::lock_guard lock(m_walking->mutex);
+            StopReaders(*m_walking);
+        }
+    }
+}
+
+void FolderWalk::Start()
+{
+    m_walking = std::make_shared<Walking>(FolderText(m_folder), m_lister, CatalogueOptions::Current(),
+                                          s_catalogue.load());
+    const std::lock_guard lock(m_walking->mutex);
     // The first reader; more start as folders are found.
-    StartReader(walking);
-    if (walking->readers == 0) {
-        // No thread to be had: walk here, without a deadline.
-        lock.unlock();
-        AddPicturesFromFolder(folder, lister);
+    StartReader(m_walking);
+    if (m_walking->readers == 0)
+        m_walking.reset(); // no thread to be had
+}
+
+void FolderWalk::AddPicturesWithin(std::chrono::milliseconds deadline, const WalkProgress& progress)
+{
+    if (std::exchange(m_ahead, false))
+        --s_walksAhead;
+    else
+        Start();
+    if (!m_walking) {
+        // Walked here, without a deadline.
+        AddPicturesFromFolder(m_folder, m_lister);
         return;
     }
-
+    const std::shared_ptr<Walking>& walking = m_walking;
+    std::unique_lock lock(walking->mutex);
     // Until every reader has ended: a reader ends only when nothing is left to read. The deadline
-    // runs from the last answer of any reader.
-    using Clock = std::chrono::steady_clock;
-    Clock::time_point lastRead = Clock::now();
-    Clock::time_point lastReport = lastRead;
+    // runs from the last answer of any reader, or from the walk's start, which may have been
+    // before this call.
+    using Clock = Walking::Clock;
+    Clock::time_point lastReport = Clock::now();
     for (quint64 seen = 0;;) {
+        const Clock::time_point& lastRead = walking->lastAnswer;
         const Clock::duration left = lastRead + deadline - Clock::now();
         const Clock::duration slice = progress ? std::min<Clock::duration>(left, ProgressEvery) : left;
         const bool answered =
@@ -477,7 +524,6 @@ void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& l
             break;
         if (answered) {
             seen = walking->reads;
-            lastRead = Clock::now();
         } else if (Clock::now() - lastRead >= deadline) {
             walking->late = true;
             // What still reads is a second way to a folder, whose reading would be dropped.
@@ -488,7 +534,8 @@ void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& l
             ++s_late;
             NoteSkipped(walking->walk);
             // The chosen folder as given; a subfolder without the "/" the walk gave it.
-            throw ListingTimedOut(seen == 0 ? folder : walking->walk.Awaited().chopped(1), deadline);
+            throw ListingTimedOut(walking->reads == 0 ? m_folder : walking->walk.Awaited().chopped(1),
+                                  deadline);
         }
         if (progress && Clock::now() - lastReport >= ProgressEvery) {
             lock.unlock();
@@ -505,6 +552,12 @@ void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& l
     NoteSkipped(walking->walk);
     if (walking->walk.RootError())
         throw *walking->walk.RootError();
+}
+
+void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& lister,
+                                 std::chrono::milliseconds deadline, const WalkProgress& progress)
+{
+    FolderWalk(folder, lister).AddPicturesWithin(deadline, progress);
 }
 
 void RebuildCatalogueInBackground(const QStringList& folders, const DirectoryLister& lister,

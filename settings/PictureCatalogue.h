@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -182,6 +183,34 @@ using WalkProgress = std::function<bool(quint64 foldersRead)>;
 // been replaced since. `lister` must outlive the process's event loop.
 void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& lister,
                                  std::chrono::milliseconds deadline, const WalkProgress& progress = {});
+
+struct Walking;
+
+// AddPicturesFromFolderWithin in two steps, so that the walks of all chosen folders run at once
+// and a stalled folder's deadline runs while the others are read: the walk starts at
+// construction, and AddPicturesWithin waits for it as AddPicturesFromFolderWithin does, its
+// deadline counted from the walk's last answer or its start. Walks are waited for in the order
+// of the chosen folders, so the list keeps that order. Up to WalkThreads walks start ahead; the
+// rest start when waited for. A walk destroyed without being waited for stops reading. Window
+// thread only.
+class FolderWalk
+{
+public:
+    FolderWalk(const QString& folder, const DirectoryLister& lister);
+    ~FolderWalk();
+    FolderWalk(FolderWalk&& other) noexcept;
+    FolderWalk& operator=(FolderWalk&&) = delete;
+
+    void AddPicturesWithin(std::chrono::milliseconds deadline, const WalkProgress& progress = {});
+
+private:
+    void Start();
+
+    QString m_folder;
+    const DirectoryLister& m_lister;
+    std::shared_ptr<Walking> m_walking;
+    bool m_ahead = false; // started at construction and not waited for yet
+};
 
 // A catalogue of `folders` made aside, while the show goes on from another list.
 struct CatalogueRebuild

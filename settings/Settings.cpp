@@ -124,9 +124,15 @@ void LoadSettings(const SettingsStore& store, const DirectoryLister& lister, con
                         cannotList(*rebuild.errors[i], folders[qsizetype(i)].second);
             });
     } else {
-        for (const auto& [folder, from] : folders) {
+        // All walks at once, so that stalled folders wait out their deadline together.
+        std::vector<FolderWalk> walks;
+        walks.reserve(size_t(folders.size()));
+        for (const auto& [folder, from] : folders)
+            walks.emplace_back(folder, lister);
+        for (qsizetype i = 0; i < folders.size(); ++i) {
+            const QString& from = folders[i].second;
             try {
-                AddPicturesFromFolderWithin(folder, lister, ListingDeadline);
+                walks[size_t(i)].AddPicturesWithin(ListingDeadline);
             } catch (const ListingTimedOut& e) {
                 WriteWarning(
                     e.cause() +

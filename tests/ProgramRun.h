@@ -97,9 +97,9 @@ public:
     // The non-empty lines of standard error.
     QStringList ErrorLines() const;
     // Empty when every step went as asked and the run ended by itself with `status`, having
-    // written to standard error exactly one line that matches `errorLine` (a regular expression)
-    // or, where that is null, nothing at all; else what differed.
-    QString Check(int status, const QString& errorLine = QString()) const;
+    // written to standard error exactly `lineCount` lines that each match `errorLine` (a regular
+    // expression) or, where that is null, nothing at all; else what differed.
+    QString Check(int status, const QString& errorLine = QString(), int lineCount = 1) const;
 
 private:
     void Note(const QString& problem) { m_problems.append(problem); }
