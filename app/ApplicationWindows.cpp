@@ -10,8 +10,8 @@
 namespace vb {
 
 ApplicationWindows::ApplicationWindows(SettingsStore& store, const DirectoryLister& lister,
-                                       RandomSource& random)
-    : m_store(store), m_lister(lister), m_random(random)
+                                       RandomSource& random, const PictureIndex* index)
+    : m_store(store), m_lister(lister), m_random(random), m_index(index)
 {
 }
 
@@ -30,6 +30,7 @@ void ApplicationWindows::ShowConfig()
         BrowseForFolder,
         OpenWebAddress,
         [](const RuntimeError& error) { EndWithUncaughtError(error, true); },
+        m_index,
     });
     m_config->setAttribute(Qt::WA_DeleteOnClose);
     m_config->show();

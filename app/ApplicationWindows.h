@@ -8,6 +8,7 @@
 namespace vb {
 
 class DirectoryLister;
+class PictureIndex;
 class RandomSource;
 class SettingsStore;
 class frmConfig;
@@ -17,8 +18,9 @@ class ApplicationWindows final : public ModeWindows
 {
 public:
     // The configuration dialog saves to `store` and lists folders with `lister`; the slideshow
-    // picks with `random`, the generator start-up seeds.
-    ApplicationWindows(SettingsStore& store, const DirectoryLister& lister, RandomSource& random);
+    // picks with `random`, the generator start-up seeds. The dialog's OK refreshes `index`, if any.
+    ApplicationWindows(SettingsStore& store, const DirectoryLister& lister, RandomSource& random,
+                       const PictureIndex* index = nullptr);
     ~ApplicationWindows() override;
 
     void ShowConfig() override;
@@ -28,6 +30,7 @@ private:
     SettingsStore& m_store;
     const DirectoryLister& m_lister;
     RandomSource& m_random;
+    const PictureIndex* m_index;
     QPointer<frmConfig> m_config;
     std::unique_ptr<CoverWindowHandle> m_cover;
 };

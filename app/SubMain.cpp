@@ -21,7 +21,7 @@ void CheckShouldRun(StartupServices& services, ModeWindows& windows)
 void SubMain(const QString& commandText, StartupServices& services, ModeWindows& windows)
 {
     services.random.Randomize();
-    LoadSettings(services.store, services.lister);
+    LoadSettings(services.store, services.lister, services.index);
 
     const QString normalised = NormaliseCommand(commandText);
     RunMode = ClassifyCommand(normalised);

@@ -11,6 +11,7 @@ namespace vb {
 
 class DirectoryLister;
 class ModeWindows;
+class PictureIndex;
 class RandomSource;
 class SettingsStore;
 
@@ -29,6 +30,9 @@ struct StartupServices
     std::function<std::optional<QSize>(x11::WindowId)> clientSize;
     // `ShowCursor`.
     std::function<int(bool show)> showCursor;
+    // The picture list of the last start, to start from at once; none: every start lists the
+    // folders first.
+    const PictureIndex* index = nullptr;
 };
 
 // The single-instance caption and the preview caption.

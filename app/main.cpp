@@ -10,6 +10,7 @@
 #include "platform/runtime/DetachedThread.h"
 #include "platform/runtime/RandomSource.h"
 #include "platform/runtime/RuntimeError.h"
+#include "settings/PictureIndex.h"
 #include "settings/SettingsStore.h"
 #include "state/ModuleState.h"
 
@@ -59,6 +60,7 @@ int main(int argc, char** argv)
     vb::StdRandomSource random;
     vb::SettingsStore store(vb::SettingsStore::DefaultFilePath());
     vb::PosixDirectoryLister lister;
+    const vb::PictureIndex index(vb::PictureIndex::DefaultFolder());
     vb::StartupServices services{
         random,
         store,
@@ -67,8 +69,9 @@ int main(int argc, char** argv)
         [&display](const QString& caption) { return display.FindWindow(caption); },
         [&display](vb::x11::WindowId host) { return display.ClientSize(host); },
         vb::ShowCursor,
+        &index,
     };
-    vb::ApplicationWindows windows(store, lister, random);
+    vb::ApplicationWindows windows(store, lister, random, &index);
 
     try {
         vb::SubMain(commandText, services, windows);

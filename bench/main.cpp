@@ -34,13 +34,17 @@ int main(int argc, char** argv)
         context.repetitions = std::max(1, std::atoi(argv[2]));
     context.program = QStringLiteral(VB_PROGRAM);
 
+    // VB_BENCH_ONLY=index,program (say) measures only those groups, to look again at a few figures.
+    const QStringList only = qEnvironmentVariable("VB_BENCH_ONLY").split(u',', Qt::SkipEmptyParts);
+    const std::pair<const char*, void (*)(const Context&, std::vector<Row>&)> groups[] = {
+        {"catalogue", CatalogueFigures},        {"index", IndexFigures},
+        {"change", PictureChangeFigures},       {"memory", PeakMemoryFigures},
+        {"heif-memory", HeifPeakMemoryFigures}, {"program", ProgramFigures},
+        {"warm-index", WarmIndexFigures},       {"shuffle", ShuffleFigures}};
     std::vector<Row> rows;
-    CatalogueFigures(context, rows);
-    PictureChangeFigures(context, rows);
-    PeakMemoryFigures(context, rows);
-    HeifPeakMemoryFigures(context, rows);
-    ProgramFigures(context, rows);
-    ShuffleFigures(context, rows);
+    for (const auto& [name, figures] : groups)
+        if (only.isEmpty() || only.contains(QLatin1String(name)))
+            figures(context, rows);
     PrintTable(rows);
     return 0;
 }

@@ -8,6 +8,7 @@ class QWidget;
 namespace vb {
 
 class DirectoryLister;
+class PictureIndex;
 class RuntimeError;
 class SettingsStore;
 
@@ -26,6 +27,8 @@ struct ConfigServices
     // An error of the save, which the dialog does not handle: in the program, the report of an
     // uncaught error, which ends the process.
     std::function<void(const RuntimeError& error)> uncaughtError;
+    // Where OK writes the new picture list for the next start; none: nowhere.
+    const PictureIndex* index = nullptr;
 };
 
 } // namespace vb

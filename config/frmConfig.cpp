@@ -6,10 +6,13 @@
 #include "platform/runtime/RuntimeError.h"
 #include "platform/x11/X11Title.h"
 #include "settings/PictureCatalogue.h"
+#include "settings/PictureIndex.h"
 #include "settings/Settings.h"
 #include "state/ModuleState.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -18,6 +21,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -161,6 +165,14 @@ void frmConfig::CreateControls()
     cmdOptions->setGeometry(Twips(2640, 4200, 1095, 375));
     cmdOptions->setShortcut(QKeySequence(Qt::ALT | Qt::Key_O));
 
+    // Not part of the design either: where Add..., Delete and Options... are, while OK reads the
+    // folders.
+    lblProgress = new QLabel(this);
+    lblProgress->setGeometry(Twips(120, 4200, 3615, 375));
+    lblProgress->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    lblProgress->setWordWrap(true);
+    lblProgress->hide();
+
     CondenseToFit(Label1[0], Label1[0]->text(), Label1[0]->width());
     CondenseToFit(Label1[3], Label1[3]->text(), Label1[3]->width());
     CondenseToFit(chkShowFileNames, chkShowFileNames->text(), CheckBoxTextRoom(chkShowFileNames));
@@ -177,6 +189,7 @@ void frmConfig::CreateControls()
     cmdOk->setObjectName(QStringLiteral("cmdOk"));
     Label1[0]->setObjectName(QStringLiteral("Label1_0"));
     cmdOptions->setObjectName(QStringLiteral("cmdOptions"));
+    lblProgress->setObjectName(QStringLiteral("lblProgress"));
 
     // Tab indices 0 to 10; the frame and the labels take no focus, and Qt skips cmdDelete while
     // it is disabled. Options..., not part of the design, comes last, so that the designed
@@ -236,6 +249,17 @@ void frmConfig::keyPressEvent(QKeyEvent* event)
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void frmConfig::closeEvent(QCloseEvent* event)
+{
+    // Closing the window while OK reads the folders stops the reading; OK then saves and closes.
+    if (m_walking) {
+        m_cancelWalk = true;
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 bool frmConfig::eventFilter(QObject* watched, QEvent* event)
@@ -318,28 +342,10 @@ void frmConfig::cmdOk_Click()
     AllPictureTypes = m_options.allPictureTypes ? -1 : 0;
     ShowDateTaken = m_options.showDateTaken ? -1 : 0;
 
-    {
-        const BusyPointer busy;
-        StartCatalogue();
-        // Counted in full: a count narrowed to 16 bits could wrap and save an empty list. More
-        // folders than the settings hold make the save fail instead.
-        for (int i = 0; i < FirstDirectories->count(); ++i) {
-            const QString folder = FirstDirectories->item(i)->text();
-            FolderList.append(folder);
-            try {
-                AddPicturesFromFolderWithin(folder, m_services.lister, ListingDeadline);
-            } catch (const ListingTimedOut& e) {
-                // Saved as listed all the same.
-                WriteWarning(e.cause());
-            } catch (const RuntimeError&) {
-                // A folder that cannot be listed keeps the pictures found before the failure and
-                // stays in the list; the next folder is scanned as usual.
-            }
-        }
-        EndCatalogue();
-    }
+    ReadFolders();
 
-    // Phase 2: a failing save is an error nobody handles here.
+    // Phase 2: a failing save is an error nobody handles here. A cancelled reading of the folders
+    // still saves what was chosen; only the index waits for a complete one.
     try {
         SaveSettings(m_services.store);
     } catch (const RuntimeError& error) {
@@ -349,8 +355,83 @@ void frmConfig::cmdOk_Click()
     accept();
 }
 
+bool frmConfig::ReadFolders()
+{
+    const BusyPointer busy;
+    // Disabling the focused OK would pass the focus on; it comes back after.
+    const QPointer<QWidget> focus = focusWidget();
+    ShowWalking(true);
+    StartCatalogue();
+    quint64 foldersRead = 0;
+    quint64 foldersBefore = 0;
+    const auto progress = [&](quint64 read) {
+        foldersRead = read;
+        lblProgress->setText(QStringLiteral("Reading folders: %1 folders, %2 pictures")
+                                 .arg(foldersBefore + read)
+                                 .arg(PictureList.size()));
+        // Keeps the dialog painted and its Cancel button pressable while the walk goes on.
+        QCoreApplication::processEvents();
+        return !m_cancelWalk;
+    };
+    // Counted in full: a count narrowed to 16 bits could wrap and save an empty list. More
+    // folders than the settings hold make the save fail instead.
+    const int count = FirstDirectories->count();
+    for (int i = 0; i < count; ++i)
+        FolderList.append(FirstDirectories->item(i)->text());
+    // All walks at once, so that stalled folders wait out their deadline together.
+    std::vector<FolderWalk> walks;
+    walks.reserve(size_t(count));
+    for (int i = 0; i < count; ++i)
+        walks.emplace_back(FolderList[i], m_services.lister);
+    bool cancelled = false;
+    for (int i = 0; i < count && !cancelled; ++i) {
+        foldersRead = 0;
+        try {
+            walks[size_t(i)].AddPicturesWithin(ListingDeadline, progress);
+        } catch (const ListingTimedOut& e) {
+            // Saved as listed all the same.
+            WriteWarning(e.cause());
+        } catch (const RuntimeError&) {
+            // A folder that cannot be listed keeps the pictures found before the failure and
+            // stays in the list; the next folder is scanned as usual.
+        } catch (const CatalogueCancelled&) {
+            cancelled = true;
+        }
+        foldersBefore += foldersRead;
+    }
+    ShowWalking(false);
+    if (focus)
+        focus->setFocus(Qt::OtherFocusReason);
+    if (cancelled)
+        return false;
+    EndCatalogue([index = m_services.index, folders = FolderList, options = CatalogueOptions::Current()] {
+        if (index)
+            index->Save(folders, options, PictureList);
+    });
+    return true;
+}
+
+void frmConfig::ShowWalking(bool walking)
+{
+    m_walking = walking;
+    m_cancelWalk = false;
+    lblProgress->setText(QString());
+    lblProgress->setVisible(walking);
+    for (QWidget* control :
+         {static_cast<QWidget*>(cmdAdd), static_cast<QWidget*>(cmdDelete), static_cast<QWidget*>(cmdOptions)})
+        control->setVisible(!walking);
+    for (QWidget* control : {static_cast<QWidget*>(cmdOk), static_cast<QWidget*>(FirstDirectories),
+                             static_cast<QWidget*>(txtInterval), static_cast<QWidget*>(chkShowFileNames)})
+        control->setEnabled(!walking);
+}
+
 void frmConfig::cmdCancel_Click()
 {
+    // During OK's reading of the folders, Cancel stops only the reading.
+    if (m_walking) {
+        m_cancelWalk = true;
+        return;
+    }
     reject();
 }
 

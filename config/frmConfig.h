@@ -36,6 +36,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -47,6 +48,11 @@ private:
     int ListIndex() const;
     // Appends a folder to FirstDirectories, with its path as tooltip.
     QListWidgetItem* AddListEntry(const QString& folder);
+    // OK's walk through the folders, with its progress line; false when it was cancelled.
+    bool ReadFolders();
+    // While OK's walk runs: the progress line in place of the left-hand buttons, every other
+    // control but Cancel disabled.
+    void ShowWalking(bool walking);
 
     void Form_Load();
     void cmdOk_Click();
@@ -79,6 +85,11 @@ private:
     QPushButton* cmdOptions = nullptr;
     // The options as chosen in this dialog: from the module-wide state at load, applied on OK.
     frmOptions::Choices m_options;
+    // OK's walk: "Reading folders: N folders, M pictures", shown while it runs; Cancel, Esc and
+    // closing the window stop it.
+    QLabel* lblProgress = nullptr;
+    bool m_walking = false;
+    bool m_cancelWalk = false;
 };
 
 } // namespace vb

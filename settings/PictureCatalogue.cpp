@@ -30,6 +30,14 @@ std::atomic<quint64> s_catalogue{0};
 // The subfolders skipped during the build under way; only the window thread touches these.
 int s_skipped = 0;
 std::optional<RuntimeError> s_firstSkipped;
+// The build's walks that went on late and have not ended yet, whether EndCatalogue has run, and
+// what runs once both are so.
+int s_late = 0;
+bool s_ended = false;
+std::function<void()> s_whenComplete;
+
+// How often a waiting caller hears of the walk's progress.
+constexpr std::chrono::milliseconds ProgressEvery{100};
 
 bool EndsWithNoCase(std::string_view name, std::string_view suffix)
 {
@@ -58,6 +66,39 @@ void NoteSkipped(const FolderTreeWalk& walk)
     if (walk.Skipped() > 0 && s_skipped == 0)
         s_firstSkipped = walk.FirstSkipped();
     s_skipped += walk.Skipped();
+}
+
+void WriteSkippedWarning(int skipped, const std::optional<RuntimeError>& first)
+{
+    if (skipped == 0 || !first)
+        return;
+    if (skipped == 1)
+        WriteWarning(QStringLiteral("skipped 1 subfolder that could not be read: %1").arg(first->cause()));
+    else
+        WriteWarning(QStringLiteral("skipped %1 subfolders that could not be read, the first: %2")
+                         .arg(skipped)
+                         .arg(first->cause()));
+}
+
+void CompleteIfDone()
+{
+    if (s_ended && s_late == 0 && s_whenComplete)
+        std::exchange(s_whenComplete, {})();
+}
+
+// A whole tree read on the calling thread.
+FolderTreeWalk WalkTree(const QString& folder, const DirectoryLister& lister, CatalogueOptions options)
+{
+    FolderTreeWalk walk(FolderText(folder));
+    while (const std::optional<FolderTreeWalk::Pending> next = walk.TakeNext())
+        walk.Deliver(next->node, ReadFolder(next->folder, lister, options));
+    return walk;
+}
+
+void PostToApplication(std::function<void()> work)
+{
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, std::move(work), Qt::QueuedConnection);
 }
 
 } // namespace
@@ -261,10 +302,7 @@ void FolderTreeWalk::Settle()
 
 void AddPicturesFromFolder(QString folder, const DirectoryLister& lister)
 {
-    const CatalogueOptions options = CatalogueOptions::Current();
-    FolderTreeWalk walk(FolderText(std::move(folder)));
-    while (const std::optional<FolderTreeWalk::Pending> next = walk.TakeNext())
-        walk.Deliver(next->node, ReadFolder(next->folder, lister, options));
+    FolderTreeWalk walk = WalkTree(folder, lister, CatalogueOptions::Current());
     PictureList += walk.TakeSettled();
     NoteSkipped(walk);
     if (walk.RootError())
@@ -285,22 +323,25 @@ void StartCatalogue()
     PictureList = PathList();
     s_skipped = 0;
     s_firstSkipped.reset();
+    s_late = 0;
+    s_ended = false;
+    s_whenComplete = {};
 }
 
-void EndCatalogue()
+void EndCatalogue(std::function<void()> whenComplete)
 {
-    if (s_skipped == 0 || !s_firstSkipped)
-        return;
-    if (s_skipped == 1)
-        WriteWarning(
-            QStringLiteral("skipped 1 subfolder that could not be read: %1").arg(s_firstSkipped->cause()));
-    else
-        WriteWarning(QStringLiteral("skipped %1 subfolders that could not be read, the first: %2")
-                         .arg(s_skipped)
-                         .arg(s_firstSkipped->cause()));
+    WriteSkippedWarning(s_skipped, s_firstSkipped);
+    s_ended = true;
+    s_whenComplete = std::move(whenComplete);
+    CompleteIfDone();
 }
 
-namespace {
+void AbandonCatalogue()
+{
+    ++s_catalogue;
+    s_late = 0;
+    s_whenComplete = {};
+}
 
 // The state a walk's readers share with the caller, under the mutex.
 struct Walking
@@ -309,6 +350,7 @@ struct Walking
         : walk(std::move(root)), lister(lister), options(options), catalogue(catalogue)
     {
     }
+    using Clock = std::chrono::steady_clock;
     std::mutex mutex;
     std::condition_variable progressed; // the caller waits for a reading
     std::condition_variable work;       // an idle reader waits for a folder to read
@@ -317,10 +359,21 @@ struct Walking
     const CatalogueOptions options;
     const quint64 catalogue;
     quint64 reads = 0;
-    int readers = 0;   // running
-    int idle = 0;      // of those, waiting for work
-    bool late = false; // the caller has gone on without the rest
+    Clock::time_point lastAnswer = Clock::now(); // of any reader; the walk's start before
+    int readers = 0;                             // running
+    int idle = 0;                                // of those, waiting for work
+    bool late = false;                           // the caller has gone on without the rest
+    bool stop = false;                           // nobody wants the rest
 };
+
+namespace {
+
+// Called with the mutex held.
+void StopReaders(Walking& walking)
+{
+    walking.stop = true;
+    walking.work.notify_all();
+}
 
 void StartReader(const std::shared_ptr<Walking>& walking);
 
@@ -331,12 +384,24 @@ void Read(const std::shared_ptr<Walking>& walking)
 {
     std::unique_lock lock(walking->mutex);
     for (;;) {
+        if (walking->stop) {
+            --walking->readers;
+            return;
+        }
         const std::optional<FolderTreeWalk::Pending> next = walking->walk.TakeNext();
         if (!next) {
             if (walking->idle + 1 == walking->readers) {
                 --walking->readers;
                 walking->work.notify_all();
                 walking->progressed.notify_one();
+                // The last reader of a walk the caller left behind: the build is whole now.
+                if (walking->late)
+                    PostToApplication([catalogue = walking->catalogue] {
+                        if (catalogue != s_catalogue)
+                            return;
+                        --s_late;
+                        CompleteIfDone();
+                    });
                 return;
             }
             ++walking->idle;
@@ -349,6 +414,7 @@ void Read(const std::shared_ptr<Walking>& walking)
         lock.lock();
         walking->walk.Deliver(next->node, std::move(reading));
         ++walking->reads;
+        walking->lastAnswer = Walking::Clock::now();
         // Folders found wait for the idle readers first, then for new ones.
         const int waiting = int(walking->walk.Waiting());
         if (waiting > 0 && walking->idle > 0)
@@ -361,16 +427,12 @@ void Read(const std::shared_ptr<Walking>& walking)
         }
         // The caller has gone on without this part of the tree; it joins the show now.
         PathList settled = walking->walk.TakeSettled();
-        QCoreApplication* app = QCoreApplication::instance();
-        if (settled.isEmpty() || !app)
+        if (settled.isEmpty())
             continue;
-        QMetaObject::invokeMethod(
-            app,
-            [catalogue = walking->catalogue, settled = std::move(settled)] {
-                if (catalogue == s_catalogue)
-                    PictureList += settled;
-            },
-            Qt::QueuedConnection);
+        PostToApplication([catalogue = walking->catalogue, settled = std::move(settled)] {
+            if (catalogue == s_catalogue)
+                PictureList += settled;
+        });
     }
 }
 
@@ -387,41 +449,154 @@ void StartReader(const std::shared_ptr<Walking>& walking)
 
 } // namespace
 
-void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& lister,
-                                 std::chrono::milliseconds deadline)
+namespace {
+// Walks started before anyone waits for them, on the window thread only: with a hundred chosen
+// folders, a hundred walks at once would only crowd each other.
+int s_walksAhead = 0;
+} // namespace
+
+FolderWalk::FolderWalk(const QString& folder, const DirectoryLister& lister)
+    : m_folder(folder), m_lister(lister)
 {
-    auto walking = std::make_shared<Walking>(FolderText(folder), lister, CatalogueOptions::Current(),
-                                             s_catalogue.load());
-    std::unique_lock lock(walking->mutex);
+    if (s_walksAhead < WalkThreads) {
+        ++s_walksAhead;
+        m_ahead = true;
+        Start();
+    }
+}
+
+FolderWalk::FolderWalk(FolderWalk&& other) noexcept
+    : m_folder(std::move(other.m_folder)), m_lister(other.m_lister), m_walking(std::move(other.m_walking)),
+      m_ahead(std::exchange(other.m_ahead, false))
+{
+}
+
+FolderWalk::~FolderWalk()
+{
+    // A walk nobody waited for (the caller was cancelled or failed before) is not wanted.
+    if (m_ahead) {
+        --s_walksAhead;
+        if (m_walking) {
+            const std::lock_guard lock(m_walking->mutex);
+            StopReaders(*m_walking);
+        }
+    }
+}
+
+void FolderWalk::Start()
+{
+    m_walking = std::make_shared<Walking>(FolderText(m_folder), m_lister, CatalogueOptions::Current(),
+                                          s_catalogue.load());
+    const std::lock_guard lock(m_walking->mutex);
     // The first reader; more start as folders are found.
-    StartReader(walking);
-    if (walking->readers == 0) {
-        // No thread to be had: walk here, without a deadline.
-        lock.unlock();
-        AddPicturesFromFolder(folder, lister);
+    StartReader(m_walking);
+    if (m_walking->readers == 0)
+        m_walking.reset(); // no thread to be had
+}
+
+void FolderWalk::AddPicturesWithin(std::chrono::milliseconds deadline, const WalkProgress& progress)
+{
+    if (std::exchange(m_ahead, false))
+        --s_walksAhead;
+    else
+        Start();
+    if (!m_walking) {
+        // Walked here, without a deadline.
+        AddPicturesFromFolder(m_folder, m_lister);
         return;
     }
-
-    // Until every reader has ended: a reader ends only when nothing is left to read.
-    for (quint64 seen = 0;; seen = walking->reads) {
-        const bool answered = walking->progressed.wait_for(
-            lock, deadline, [&] { return walking->reads != seen || walking->readers == 0; });
+    const std::shared_ptr<Walking>& walking = m_walking;
+    std::unique_lock lock(walking->mutex);
+    // Until every reader has ended: a reader ends only when nothing is left to read. The deadline
+    // runs from the last answer of any reader, or from the walk's start, which may have been
+    // before this call.
+    using Clock = Walking::Clock;
+    Clock::time_point lastReport = Clock::now();
+    for (quint64 seen = 0;;) {
+        const Clock::time_point& lastRead = walking->lastAnswer;
+        const Clock::duration left = lastRead + deadline - Clock::now();
+        const Clock::duration slice = progress ? std::min<Clock::duration>(left, ProgressEvery) : left;
+        const bool answered =
+            walking->progressed.wait_for(lock, std::max(slice, Clock::duration::zero()),
+                                         [&] { return walking->reads != seen || walking->readers == 0; });
         PictureList += walking->walk.TakeSettled();
         if (walking->readers == 0)
             break;
-        if (answered)
-            continue;
-        walking->late = true;
-        // What still reads is a second way to a folder, whose reading would be dropped.
-        if (walking->walk.Finished())
-            break;
-        NoteSkipped(walking->walk);
-        // The chosen folder as given; a subfolder without the "/" the walk gave it.
-        throw ListingTimedOut(seen == 0 ? folder : walking->walk.Awaited().chopped(1), deadline);
+        if (answered) {
+            seen = walking->reads;
+        } else if (Clock::now() - lastRead >= deadline) {
+            walking->late = true;
+            // What still reads is a second way to a folder, whose reading would be dropped.
+            if (walking->walk.Finished()) {
+                StopReaders(*walking);
+                break;
+            }
+            ++s_late;
+            NoteSkipped(walking->walk);
+            // The chosen folder as given; a subfolder without the "/" the walk gave it.
+            throw ListingTimedOut(walking->reads == 0 ? m_folder : walking->walk.Awaited().chopped(1),
+                                  deadline);
+        }
+        if (progress && Clock::now() - lastReport >= ProgressEvery) {
+            lock.unlock();
+            const bool goOn = progress(seen);
+            lock.lock();
+            lastReport = Clock::now();
+            if (!goOn) {
+                StopReaders(*walking);
+                AbandonCatalogue();
+                throw CatalogueCancelled{};
+            }
+        }
     }
     NoteSkipped(walking->walk);
     if (walking->walk.RootError())
         throw *walking->walk.RootError();
+}
+
+void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& lister,
+                                 std::chrono::milliseconds deadline, const WalkProgress& progress)
+{
+    FolderWalk(folder, lister).AddPicturesWithin(deadline, progress);
+}
+
+void RebuildCatalogueInBackground(const QStringList& folders, const DirectoryLister& lister,
+                                  std::function<void(const CatalogueRebuild&)> onThread,
+                                  std::function<void(CatalogueRebuild)> done)
+{
+    const CatalogueOptions options = CatalogueOptions::Current();
+    const quint64 catalogue = s_catalogue;
+    const auto work = [folders, &lister, options, catalogue, onThread = std::move(onThread),
+                       done = std::move(done)] {
+        // Nobody waits for this walk: the show already runs from another list.
+        LowerThisThreadPriority();
+        auto rebuild = std::make_shared<CatalogueRebuild>();
+        int skipped = 0;
+        std::optional<RuntimeError> firstSkipped;
+        for (const QString& folder : folders) {
+            FolderTreeWalk walk = WalkTree(folder, lister, options);
+            rebuild->pictures += walk.TakeSettled();
+            rebuild->errors.push_back(walk.RootError());
+            if (walk.Skipped() > 0 && skipped == 0)
+                firstSkipped = walk.FirstSkipped();
+            skipped += walk.Skipped();
+            if (catalogue != s_catalogue)
+                return; // replaced meanwhile: the rest is not worth reading
+        }
+        if (onThread)
+            onThread(*rebuild);
+        PostToApplication([catalogue, rebuild, skipped, firstSkipped, done] {
+            if (catalogue != s_catalogue)
+                return;
+            WriteSkippedWarning(skipped, firstSkipped);
+            done(std::move(*rebuild));
+        });
+    };
+    try {
+        StartDetachedThread(work);
+    } catch (const std::system_error&) {
+        // No thread to be had: the show goes on from the list it has.
+    }
 }
 
 } // namespace vb

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -153,8 +155,23 @@ public:
 void StartCatalogue();
 
 // And end with this: one warning line, if any subfolder could not be read during the build,
-// with how many and the first of them.
-void EndCatalogue();
+// with how many and the first of them. `whenComplete` runs on the application's thread once the
+// build is complete: at once when no folder timed out, else when the last walk that went on
+// late has ended; never when another catalogue has been started or this one abandoned since.
+void EndCatalogue(std::function<void()> whenComplete = {});
+
+// Drops the catalogue under way: what its walks still find, and its `whenComplete`.
+void AbandonCatalogue();
+
+// What AddPicturesFromFolderWithin throws when its progress callback asks it to stop.
+struct CatalogueCancelled
+{
+};
+
+// Called on the caller's thread while AddPicturesFromFolderWithin waits, about every 100 ms, with
+// the number of folders the walk has read so far; false stops the walk and abandons the
+// catalogue.
+using WalkProgress = std::function<bool(quint64 foldersRead)>;
 
 // AddPicturesFromFolder with the walk on threads of their own, up to WalkThreads folders read at
 // once (a share answers each listing late, but many at a time), with the same pictures in the
@@ -165,6 +182,51 @@ void EndCatalogue();
 // application's thread as the walk goes on, provided the catalogue it was started for has not
 // been replaced since. `lister` must outlive the process's event loop.
 void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& lister,
-                                 std::chrono::milliseconds deadline);
+                                 std::chrono::milliseconds deadline, const WalkProgress& progress = {});
+
+struct Walking;
+
+// AddPicturesFromFolderWithin in two steps, so that the walks of all chosen folders run at once
+// and a stalled folder's deadline runs while the others are read: the walk starts at
+// construction, and AddPicturesWithin waits for it as AddPicturesFromFolderWithin does, its
+// deadline counted from the walk's last answer or its start. Walks are waited for in the order
+// of the chosen folders, so the list keeps that order. Up to WalkThreads walks start ahead; the
+// rest start when waited for. A walk destroyed without being waited for stops reading. Window
+// thread only.
+class FolderWalk
+{
+public:
+    FolderWalk(const QString& folder, const DirectoryLister& lister);
+    ~FolderWalk();
+    FolderWalk(FolderWalk&& other) noexcept;
+    FolderWalk& operator=(FolderWalk&&) = delete;
+
+    void AddPicturesWithin(std::chrono::milliseconds deadline, const WalkProgress& progress = {});
+
+private:
+    void Start();
+
+    QString m_folder;
+    const DirectoryLister& m_lister;
+    std::shared_ptr<Walking> m_walking;
+    bool m_ahead = false; // started at construction and not waited for yet
+};
+
+// A catalogue of `folders` made aside, while the show goes on from another list.
+struct CatalogueRebuild
+{
+    PathList pictures;
+    // Per chosen folder: the error that ended its walk, if any.
+    std::vector<std::optional<RuntimeError>> errors;
+};
+
+// Walks each of `folders` in turn, with the options as they are at the call, on a thread of its
+// own at the lowest priority and without any deadline, leaving PictureList alone. Then runs
+// `onThread` there (for work the window thread need not wait for), writes the warning line of
+// the skipped subfolders, and hands the result to `done` on the application's thread, provided
+// no other catalogue has been started since. `lister` must outlive the process's event loop.
+void RebuildCatalogueInBackground(const QStringList& folders, const DirectoryLister& lister,
+                                  std::function<void(const CatalogueRebuild&)> onThread,
+                                  std::function<void(CatalogueRebuild)> done);
 
 } // namespace vb

@@ -2,14 +2,17 @@
 
 #include "platform/files/UserFolders.h"
 #include "platform/runtime/Conversions.h"
+#include "platform/runtime/DetachedThread.h"
 #include "platform/runtime/ErrorReport.h"
 #include "platform/runtime/RuntimeError.h"
 #include "settings/PictureCatalogue.h"
+#include "settings/PictureIndex.h"
 #include "settings/SettingsStore.h"
 #include "state/ModuleState.h"
 
 #include <array>
 #include <iterator>
+#include <system_error>
 
 namespace vb {
 
@@ -68,7 +71,7 @@ void LoadOption(const SettingsStore& store, const IniDocument& doc, const Option
 
 } // namespace
 
-void LoadSettings(const SettingsStore& store, const DirectoryLister& lister)
+void LoadSettings(const SettingsStore& store, const DirectoryLister& lister, const PictureIndex* index)
 {
     bool stored = false;
     const IniDocument doc = store.Read(&stored);
@@ -98,19 +101,59 @@ void LoadSettings(const SettingsStore& store, const DirectoryLister& lister)
     }
 
     StartCatalogue();
-    for (const auto& [folder, from] : folders) {
+    for (const auto& [folder, from] : folders)
         FolderList.append(folder);
-        try {
-            AddPicturesFromFolderWithin(folder, lister, ListingDeadline);
-        } catch (const ListingTimedOut& e) {
-            WriteWarning(e.cause() +
-                         QStringLiteral(" (%1); its pictures join the show if it answers later").arg(from));
-        } catch (const RuntimeError& e) {
-            WriteWarning(e.cause() +
-                         QStringLiteral(" (%1); showing the pictures found before the error").arg(from));
+    const CatalogueOptions options = CatalogueOptions::Current();
+    const auto cannotList = [](const RuntimeError& e, const QString& from) {
+        WriteWarning(e.cause() +
+                     QStringLiteral(" (%1); showing the pictures found before the error").arg(from));
+    };
+    if (std::optional<PathList> indexed = index ? index->Load(FolderList, options) : std::nullopt) {
+        // The show starts on the last complete catalogue at once, without waiting for a folder; the
+        // tree is walked again aside and its list takes over when the walk is done.
+        PictureList = std::move(*indexed);
+        RebuildCatalogueInBackground(
+            FolderList, lister,
+            [index = *index, chosen = FolderList, options](const CatalogueRebuild& rebuild) {
+                index.Save(chosen, options, rebuild.pictures);
+            },
+            [folders, cannotList](CatalogueRebuild rebuild) {
+                PictureList = std::move(rebuild.pictures);
+                for (size_t i = 0; i < rebuild.errors.size() && i < size_t(folders.size()); ++i)
+                    if (rebuild.errors[i])
+                        cannotList(*rebuild.errors[i], folders[qsizetype(i)].second);
+            });
+    } else {
+        // All walks at once, so that stalled folders wait out their deadline together.
+        std::vector<FolderWalk> walks;
+        walks.reserve(size_t(folders.size()));
+        for (const auto& [folder, from] : folders)
+            walks.emplace_back(folder, lister);
+        for (qsizetype i = 0; i < folders.size(); ++i) {
+            const QString& from = folders[i].second;
+            try {
+                walks[size_t(i)].AddPicturesWithin(ListingDeadline);
+            } catch (const ListingTimedOut& e) {
+                WriteWarning(
+                    e.cause() +
+                    QStringLiteral(" (%1); its pictures join the show if it answers later").arg(from));
+            } catch (const RuntimeError& e) {
+                cannotList(e, from);
+            }
         }
+        EndCatalogue([index, chosen = FolderList, options] {
+            if (!index)
+                return;
+            // Written aside, so that a large list does not hold up the show.
+            try {
+                StartDetachedThread([index = *index, chosen, options, pictures = PictureList] {
+                    LowerThisThreadPriority();
+                    index.Save(chosen, options, pictures);
+                });
+            } catch (const std::system_error&) {
+            }
+        });
     }
-    EndCatalogue();
 
     IntervalSeconds =
         ConvertSetting(store, KeyInterval, GetSetting(doc, KeyInterval, QStringLiteral("60")), TextToInt32);

@@ -3,6 +3,7 @@
 namespace vb {
 
 class DirectoryLister;
+class PictureIndex;
 class SettingsStore;
 
 // `LoadSettings`: reads NumDirs, the Dir keys, Interval, ShowFileNames and the options
@@ -18,7 +19,13 @@ class SettingsStore;
 // does not stop the load: one warning line goes to standard error, the folder stays in
 // FolderList with the pictures found before the failure, and loading goes on; the subfolders
 // that cannot be read share one warning line (EndCatalogue).
-void LoadSettings(const SettingsStore& store, const DirectoryLister& lister);
+//
+// With an `index` that holds a list for these folders and options, PictureList is that list at
+// once and the folders are walked again in the background (RebuildCatalogueInBackground): the
+// new list replaces PictureList and the index when the walk is done, and the warnings of folders
+// that cannot be listed come then. Without one, a complete catalogue is written to `index`.
+void LoadSettings(const SettingsStore& store, const DirectoryLister& lister,
+                  const PictureIndex* index = nullptr);
 
 // `SaveSettings`: writes NumDirs, Dir1..DirN, Interval and ShowFileNames from the module-wide
 // state and deletes the Dir keys above N up to the old NumDirs; then each option that is on or

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <csignal>
 #include <unistd.h>
 
@@ -63,6 +64,7 @@ ProgramRun::ProgramRun(const std::optional<QByteArray>& settings)
         Note("cannot make the scratch folder");
     m_environment.insert("HOME", Path());
     m_environment.insert("XDG_CONFIG_HOME", ConfigFolder());
+    m_environment.insert("XDG_CACHE_HOME", Path("cache"));
     m_environment.insert("XDG_RUNTIME_DIR", Path("runtime"));
 }
 
@@ -219,7 +221,7 @@ QStringList ProgramRun::ErrorLines() const
     return vbtest::ErrorLines(err);
 }
 
-QString ProgramRun::Check(int status, const QString& errorLine) const
+QString ProgramRun::Check(int status, const QString& errorLine, int lineCount) const
 {
     QStringList problems = m_problems;
     if (!m_ended)
@@ -229,9 +231,12 @@ QString ProgramRun::Check(int status, const QString& errorLine) const
     else if (exitCode != status)
         problems.append(QString("status %1").arg(exitCode));
     const QStringList lines = ErrorLines();
+    const QRegularExpression expected("^(?:" + errorLine + ")$");
     if (errorLine.isNull()
             ? !err.isEmpty()
-            : lines.size() != 1 || !QRegularExpression("^(?:" + errorLine + ")$").match(lines[0]).hasMatch())
+            : lines.size() != lineCount || !std::all_of(lines.begin(), lines.end(), [&](const QString& line) {
+                  return expected.match(line).hasMatch();
+              }))
         problems.append("standard error: " + QString::fromLocal8Bit(err).trimmed());
     return problems.join("; ");
 }

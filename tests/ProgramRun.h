@@ -18,7 +18,8 @@ namespace vbtest {
 QByteArray SettingsFor(const QStringList& folders, const QByteArray& more = QByteArray());
 
 // One run of the real program (VB_PROGRAM) in a scratch folder of its own, which is its HOME:
-// XDG_CONFIG_HOME is its "config" (holding the settings file, if given), XDG_RUNTIME_DIR its
+// XDG_CONFIG_HOME is its "config" (holding the settings file, if given), XDG_CACHE_HOME its
+// "cache" (where the picture index goes, kept for a run beside it), XDG_RUNTIME_DIR its
 // "runtime" (mode 0700). The rest of the environment is the test's own, its display included:
 // SetDisplay gives another one or none, SetEnv("QT_QPA_PLATFORM", "offscreen") the offscreen
 // platform.
@@ -97,9 +98,9 @@ public:
     // The non-empty lines of standard error.
     QStringList ErrorLines() const;
     // Empty when every step went as asked and the run ended by itself with `status`, having
-    // written to standard error exactly one line that matches `errorLine` (a regular expression)
-    // or, where that is null, nothing at all; else what differed.
-    QString Check(int status, const QString& errorLine = QString()) const;
+    // written to standard error exactly `lineCount` lines that each match `errorLine` (a regular
+    // expression) or, where that is null, nothing at all; else what differed.
+    QString Check(int status, const QString& errorLine = QString(), int lineCount = 1) const;
 
 private:
     void Note(const QString& problem) { m_problems.append(problem); }

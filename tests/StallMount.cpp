@@ -1,5 +1,7 @@
 #include "StallMount.h"
 
+#include "PictureFiles.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -28,6 +30,15 @@ QString StallMount::Path() const
 QString StallMount::Control(const QString& name) const
 {
     return m_dir.filePath("control/" + name);
+}
+
+bool StallMount::MountQuadrants(QString* why)
+{
+    if (!SavePicture(m_quadrants.filePath("quadrants.bmp"), Quadrants(QSize(200, 100)), "bmp")) {
+        *why = "cannot write the picture to serve";
+        return false;
+    }
+    return Mount(m_quadrants.path(), why);
 }
 
 bool StallMount::Mount(const QString& source, QString* why)

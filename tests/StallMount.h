@@ -20,6 +20,8 @@ public:
 
     // Serves the files of `source`. False, with the reason, where FUSE cannot be mounted.
     bool Mount(const QString& source, QString* why);
+    // Serves a folder of its own holding one picture, quadrants.bmp (Quadrants of 200x100).
+    bool MountQuadrants(QString* why);
     // The mounted folder.
     QString Path() const;
 
@@ -34,6 +36,7 @@ private:
     QString Control(const QString& name) const;
 
     QTemporaryDir m_dir;
+    QTemporaryDir m_quadrants;
     QProcess m_server;
     bool m_mounted = false;
 };

@@ -5,6 +5,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,6 +79,31 @@ QString UserConfigFolder()
     if (config.isEmpty() || QDir::isRelativePath(config))
         return QDir::homePath() + QStringLiteral("/.config");
     return config;
+}
+
+QString UserCacheFolder()
+{
+    const QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (cache.isEmpty() || QDir::isRelativePath(cache))
+        return QDir::homePath() + QStringLiteral("/.cache");
+    return cache;
+}
+
+bool MakePrivateFolder(const QString& path, QString* why)
+{
+    if (IsFolder(path))
+        return true;
+    const QString parent = QFileInfo(path).absolutePath();
+    if (!IsFolder(parent) && !QDir().mkpath(parent)) {
+        *why = QStringLiteral("cannot create the folder %1").arg(parent);
+        return false;
+    }
+    if (::mkdir(EncodeFileName(path).constData(), 0700) != 0 && !IsFolder(path)) {
+        *why = QStringLiteral("cannot create the folder %1: %2")
+                   .arg(path, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    return true;
 }
 
 std::optional<QString> UserPicturesFolder()

@@ -46,6 +46,11 @@ void StartDetachedThread(std::function<void()> work)
     }
 }
 
+void LowerThisThreadPriority()
+{
+    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), LowestNice);
+}
+
 int DetachedThreadsRunning()
 {
     return s_running.load();

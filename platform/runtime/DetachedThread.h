@@ -11,6 +11,9 @@ namespace vb {
 // Runs `work` on such a thread. `work` must catch what it throws.
 void StartDetachedThread(std::function<void()> work);
 
+// Lowers the calling detached thread further, below the picture decodes: for work that nobody
+// waits for, such as walking the folders again while the show already runs.
+void LowerThisThreadPriority();
 // How many of those threads have not finished yet.
 int DetachedThreadsRunning();
 

@@ -164,12 +164,9 @@ private slots:
     // the run at once, with status 0, while the read hangs on in the kernel.
     void stalledReadEndsOnKey()
     {
-        QTemporaryDir source;
-        QVERIFY(
-            vbtest::SavePicture(source.filePath("quadrants.bmp"), vbtest::Quadrants(QSize(200, 100)), "bmp"));
         vbtest::StallMount share;
         QString why;
-        if (!share.Mount(source.path(), &why))
+        if (!share.MountQuadrants(&why))
             QSKIP(qPrintable(why));
         share.Stall(vbtest::StallMount::Reads, true);
         ProgramRun run(vbtest::SettingsFor({share.Path()}, "Interval=1\n"));
@@ -189,11 +186,18 @@ private slots:
         QCOMPARE(run.Check(0), QString());
     }
 
-    // One folder does not answer its listing, another does: the good folder's picture is on
-    // screen within 3 s, with one warning naming the silent folder; once that folder answers,
-    // its pictures join the show.
+    // Folders that do not answer their listings, then one that does: the good folder's picture is
+    // on screen within 3 s, however many are silent, with a warning naming each silent folder;
+    // once they answer, their pictures join the show.
+    void stalledListingAtStartUp_data()
+    {
+        QTest::addColumn<int>("stalled");
+        QTest::newRow("one stalled folder") << 1;
+        QTest::newRow("four stalled folders") << 4;
+    }
     void stalledListingAtStartUp()
     {
+        QFETCH(int, stalled);
         QTemporaryDir source, good;
         QVERIFY(
             vbtest::SavePicture(good.filePath("quadrants.bmp"), vbtest::Quadrants(QSize(200, 100)), "bmp"));
@@ -204,7 +208,8 @@ private slots:
         if (!share.Mount(source.path(), &why))
             QSKIP(qPrintable(why));
         share.Stall(vbtest::StallMount::Listings, true);
-        ProgramRun run(vbtest::SettingsFor({share.Path(), good.path()}, "Interval=1\n"));
+        QStringList folders(stalled, share.Path());
+        ProgramRun run(vbtest::SettingsFor(folders << good.path(), "Interval=1\n"));
         QVERIFY(run.Start({"/S"}));
         // The screen read here, in a few milliseconds, rather than by `import`, which takes half a
         // second.
@@ -222,8 +227,10 @@ private slots:
         QVERIFY(run.WaitForScreen(
             [](const QImage& s) { return NearAt(s, QPoint(640, 512), qRgb(255, 0, 255)); }, "root", 20000));
         run.End(ProgramRun::Key);
-        QCOMPARE(run.Check(0, "vellumbright: warning: folder \"" + QRegularExpression::escape(share.Path()) +
-                                  ".*did not answer within 2 s \\(setting Dir1\\).*"),
+        QCOMPARE(run.Check(0,
+                           "vellumbright: warning: folder \"" + QRegularExpression::escape(share.Path()) +
+                               ".*did not answer within 2 s \\(setting Dir[1-4]\\).*",
+                           stalled),
                  QString());
     }
 
@@ -300,6 +307,30 @@ private slots:
         std::sort(seen.begin(), seen.end());
         std::sort(expected.begin(), expected.end());
         QCOMPARE(seen, expected);
+    }
+
+    // A warm picture index for a folder on a share whose listings hang: the first picture is on
+    // screen without waiting for the listing (the 2 s a folder is given), and a key ends the run.
+    void warmIndexOnStalledShare()
+    {
+        vbtest::StallMount share;
+        QString why;
+        if (!share.MountQuadrants(&why))
+            QSKIP(qPrintable(why));
+        ProgramRun warm(vbtest::SettingsFor({share.Path()}, "Interval=3600\n"));
+        QVERIFY(warm.ShowThenEnd({"/S"}, FullScreenPictureShown, ProgramRun::Key));
+        QVERIFY(!QDir(warm.Path("cache/vellumbright")).entryList({"*.index"}).isEmpty());
+
+        share.Stall(vbtest::StallMount::Listings, true);
+        ProgramRun run(warm);
+        QVERIFY(run.Start({"/S"}));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            ShowsQuadrants(QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(
+                               QImage::Format_RGB32),
+                           QRect(540, 462, 200, 100)),
+            1500 * VB_TIME_SCALE);
+        QVERIFY(share.HasWaited(vbtest::StallMount::Listings));
+        run.End(ProgramRun::Key);
         QCOMPARE(run.Check(0), QString());
     }
 

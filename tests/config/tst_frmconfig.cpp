@@ -3,12 +3,14 @@
 #include "config/frmOptions.h"
 #include "platform/runtime/DetachedThread.h"
 #include "platform/runtime/RuntimeError.h"
+#include "settings/PictureIndex.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 #include "state/ModuleState.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
@@ -70,6 +72,7 @@ class tst_frmConfig : public QObject
     QStringList m_errors; // "<error>: <cause>"
     std::unique_ptr<frmConfig> m_dialog;
     std::unique_ptr<QSignalSpy> m_finished;
+    PictureIndex m_index{m_dir.filePath("cache")};
 
     // Writes the settings file (none for an empty text), loads it as start-up does and opens the
     // dialog on it, shown and active.
@@ -88,6 +91,7 @@ class tst_frmConfig : public QObject
             },
             [this](const QString& address) { m_opened.append(address); },
             [this](const RuntimeError& error) { m_errors.append(error.errorText() + ": " + error.cause()); },
+            &m_index,
         });
         m_finished = std::make_unique<QSignalSpy>(m_dialog.get(), &QDialog::finished);
         m_dialog->show();
@@ -500,6 +504,39 @@ private slots:
         QCOMPARE(vbtest::ErrorLines(warnings.toLocal8Bit()),
                  QStringList{"vellumbright: warning: folder \"/silent\" did not answer within 2 s"});
         // The listing that answers late is not left running into the next test.
+        QTRY_COMPARE_WITH_TIMEOUT(DetachedThreadsRunning(), 0, 8000);
+    }
+
+    // OK on a tree that takes a while shows its progress in the dialog, and writes the index once
+    // the walk is complete; Esc during the walk stops it: what was chosen is saved all the same,
+    // the index is not written.
+    void okShowsProgressAndCancels_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("to the end") << false;
+        QTest::newRow("Esc during the walk") << true;
+    }
+    void okShowsProgressAndCancels()
+    {
+        QFETCH(bool, cancel);
+        QDir(m_dir.filePath("cache")).removeRecursively();
+        m_lister.inner.folders["/slow/"] = {{{"s1.jpg"}}, -1, 800};
+        Open("[Settings]\nNumDirs=2\nDir1=/slow\nDir2=/a\n");
+        QString shown;
+        QTimer::singleShot(400, m_dialog.get(), [&] {
+            const QLabel* progress = Control<QLabel>("lblProgress");
+            shown = progress->isVisible() ? progress->text() : "(hidden)";
+            if (cancel)
+                QTest::keyClick(m_dialog.get(), Qt::Key_Escape);
+        });
+        Click("cmdOk");
+        QCOMPARE(shown, QString("Reading folders: 0 folders, 0 pictures"));
+        QCOMPARE(vbtest::StoredFolders(m_path), (QStringList{"/slow", "/a"}));
+        QCOMPARE(Results(), QList<int>{QDialog::Accepted});
+        const std::optional<PathList> index = m_index.Load(FolderList, {});
+        const QStringList none{"(none)"};
+        const QStringList all{"/slow/s1.jpg", "/a/a1.jpg", "/a/a2.gif"};
+        QCOMPARE(index ? index->ToStringList() : none, cancel ? none : all);
         QTRY_COMPARE_WITH_TIMEOUT(DetachedThreadsRunning(), 0, 8000);
     }
 
