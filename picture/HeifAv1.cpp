@@ -125,7 +125,7 @@ heif_error DecodeImage(void* raw, heif_image** out)
         if (data.sz) {
             const int sent = dav1d_send_data(decoder->context, &data);
             if (sent < 0 && sent != DAV1D_ERR(EAGAIN))
-                return Failed("the AV1 data is damaged");
+                return Failed("the AV1 data is damaged, or its frame larger than the header says");
         }
         const int result = dav1d_get_picture(decoder->context, &frame.picture);
         if (result == 0)
