@@ -336,6 +336,13 @@ double CommandPeakMegabytes(const Context& context, const QStringList& command)
 // decoded picture at 32 bits a pixel (how a picture decoded whole is held, and what the goal is
 // stated in), and against what heif-convert's own decoding adds (its peak with this file less its
 // peak with a 200x100 one).
+//
+// The figure counts all the change holds at its highest, and that comes inside heif_decode_image,
+// before the window's image exists. For HEIC it is libde265's: its frame, a second frame as large,
+// and its data of every block (for 12 megapixels at 8 bits, about 1.2 x the decoded size by
+// themselves; libheif's interface sets none of it). For AVIF it is libheif's: its copy of dav1d's
+// frame (dav1d then closed, see HeifAv1) and the red, green and blue planes it converts that copy
+// into.
 void HeifPeakMemoryFigures(const Context& context, std::vector<Row>& rows)
 {
     for (const char* kind : {"heic", "avif"}) {

@@ -26,6 +26,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <mutex>
 #include <optional>
 #include <pthread.h>
 
@@ -39,11 +40,16 @@ class PointerWatchingLister final : public DirectoryLister
 public:
     vbtest::FakeLister inner;
     mutable QList<int> shapes; // -1: no override pointer
+    // The folders' walks read at once, each on threads of its own.
+    mutable std::mutex shapesMutex;
 
     void List(const QString& folder, const Wanted& wanted, const Found& found) const override
     {
         const QCursor* cursor = QGuiApplication::overrideCursor();
-        shapes.append(cursor ? int(cursor->shape()) : -1);
+        {
+            const std::lock_guard lock(shapesMutex);
+            shapes.append(cursor ? int(cursor->shape()) : -1);
+        }
         inner.List(folder, wanted, found);
     }
 };
@@ -146,7 +152,8 @@ private slots:
         qunsetenv("XDG_CONFIG_HOME");
         m_path = m_dir.filePath("Lanternshade.ini");
         QFile::remove(m_path);
-        m_lister = PointerWatchingLister();
+        m_lister.inner = vbtest::FakeLister();
+        m_lister.shapes.clear();
         m_lister.inner.folders["/a/"].entries = {{"a1.jpg"}, {"a2.gif"}};
         m_lister.inner.folders["/c/"].entries = {{"c1.bmp"}};
         m_lister.inner.folders["/p/"].entries = {{"p1.jpeg"}};
