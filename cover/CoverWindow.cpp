@@ -184,6 +184,9 @@ void CoverWindow::FollowScreens()
         cover.form->FollowScale();
         keyboard = keyboard || cover.form->HasKeyboardGrab();
     }
+    // The first cover's timer changes all of them; the others' would only wake the process.
+    for (size_t i = 0; i < m_covers.size(); ++i)
+        m_covers[i].form->KeepTimer(i == 0);
     CaptionPrimary();
     if (!keyboard) {
         Cover* primary = CoverOn(CoveringScreen(QGuiApplication::primaryScreen()));

@@ -115,6 +115,16 @@ void frmCover::Unload()
     }
 }
 
+void frmCover::KeepTimer(bool running)
+{
+    if (m_unloaded || running == tmrShowPicture.isActive())
+        return;
+    if (running)
+        tmrShowPicture.start();
+    else
+        tmrShowPicture.stop();
+}
+
 void frmCover::Dismiss()
 {
     m_restoresPointer = false;

@@ -50,6 +50,9 @@ public:
     // The timer's event. Alone, a cover runs its own slide tick; covers that change together run
     // `event` instead, which runs the tick of each of them.
     void SetTimerEvent(std::function<void()> event) { m_timerEvent = std::move(event); }
+    // Starts or stops the timer of a cover that is not unloaded: of covers that change together
+    // only one needs to wake the process.
+    void KeepTimer(bool running);
 
     // For a full-screen run: takes the keyboard as soon as the window can have it, so that keys
     // reach the window also where no window manager gives it the focus.

@@ -75,8 +75,8 @@ private slots:
         QCOMPARE(CursorDisplayCount(), 0);
     }
 
-    // The screen split into two monitors: a cover over each; at the one due time both change; input on one
-    // unloads both, and the pointer shows again once.
+    // The screen split into two monitors: a cover over each, one timer; at the one due time both change;
+    // input on one unloads both, and the pointer shows again once.
     void coversOfEveryMonitorChangeAndEndTogether()
     {
         QVERIFY(vbtest::SetMonitor("A", QRect(0, 0, 640, 1024), "screen"));
@@ -104,6 +104,8 @@ private slots:
             QTRY_COMPARE(centre(form), qRgb(255, 0, 0));
         }
         QVERIFY(forms[0]->screen() != forms[1]->screen());
+        // One timer wakes the process for both.
+        QCOMPARE(forms[0]->Timer().isActive() + forms[1]->Timer().isActive(), 1);
 
         // Each change puts a new image on the canvas (the next pick is made ready ahead).
         const qint64 before[] = {forms[0]->Canvas().Image().cacheKey(),
