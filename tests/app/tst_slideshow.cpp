@@ -310,7 +310,7 @@ private slots:
     }
 
     // A warm picture index for a folder on a share whose listings hang: the first picture is on
-    // screen without waiting for the listing (the 2 s a folder is given), and a key ends the run.
+    // screen within 1 s, without waiting for the listing, and a key ends the run.
     void warmIndexOnStalledShare()
     {
         vbtest::StallMount share;
@@ -328,7 +328,9 @@ private slots:
             ShowsQuadrants(QGuiApplication::primaryScreen()->grabWindow(0).toImage().convertToFormat(
                                QImage::Format_RGB32),
                            QRect(540, 462, 200, 100)),
-            1500 * VB_TIME_SCALE);
+            10000);
+        qInfo("the indexed picture showed %lld ms after the start", run.SinceStart());
+        QVERIFY(run.SinceStart() <= 1000 * VB_TIME_SCALE);
         QVERIFY(share.HasWaited(vbtest::StallMount::Listings));
         run.End(ProgramRun::Key);
         QCOMPARE(run.Check(0), QString());
