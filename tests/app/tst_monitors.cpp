@@ -164,8 +164,9 @@ private slots:
                 first.WaitForScreen([](const QImage& s) { return PictureOn(s, MonitorB); }));
         QVERIFY(second.Start({"/S"}));
         QTRY_VERIFY_WITH_TIMEOUT(vb::x11::FindTopLevelWindow("Lanternshade/S") != 0, 10000);
-        QTRY_COMPARE(vb::x11::QueryWindow(vb::x11::FindTopLevelWindow("Lanternshade/S"))->geometry,
-                     QGuiApplication::primaryScreen()->geometry());
+        QTRY_COMPARE_WITH_TIMEOUT(
+            vb::x11::QueryWindow(vb::x11::FindTopLevelWindow("Lanternshade/S"))->geometry,
+            QGuiApplication::primaryScreen()->geometry(), 5000 * VB_TIME_SCALE);
         for (ProgramRun* run : {&first, &second}) {
             run->End(ProgramRun::Term);
             QCOMPARE(run->Check(0), QString());
