@@ -4,6 +4,7 @@
 #include "platform/wayland/WaylandCompositor.h"
 #include "platform/x11/X11ConnectionWatch.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 
 namespace vb {
@@ -37,6 +38,15 @@ DisplayServer ChooseDisplayServer(DisplayNeed need)
     }
     // Qt reads its choice from the environment.
     qputenv("QT_QPA_PLATFORM", platform);
+    // With no session bus to be found, libdbus would start one for Qt's first connection: a fork
+    // from Qt's D-Bus thread that runs code in the child before its exec, which can hang there
+    // when another thread held a lock at the fork, the child keeping the instance's files and the
+    // caller's pipes for ever. A screen saver has no use for a bus of its own.
+    if (qgetenv("DBUS_SESSION_BUS_ADDRESS").isEmpty()) {
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        if (runtime.isEmpty() || !QFileInfo::exists(QString::fromLocal8Bit(runtime + "/bus")))
+            qputenv("DBUS_SESSION_BUS_ADDRESS", "disabled:");
+    }
 
     const DisplayServer server = ServerOfPlatform(platform);
     if (server == DisplayServer::X11)

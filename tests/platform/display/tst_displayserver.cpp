@@ -1,6 +1,8 @@
 #include "platform/display/DisplayServer.h"
 #include "platform/runtime/RuntimeError.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace vb;
@@ -68,6 +70,31 @@ private slots:
         QVERIFY2(error.isEmpty() ? cause.isEmpty() : cause.startsWith(error), qPrintable(cause));
         if (!chosen.isEmpty())
             QCOMPARE(qgetenv("QT_QPA_PLATFORM"), chosen);
+    }
+
+    // Without a session bus to be found, none is started: libdbus is told there is none.
+    void sessionBus_data()
+    {
+        QTest::addColumn<QByteArray>("address");
+        QTest::addColumn<bool>("busSocket"); // $XDG_RUNTIME_DIR/bus exists
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("address given") << QByteArray("unix:path=/x") << false << QByteArray("unix:path=/x");
+        QTest::newRow("the runtime folder's bus") << QByteArray() << true << QByteArray();
+        QTest::newRow("no bus anywhere") << QByteArray() << false << QByteArray("disabled:");
+    }
+    void sessionBus()
+    {
+        QFETCH(QByteArray, address);
+        QFETCH(bool, busSocket);
+        QFETCH(QByteArray, expected);
+        QTemporaryDir runtime;
+        QVERIFY(!busSocket || QFile(runtime.filePath("bus")).open(QIODevice::WriteOnly));
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+        address.isEmpty() ? qunsetenv("DBUS_SESSION_BUS_ADDRESS")
+                          : qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        ChooseDisplayServer(DisplayNeed::OwnWindows);
+        QCOMPARE(qgetenv("DBUS_SESSION_BUS_ADDRESS"), expected);
     }
 };
 
