@@ -46,10 +46,9 @@ public:
     void List(const QString& folder, const Wanted& wanted, const Found& found) const override
     {
         const QCursor* cursor = QGuiApplication::overrideCursor();
-        {
-            const std::lock_guard lock(shapesMutex);
-            shapes.append(cursor ? int(cursor->shape()) : -1);
-        }
+        std::unique_lock lock(shapesMutex);
+        shapes.append(cursor ? int(cursor->shape()) : -1);
+        lock.unlock();
         inner.List(folder, wanted, found);
     }
 };

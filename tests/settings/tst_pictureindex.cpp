@@ -1,3 +1,4 @@
+#include "ProgramRun.h"
 #include "TestSupport.h"
 #include "platform/runtime/DetachedThread.h"
 #include "settings/PictureIndex.h"
@@ -104,11 +105,9 @@ private slots:
         vbtest::FakeLister lister;
         lister.folders["/a/"].entries = {{"1.jpg"}};
         lister.folders["/c/"].entries = {{"3.bmp"}};
-        QByteArray ini = "[Settings]\nNumDirs=" + QByteArray::number(folders.size()) + "\n";
-        for (int i = 0; i < folders.size(); ++i)
-            ini += "Dir" + QByteArray::number(i + 1) + "=" + folders[i].toUtf8() + "\n";
-        ini += subfolders ? "IncludeSubfolders=True\n" : "";
-        QVERIFY(vbtest::WriteFile(m_dir.filePath("Lanternshade.ini"), ini));
+        QVERIFY(
+            vbtest::WriteFile(m_dir.filePath("Lanternshade.ini"),
+                              vbtest::SettingsFor(folders, subfolders ? "IncludeSubfolders=True\n" : "")));
         const QStringList walked =
             folders.size() == 1 ? QStringList{"/a/1.jpg"} : QStringList{"/a/1.jpg", "/c/3.bmp"};
 

@@ -56,18 +56,9 @@ private slots:
     // The count drops only after what the work captured is gone: the end of the process reads it.
     void countsUntilItsWorkIsGone()
     {
-        struct Held
-        {
-            QSemaphore& destroying;
-            QSemaphore& letGo;
-            ~Held()
-            {
-                destroying.release();
-                letGo.acquire();
-            }
-        };
         QSemaphore destroying, letGo;
-        StartDetachedThread([held = std::make_shared<Held>(destroying, letGo)] {});
+        std::shared_ptr<void> held(nullptr, [&](void*) { destroying.release(), letGo.acquire(); });
+        StartDetachedThread([held = std::move(held)] {});
         QVERIFY(destroying.tryAcquire(1, 60000));
         QCOMPARE(DetachedThreadsRunning(), 1);
         letGo.release();
