@@ -6,6 +6,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
+#include <cmath>
+#include <optional>
 
 namespace vb {
 
@@ -67,7 +69,19 @@ QSize DeviceSize(const QWidget& window)
 {
     if (CurrentDisplayServer() != DisplayServer::X11 || !window.internalWinId())
         return QSize();
-    return x11::ClientSize(x11::WindowId(window.internalWinId())).value_or(QSize());
+    const std::optional<QSize> size = x11::ClientSize(x11::WindowId(window.internalWinId()));
+    if (!size)
+        return QSize();
+    // The server's size lags behind the widget's while a window manager has yet to apply the
+    // geometry asked for (sway full-screens an Xwayland window after it maps, and its configure
+    // then matches what Qt already has, so no resize follows). Only a size that is the widget's in
+    // device pixels, give or take the rounding of a fractional scale, is the window's own.
+    const qreal ratio = window.devicePixelRatioF();
+    const qreal slack = std::ceil(ratio);
+    if (std::abs(size->width() - window.width() * ratio) > slack ||
+        std::abs(size->height() - window.height() * ratio) > slack)
+        return QSize();
+    return *size;
 }
 
 QScreen* CoveringScreen(QScreen* screen)

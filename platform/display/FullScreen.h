@@ -17,7 +17,8 @@ namespace vb {
 void ShowFullScreen(QWidget& window, QScreen& screen);
 
 // The size of the window's native window in device pixels, on X11 (where the placing above and
-// the preview's make it exact); elsewhere, or before it has one, an empty size.
+// the preview's make it exact); elsewhere, before it has one, or while the server still has
+// another size than the widget's (the window manager has yet to apply it), an empty size.
 QSize DeviceSize(const QWidget& window);
 
 // The monitors that get a window of their own. On X11 every monitor is a view of one X screen,
