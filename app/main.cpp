@@ -1,6 +1,10 @@
 #include "app/ApplicationWindows.h"
 #include "app/CommandLine.h"
 #include "app/SubMain.h"
+#include "loading/HelperConnection.h"
+#include "loading/HelperLoader.h"
+#include "loading/LoadingHelper.h"
+#include "picture/PictureHolder.h"
 #include "platform/display/CursorCounter.h"
 #include "platform/display/DisplayServer.h"
 #include "platform/display/DisplaySession.h"
@@ -15,6 +19,9 @@
 #include "state/ModuleState.h"
 
 #include <QApplication>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -29,10 +36,37 @@ int Leave(int status)
     return status;
 }
 
+#ifdef VELLUMBRIGHT_TEST_HOOKS
+// Test builds only: a picture whose name asks for it ends or hangs the helper that loads it.
+void TestHook(const QString& path)
+{
+    if (path.contains(QLatin1String("crash-the-helper")))
+        std::raise(SIGSEGV);
+    if (path.contains(QLatin1String("hang-the-helper")))
+        for (;;)
+            pause();
+}
+#endif
+
+int RunHelper(int argc, char** argv)
+{
+    vb::LoadingHelperOptions options;
+    options.socket = vb::LoadingHelperSocket;
+    const int limit = argc > 2 ? std::atoi(argv[2]) : 0;
+    options.decodeLimitMegabytes = limit > 0 ? limit : vb::PictureHolder::DefaultDecodeLimitMegabytes;
+#ifdef VELLUMBRIGHT_TEST_HOOKS
+    options.beforeLoad = TestHook;
+#endif
+    return vb::RunLoadingHelper(options);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 1 && std::strcmp(argv[1], vb::LoadingHelperArgument) == 0)
+        return RunHelper(argc, argv);
+
     // The command text is taken before QApplication removes the options it understands.
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
@@ -59,7 +93,12 @@ int main(int argc, char** argv)
 
     vb::StdRandomSource random;
     vb::SettingsStore store(vb::SettingsStore::DefaultFilePath());
-    vb::PosixDirectoryLister lister;
+    // Every folder and picture is read by the loading helper, so that nothing of this process
+    // waits on a share; it lives as long as the process.
+    auto* helper = new vb::HelperConnection(
+        {QStringLiteral("/proc/self/exe"), vb::PictureHolder::DefaultDecodeLimitMegabytes});
+    vb::SetPictureLoaderMaker([helper] { return std::make_unique<vb::HelperLoader>(*helper); });
+    const vb::HelperDirectoryLister lister(*helper);
     const vb::PictureIndex index(vb::PictureIndex::DefaultFolder());
     vb::StartupServices services{
         random,

@@ -59,9 +59,9 @@ float Twips(qreal logicalPixels)
 
 frmCover::frmCover(const Clock& clock, RandomSource& random, std::function<QSizeF()> screenSize,
                    SharedPicker* picker, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_clock(clock),
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_clock(clock), m_loader(MakePictureLoader()),
       m_tick(
-          clock, random, m_canvas, m_loader,
+          clock, random, m_canvas, *m_loader,
           screenSize ? std::move(screenSize) : [this] { return ScreenSizeTwips(screen()); },
           [this] { update(); }, PictureHolder::DefaultDecodeLimitMegabytes, picker)
 {

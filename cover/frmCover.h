@@ -2,9 +2,9 @@
 
 #include "cover/MovementRule.h"
 #include "cover/SlideTick.h"
-#include "picture/BackgroundLoader.h"
 #include "picture/ImageCanvas.h"
 #include "picture/PictureHolder.h"
+#include "picture/PictureLoader.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -100,9 +100,9 @@ private:
 
     const Clock& m_clock;
     ImageCanvas m_canvas;
-    // Reads and decodes the pictures (the window's `picHidden` is on its threads), so that a file
-    // that takes long, or hangs, never holds up the window.
-    BackgroundLoader m_loader;
+    // Reads and decodes the pictures (the window's `picHidden` is in the loading helper, or on the
+    // loader's threads), so that a file that takes long, or hangs, never holds up the window.
+    std::unique_ptr<PictureLoader> m_loader;
     QTimer tmrShowPicture;
     MovementRule m_movement;
     SlideTick m_tick;

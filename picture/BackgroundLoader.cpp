@@ -16,7 +16,25 @@ QString FolderOf(const QString& path)
     return path.left(path.lastIndexOf(u'/') + 1);
 }
 
+std::function<std::unique_ptr<PictureLoader>()>& LoaderMaker()
+{
+    static std::function<std::unique_ptr<PictureLoader>()> maker;
+    return maker;
+}
+
 } // namespace
+
+std::unique_ptr<PictureLoader> MakePictureLoader()
+{
+    if (LoaderMaker())
+        return LoaderMaker()();
+    return std::make_unique<BackgroundLoader>();
+}
+
+void SetPictureLoaderMaker(std::function<std::unique_ptr<PictureLoader>()> maker)
+{
+    LoaderMaker() = std::move(maker);
+}
 
 // What a thread that outlives the loader still reaches: the loader, until it is gone.
 struct BackgroundLoader::Shared

@@ -86,6 +86,16 @@ ImageCanvas ImageCanvas::WithoutImage() const
     return canvas;
 }
 
+void ImageCanvas::SetSizeWithoutImage(QSize logicalSize, qreal devicePixelRatio, QSize deviceSize,
+                                      qreal devicePixelsPerPixel)
+{
+    m_image = QImage();
+    m_logicalSize = logicalSize.expandedTo(QSize(0, 0));
+    m_deviceSize = deviceSize;
+    m_devicePixelRatio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
+    m_devicePixelsPerPixel = devicePixelsPerPixel > 0 ? devicePixelsPerPixel : 1.0;
+}
+
 void ImageCanvas::ShowFrame(QImage frame)
 {
     m_image = std::move(frame);

@@ -32,6 +32,10 @@ public:
     // The same size and settings, with no image: a canvas to draw a frame on elsewhere, which
     // gets its image at its first Resize.
     ImageCanvas WithoutImage() const;
+    // The size and ratios of Resize, with no image: a canvas that gets its image at its first
+    // Resize, as one from WithoutImage does.
+    void SetSizeWithoutImage(QSize logicalSize, qreal devicePixelRatio, QSize deviceSize,
+                             qreal devicePixelsPerPixel);
     // `Cls` followed by drawing `frame` whole, in one step: the frame becomes the image. It has the
     // image's size.
     void ShowFrame(QImage frame);

@@ -7,6 +7,7 @@
 #include <QSizeF>
 #include <QString>
 #include <functional>
+#include <memory>
 
 namespace vb {
 
@@ -51,5 +52,10 @@ public:
     virtual void SetReceiver(Receiver receiver) = 0;
     virtual void Request(FrameRequest request) = 0;
 };
+
+// The loader a cover gets: a BackgroundLoader, unless the program has chosen another maker (its
+// loading helper's) before the first cover.
+std::unique_ptr<PictureLoader> MakePictureLoader();
+void SetPictureLoaderMaker(std::function<std::unique_ptr<PictureLoader>()> maker);
 
 } // namespace vb

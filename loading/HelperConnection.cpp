@@ -1,0 +1,421 @@
+#include "loading/HelperConnection.h"
+
+#include "loading/HelperProtocol.h"
+#include "loading/LoadingHelper.h"
+#include "platform/runtime/RuntimeError.h"
+
+#include <QDataStream>
+#include <QFile>
+#include <QIODevice>
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace vb {
+
+namespace {
+
+// Helpers ended but not yet gone (each waits in a file system that stopped answering): beyond
+// these, a helper with a hung frame is kept rather than ended, so that they cannot pile up.
+constexpr size_t MaxLeftBehind = 3;
+// A frame or a listing goes to this many helpers at most: one whose picture ends every helper
+// that takes it gets the cross.
+constexpr int MaxAttempts = 2;
+
+using Clock = std::chrono::steady_clock;
+
+} // namespace
+
+struct HelperConnection::Helper
+{
+    pid_t pid = -1;
+    int socket = -1;
+    // Wakes the reader when a frame is asked for, so that it starts timing it.
+    int wake = -1;
+    bool ended = false;
+};
+
+struct HelperConnection::Listing
+{
+    struct Entry
+    {
+        bool folder = false;
+        QByteArray name;
+        FolderId id;
+    };
+    QString folder;
+    bool subfolders = false;
+    int attempts = 0;
+    // The caller has had some of the names: a new helper cannot start the listing again.
+    bool delivered = false;
+    std::condition_variable changed;
+    std::deque<Entry> entries;
+    bool done = false;
+    helper::ListStatus status = helper::ListStatus::Listed;
+    FolderId own;
+    qint32 code = 0;
+    QString error;
+};
+
+HelperConnection::HelperConnection(Options options) : m_options(std::move(options))
+{
+    // Started here, on the thread that makes the connection (the window thread), and replaced
+    // from the helper's reader, a thread that thread started: a helper inherits the priority of
+    // the thread that starts it, and one started from a walk would decode below its rank.
+    std::unique_lock lock(m_mutex);
+    CurrentHelper(lock);
+}
+
+HelperConnection::~HelperConnection()
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_helper && !m_helper->ended) {
+        // The reader sees the end of the socket and lets go of it.
+        shutdown(m_helper->socket, SHUT_RDWR);
+    }
+}
+
+int HelperConnection::HelpersStarted() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_started;
+}
+
+void HelperConnection::ReapLeftBehind()
+{
+    std::erase_if(m_leftBehind, [](pid_t pid) { return waitpid(pid, nullptr, WNOHANG) != 0; });
+}
+
+std::shared_ptr<HelperConnection::Helper> HelperConnection::CurrentHelper(std::unique_lock<std::mutex>&)
+{
+    if (m_helper)
+        return m_helper;
+    ReapLeftBehind();
+    if (m_leftBehind.size() > MaxLeftBehind)
+        return nullptr;
+    int sockets[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
+        return nullptr;
+    auto helper = std::make_shared<Helper>();
+    helper->socket = sockets[0];
+    helper->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+
+    const QByteArray program = QFile::encodeName(m_options.program);
+    const QByteArray limit = QByteArray::number(m_options.decodeLimitMegabytes);
+    // The name `ps` shows.
+    char name[] = "vellumbright-loading-helper";
+    char* const argv[] = {name, const_cast<char*>(LoadingHelperArgument),
+                          const_cast<char*>(limit.constData()), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // dup2 onto itself would keep close-on-exec: the end goes to 3 from elsewhere.
+    int childEnd = sockets[1];
+    if (childEnd == LoadingHelperSocket) {
+        childEnd = fcntl(sockets[1], F_DUPFD_CLOEXEC, LoadingHelperSocket + 1);
+        close(sockets[1]);
+    }
+    posix_spawn_file_actions_adddup2(&actions, childEnd, LoadingHelperSocket);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, defaults;
+    sigemptyset(&none);
+    sigemptyset(&defaults);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE, SIGCHLD})
+        sigaddset(&defaults, signal);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const int failed =
+        childEnd >= 0 ? posix_spawn(&helper->pid, program.constData(), &actions, &attributes, argv, environ)
+                      : EBADF;
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (childEnd >= 0)
+        close(childEnd);
+    if (failed != 0 || helper->wake < 0) {
+        close(helper->socket);
+        if (helper->wake >= 0)
+            close(helper->wake);
+        return nullptr;
+    }
+    ++m_started;
+    m_helper = helper;
+    std::thread([this, helper] { Read(helper); }).detach();
+    return helper;
+}
+
+void HelperConnection::Deliver(PendingFrame frame, Frame answer)
+{
+    answer.id = frame.request.id;
+    QMetaObject::invokeMethod(
+        frame.context,
+        [receiver = std::move(frame.receiver), answer = std::move(answer)]() mutable {
+            receiver(std::move(answer));
+        },
+        Qt::QueuedConnection);
+}
+
+bool HelperConnection::SendFrame(const std::shared_ptr<Helper>& helper, quint64 id, PendingFrame& frame)
+{
+    FrameRequest request = frame.request;
+    request.id = id;
+    frame.sent = Clock::now();
+    ++frame.attempts;
+    // Never waits: a helper that does not take its requests is replaced by the reader.
+    if (!helper::Send(helper->socket, helper::EncodeFrameRequest(request), -1, false))
+        return false;
+    const quint64 one = 1;
+    (void)!write(helper->wake, &one, sizeof(one));
+    return true;
+}
+
+bool HelperConnection::SendListing(const std::shared_ptr<Helper>& helper, quint64 id, Listing& listing)
+{
+    ++listing.attempts;
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << quint8(helper::Kind::List) << id << listing.folder << listing.subfolders;
+    return helper::Send(helper->socket, bytes, -1, false);
+}
+
+void HelperConnection::RequestFrame(const FrameRequest& request, QObject* context, FrameReceiver receiver)
+{
+    std::unique_lock lock(m_mutex);
+    const quint64 id = ++m_lastId;
+    PendingFrame frame{context, std::move(receiver), request, Clock::now(), 0};
+    const std::shared_ptr<Helper> helper = CurrentHelper(lock);
+    if (!helper || !SendFrame(helper, id, frame)) {
+        Deliver(std::move(frame), Frame{});
+        return;
+    }
+    m_frames.emplace(id, std::move(frame));
+}
+
+void HelperConnection::Leave(QObject* context)
+{
+    const std::lock_guard lock(m_mutex);
+    std::erase_if(m_frames, [context](const auto& entry) { return entry.second.context == context; });
+}
+
+std::optional<FolderId> HelperConnection::List(const QString& folder, bool subfolders,
+                                               const DirectoryLister::Wanted& wanted,
+                                               const DirectoryLister::Found& found,
+                                               const DirectoryLister::FoundFolder& subfolder)
+{
+    auto listing = std::make_shared<Listing>();
+    listing->folder = folder;
+    listing->subfolders = subfolders;
+    std::unique_lock lock(m_mutex);
+    const quint64 id = ++m_lastId;
+    const std::shared_ptr<Helper> helper = CurrentHelper(lock);
+    if (!helper || !SendListing(helper, id, *listing))
+        throw RuntimeError(
+            ErrorCode::DeviceIO,
+            QStringLiteral("cannot list folder \"%1\": the loading helper cannot start").arg(folder));
+    m_listings.emplace(id, listing);
+    for (;;) {
+        listing->changed.wait(lock, [&] { return listing->done || !listing->entries.empty(); });
+        if (listing->entries.empty())
+            break;
+        std::deque<Listing::Entry> entries;
+        entries.swap(listing->entries);
+        listing->delivered = true;
+        lock.unlock();
+        for (const Listing::Entry& entry : entries) {
+            const std::string_view name(entry.name.constData(), size_t(entry.name.size()));
+            if (entry.folder) {
+                if (subfolder)
+                    subfolder(name, entry.id);
+            } else if (!wanted || wanted(name)) {
+                found(name);
+            }
+        }
+        lock.lock();
+    }
+    m_listings.erase(id);
+    switch (listing->status) {
+    case helper::ListStatus::Missing:
+        return std::nullopt;
+    case helper::ListStatus::Unreadable:
+        throw RuntimeError(ErrorCode(listing->code ? listing->code : qint32(ErrorCode::DeviceIO)),
+                           listing->error.isEmpty() ? QStringLiteral("cannot list folder \"%1\"").arg(folder)
+                                                    : listing->error);
+    case helper::ListStatus::Listed:
+        break;
+    }
+    return listing->own;
+}
+
+void HelperConnection::Receive(const std::shared_ptr<Helper>&, QByteArray bytes, int fd)
+{
+    const quint64 id = helper::IdOf(bytes);
+    const helper::Kind kind = helper::KindOf(bytes);
+    if (kind == helper::Kind::FrameDone) {
+        // Mapped outside the lock: a large frame is a few milliseconds.
+        std::optional<Frame> frame = helper::DecodeFrameDone(bytes, fd);
+        const std::lock_guard lock(m_mutex);
+        const auto pending = m_frames.find(id);
+        if (!frame || pending == m_frames.end())
+            return;
+        PendingFrame taken = std::move(pending->second);
+        m_frames.erase(pending);
+        Deliver(std::move(taken), std::move(*frame));
+        return;
+    }
+    if (fd >= 0)
+        close(fd);
+    const std::lock_guard lock(m_mutex);
+    const auto pending = m_listings.find(id);
+    if (pending == m_listings.end())
+        return;
+    Listing& listing = *pending->second;
+    QDataStream in(bytes);
+    quint8 ignored = 0;
+    quint64 ignoredId = 0;
+    in >> ignored >> ignoredId;
+    if (kind == helper::Kind::ListPart) {
+        while (!in.atEnd()) {
+            quint8 type = 0;
+            Listing::Entry entry;
+            in >> type >> entry.name;
+            entry.folder = type == 1;
+            if (entry.folder)
+                in >> entry.id.device >> entry.id.inode;
+            if (in.status() != QDataStream::Ok)
+                break;
+            listing.entries.push_back(std::move(entry));
+        }
+    } else if (kind == helper::Kind::ListDone) {
+        quint8 status = 0;
+        in >> status >> listing.own.device >> listing.own.inode >> listing.code >> listing.error;
+        listing.status = in.status() == QDataStream::Ok && status <= quint8(helper::ListStatus::Unreadable)
+                             ? helper::ListStatus(status)
+                             : helper::ListStatus::Unreadable;
+        listing.done = true;
+    }
+    listing.changed.notify_all();
+}
+
+void HelperConnection::Read(std::shared_ptr<Helper> helper)
+{
+    for (;;) {
+        int timeout = -1;
+        {
+            const std::lock_guard lock(m_mutex);
+            if (helper->ended)
+                return;
+            if (!m_frames.empty()) {
+                Clock::time_point oldest = Clock::time_point::max();
+                for (const auto& [id, frame] : m_frames)
+                    oldest = std::min(oldest, frame.sent);
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    oldest + m_options.hungAfter - Clock::now());
+                if (left.count() <= 0) {
+                    // Replace may keep this helper: then it went on without the hung frames.
+                    Replace(helper, true);
+                    continue;
+                }
+                timeout = int(std::min<qint64>(left.count() + 1, 60 * 1000));
+            }
+        }
+        pollfd watched[] = {{helper->socket, POLLIN, 0}, {helper->wake, POLLIN, 0}};
+        const int ready = poll(watched, 2, timeout);
+        if (ready < 0 && errno != EINTR) {
+            const std::lock_guard lock(m_mutex);
+            Replace(helper, false);
+            return;
+        }
+        if (watched[1].revents & POLLIN) {
+            quint64 count;
+            (void)!read(helper->wake, &count, sizeof(count));
+        }
+        if (watched[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            std::optional<helper::Packet> packet = helper::Receive(helper->socket);
+            if (!packet) {
+                const std::lock_guard lock(m_mutex);
+                Replace(helper, false);
+                return;
+            }
+            Receive(helper, std::move(packet->bytes), packet->fd);
+        }
+    }
+}
+
+// Called with the lock held, on the helper's reader. `hung`: a frame has waited too long (the
+// helper may still be alive); else the helper has gone.
+void HelperConnection::Replace(const std::shared_ptr<Helper>& helper, bool hung)
+{
+    const Clock::time_point now = Clock::now();
+    const auto overdue = [&](const PendingFrame& frame) {
+        return now - frame.sent >= m_options.hungAfter;
+    };
+    ReapLeftBehind();
+    if (hung && m_leftBehind.size() >= MaxLeftBehind) {
+        // Kept: only the hung frames are given up.
+        for (auto it = m_frames.begin(); it != m_frames.end();) {
+            if (overdue(it->second)) {
+                Deliver(std::move(it->second), Frame{});
+                it = m_frames.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        return;
+    }
+    helper->ended = true;
+    if (m_helper == helper)
+        m_helper = nullptr;
+    kill(helper->pid, SIGKILL);
+    m_leftBehind.push_back(helper->pid);
+    close(helper->socket);
+    close(helper->wake);
+
+    // The hung frames, and those that have ended a helper before, get the cross; the rest and the
+    // listings go to a new helper.
+    for (auto it = m_frames.begin(); it != m_frames.end();) {
+        if ((hung && overdue(it->second)) || it->second.attempts >= MaxAttempts) {
+            Deliver(std::move(it->second), Frame{});
+            it = m_frames.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    std::unique_lock<std::mutex> held(m_mutex, std::adopt_lock);
+    const std::shared_ptr<Helper> next = CurrentHelper(held);
+    held.release();
+    for (auto it = m_frames.begin(); it != m_frames.end();) {
+        if (!next || !SendFrame(next, it->first, it->second)) {
+            Deliver(std::move(it->second), Frame{});
+            it = m_frames.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto& [id, listing] : m_listings) {
+        if (listing->done)
+            continue;
+        // What the old helper listed and the caller has not had yet is dropped: the new one lists
+        // the folder whole.
+        listing->entries.clear();
+        if (listing->delivered || listing->attempts >= MaxAttempts || !next ||
+            !SendListing(next, id, *listing)) {
+            listing->status = helper::ListStatus::Unreadable;
+            listing->code = qint32(ErrorCode::DeviceIO);
+            listing->error =
+                QStringLiteral("cannot list folder \"%1\": the loading helper ended").arg(listing->folder);
+            listing->done = true;
+        }
+        listing->changed.notify_all();
+    }
+}
+
+} // namespace vb

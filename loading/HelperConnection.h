@@ -1,0 +1,92 @@
+#pragma once
+
+#include "picture/PictureLoader.h"
+#include "platform/files/DirectoryLister.h"
+
+#include <QObject>
+#include <QString>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace vb {
+
+// The program's side of its loading helper (LoadingHelper): the one process that lists folders
+// and reads and decodes pictures for every cover, the preview and the dialog, so that this
+// process touches no picture file and no picture folder and always ends at once.
+//
+// A frame request never waits: its answer comes later on the window thread, or never (the tick
+// gives up on it at its next change). A helper that dies is replaced at once; one that has left a
+// frame unanswered for `hungAfter` is ended and replaced. The frame it was on gets no picture
+// (the cross), the others and every listing under way go to the new helper. A helper stuck in a
+// dead share is left behind, holding nothing of the program's, and ends when the share answers;
+// a few such helpers at most: then the last one is kept.
+class HelperConnection
+{
+public:
+    struct Options
+    {
+        // The program to start with LoadingHelperArgument.
+        QString program;
+        int decodeLimitMegabytes = 0;
+        std::chrono::milliseconds hungAfter{4000};
+    };
+
+    explicit HelperConnection(Options options);
+    // Not to be destroyed while a listing waits: the program keeps it to its end.
+    ~HelperConnection();
+    HelperConnection(const HelperConnection&) = delete;
+    HelperConnection& operator=(const HelperConnection&) = delete;
+
+    using FrameReceiver = std::function<void(Frame)>;
+    // Asks for a frame; `receiver` gets it on `context`'s thread, unless `context` has left
+    // (Leave) by then.
+    void RequestFrame(const FrameRequest& request, QObject* context, FrameReceiver receiver);
+    // No answer reaches `context` after this returns.
+    void Leave(QObject* context);
+
+    // Lists a folder through the helper, waiting on the calling thread; as DirectoryLister's
+    // List (without subfolders) and ListWithSubfolders.
+    std::optional<FolderId> List(const QString& folder, bool subfolders,
+                                 const DirectoryLister::Wanted& wanted, const DirectoryLister::Found& found,
+                                 const DirectoryLister::FoundFolder& subfolder);
+
+    // The helper processes started so far (for the tests).
+    int HelpersStarted() const;
+
+private:
+    struct Helper;
+    struct PendingFrame
+    {
+        QObject* context = nullptr;
+        FrameReceiver receiver;
+        FrameRequest request;
+        std::chrono::steady_clock::time_point sent;
+        int attempts = 0;
+    };
+    struct Listing;
+
+    std::shared_ptr<Helper> CurrentHelper(std::unique_lock<std::mutex>& lock);
+    bool SendFrame(const std::shared_ptr<Helper>& helper, quint64 id, PendingFrame& frame);
+    bool SendListing(const std::shared_ptr<Helper>& helper, quint64 id, Listing& listing);
+    void Read(std::shared_ptr<Helper> helper);
+    void Receive(const std::shared_ptr<Helper>& helper, QByteArray bytes, int fd);
+    void Replace(const std::shared_ptr<Helper>& helper, bool hung);
+    void Deliver(PendingFrame frame, Frame answer);
+    void ReapLeftBehind();
+
+    const Options m_options;
+    mutable std::mutex m_mutex;
+    std::shared_ptr<Helper> m_helper;
+    std::vector<int> m_leftBehind;
+    int m_started = 0;
+    quint64 m_lastId = 0;
+    std::map<quint64, PendingFrame> m_frames;
+    std::map<quint64, std::shared_ptr<Listing>> m_listings;
+};
+
+} // namespace vb

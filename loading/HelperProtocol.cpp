@@ -1,0 +1,218 @@
+#include "loading/HelperProtocol.h"
+
+#include <QDataStream>
+#include <QIODevice>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vb::helper {
+
+namespace {
+
+// Beyond any monitor: a frame is the size of a cover.
+constexpr int MaxFrameSide = 1 << 15;
+constexpr int HeaderBytes = 1 + 8;
+
+void CloseQuietly(int fd)
+{
+    if (fd >= 0)
+        close(fd);
+}
+
+} // namespace
+
+bool Send(int socket, const QByteArray& bytes, int fd, bool wait)
+{
+    iovec part{const_cast<char*>(bytes.constData()), size_t(bytes.size())};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    if (fd >= 0) {
+        message.msg_control = control;
+        message.msg_controllen = sizeof(control);
+        cmsghdr* header = CMSG_FIRSTHDR(&message);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(header), &fd, sizeof(int));
+    }
+    ssize_t sent;
+    do
+        sent = sendmsg(socket, &message, MSG_NOSIGNAL | (wait ? 0 : MSG_DONTWAIT));
+    while (sent < 0 && errno == EINTR);
+    return sent == bytes.size();
+}
+
+std::optional<Packet> Receive(int socket)
+{
+    Packet packet;
+    packet.bytes.resize(MaxMessageBytes);
+    iovec part{packet.bytes.data(), size_t(packet.bytes.size())};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 4)] = {};
+    message.msg_control = control;
+    message.msg_controllen = sizeof(control);
+    ssize_t received;
+    do
+        received = recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
+    while (received < 0 && errno == EINTR);
+    if (received <= 0)
+        return std::nullopt;
+    // Every descriptor that came is taken, so none leaks; only a lone one is kept.
+    int count = 0;
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS)
+            continue;
+        const size_t fds = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < fds; ++i) {
+            int fd;
+            std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof(int));
+            if (count++ == 0)
+                packet.fd = fd;
+            else
+                CloseQuietly(fd);
+        }
+    }
+    if (count > 1 || (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC))) {
+        CloseQuietly(packet.fd);
+        packet.fd = -1;
+        packet.bytes.clear();
+        return packet;
+    }
+    packet.bytes.resize(received);
+    return packet;
+}
+
+Kind KindOf(const QByteArray& bytes)
+{
+    return bytes.isEmpty() ? Kind{} : Kind(quint8(bytes.at(0)));
+}
+
+quint64 IdOf(const QByteArray& bytes)
+{
+    if (bytes.size() < HeaderBytes)
+        return 0;
+    quint64 id = 0;
+    for (int i = 1; i < HeaderBytes; ++i)
+        id = id << 8 | quint8(bytes.at(i));
+    return id;
+}
+
+QByteArray EncodeFrameRequest(const FrameRequest& request)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    const ImageCanvas& canvas = request.canvas;
+    out << quint8(Kind::Frame) << quint64(request.id) << request.path << canvas.LogicalSize()
+        << canvas.DeviceSize() << double(canvas.DevicePixelRatio()) << double(canvas.DevicePixelsPerPixel())
+        << request.preview << request.screen << qint32(request.decodeLimitMegabytes)
+        << request.fitLargePictures << request.readDateTaken;
+    return bytes;
+}
+
+std::optional<FrameRequest> DecodeFrameRequest(const QByteArray& bytes)
+{
+    QDataStream in(bytes);
+    quint8 kind = 0;
+    quint64 id = 0;
+    FrameRequest request;
+    QSize logical, device;
+    double ratio = 1, perPixel = 1;
+    qint32 limit = 0;
+    in >> kind >> id >> request.path >> logical >> device >> ratio >> perPixel >> request.preview >>
+        request.screen >> limit >> request.fitLargePictures >> request.readDateTaken;
+    if (in.status() != QDataStream::Ok || Kind(kind) != Kind::Frame || logical.width() > MaxFrameSide ||
+        logical.height() > MaxFrameSide || device.width() > MaxFrameSide || device.height() > MaxFrameSide ||
+        !(ratio > 0 && ratio < 64) || !(perPixel > 0 && perPixel < 64))
+        return std::nullopt;
+    request.id = id;
+    request.decodeLimitMegabytes = limit;
+    request.canvas.SetSizeWithoutImage(logical, ratio, device, perPixel);
+    return request;
+}
+
+QByteArray EncodeFrameDone(const Frame& frame, int* fd)
+{
+    *fd = -1;
+    QImage image = frame.image;
+    if (!image.isNull() && image.format() != QImage::Format_RGB32)
+        image = image.convertToFormat(QImage::Format_RGB32);
+    const qsizetype size = image.sizeInBytes();
+    if (!image.isNull() && size > 0) {
+        const int made = memfd_create("vellumbright-frame", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        void* memory = MAP_FAILED;
+        if (made >= 0 && ftruncate(made, off_t(size)) == 0)
+            memory = mmap(nullptr, size_t(size), PROT_READ | PROT_WRITE, MAP_SHARED, made, 0);
+        if (memory != MAP_FAILED) {
+            std::memcpy(memory, image.constBits(), size_t(size));
+            munmap(memory, size_t(size));
+            // Sealed, so that what the program maps can neither shrink under it (a fault on
+            // reading) nor change while it shows.
+            if (fcntl(made, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0)
+                *fd = made;
+        }
+        if (*fd < 0)
+            CloseQuietly(made);
+    }
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    const bool shown = *fd >= 0;
+    out << quint8(Kind::FrameDone) << quint64(frame.id) << shown << qint32(shown ? image.width() : 0)
+        << qint32(shown ? image.height() : 0) << qint64(shown ? image.bytesPerLine() : 0) << frame.dateTaken;
+    return bytes;
+}
+
+std::optional<Frame> DecodeFrameDone(const QByteArray& bytes, int fd)
+{
+    QDataStream in(bytes);
+    quint8 kind = 0;
+    quint64 id = 0;
+    bool shown = false;
+    qint32 width = 0, height = 0;
+    qint64 bytesPerLine = 0;
+    Frame frame;
+    in >> kind >> id >> shown >> width >> height >> bytesPerLine >> frame.dateTaken;
+    if (in.status() != QDataStream::Ok || Kind(kind) != Kind::FrameDone) {
+        CloseQuietly(fd);
+        return std::nullopt;
+    }
+    frame.id = id;
+    struct stat facts
+    {
+    };
+    const qint64 size = qint64(bytesPerLine) * height;
+    if (!shown || fd < 0 || width <= 0 || height <= 0 || width > MaxFrameSide || height > MaxFrameSide ||
+        bytesPerLine != qint64(width) * 4 || fstat(fd, &facts) != 0 || facts.st_size < size ||
+        (fcntl(fd, F_GET_SEALS) & (F_SEAL_SHRINK | F_SEAL_WRITE)) != (F_SEAL_SHRINK | F_SEAL_WRITE)) {
+        CloseQuietly(fd);
+        return frame;
+    }
+    void* memory = mmap(nullptr, size_t(size), PROT_READ, MAP_SHARED, fd, 0);
+    close(fd);
+    if (memory == MAP_FAILED)
+        return frame;
+    struct Mapping
+    {
+        void* memory;
+        size_t size;
+    };
+    frame.image = QImage(
+        static_cast<const uchar*>(memory), width, height, bytesPerLine, QImage::Format_RGB32,
+        [](void* mapping) {
+            auto* owned = static_cast<Mapping*>(mapping);
+            munmap(owned->memory, owned->size);
+            delete owned;
+        },
+        new Mapping{memory, size_t(size)});
+    return frame;
+}
+
+} // namespace vb::helper

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+namespace vb {
+
+// The loading helper's side: a process of its own, started by the program with one end of a Unix
+// socket of packets, that lists folders and reads and decodes pictures for it, so that a file
+// system that stops answering, or a decoder that faults, holds or ends this process and never
+// the program's. It locks itself down first (no network, no new processes, no writes), then
+// answers each request on a thread of its own, and ends when the program's end of the socket
+// closes.
+struct LoadingHelperOptions
+{
+    int socket = -1;
+    // The picture decode limit: the address space is limited a little above it.
+    int decodeLimitMegabytes = 0;
+    // Test builds only: runs on the request's thread before a picture is loaded.
+    std::function<void(const QString& path)> beforeLoad;
+};
+
+// The helper's main; returns only when it cannot start (a status for the process).
+int RunLoadingHelper(const LoadingHelperOptions& options);
+
+// The argument that starts the program as its loading helper, with its socket as descriptor 3.
+inline constexpr char LoadingHelperArgument[] = "--loading-helper";
+inline constexpr int LoadingHelperSocket = 3;
+
+} // namespace vb
