@@ -31,7 +31,9 @@ struct SandboxApplied
 // Landlock binds the calling thread and the threads started after it, so call it before the
 // process starts threads of its own. Throws RuntimeError when the filter cannot be installed or
 // Landlock, where the kernel offers it, cannot be applied. A folder that does not exist or cannot
-// be opened is left out.
+// be opened is left out. In builds with AddressSanitizer, LeakSanitizer's check at exit needs ptrace
+// and a clone that the filter refuses: a sandboxed process there ends through _exit, or runs with
+// ASAN_OPTIONS=detect_leaks=0.
 SandboxApplied EnterSandbox(const SandboxRules& rules);
 
 } // namespace vb
