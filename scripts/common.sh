@@ -9,16 +9,17 @@ VB_LINT_PACKAGES=(git clang-format shellcheck)
 
 # Build: compiler, CMake, Ninja, Qt 6, xcb with RandR, the Wayland client library and the protocols it
 # speaks beside Qt (wayland-protocols), libheif (HEIC, HEIF and AVIF; it brings its HEVC and AV1
-# decoders), dav1d (the AV1 decoder the program hands libheif, set up for still pictures) and
-# libexif. Run: Qt's Wayland platform, Qt's readers of WebP and TIFF. Test: the style checks, an X server for headless machines, the X tools
-# the tests drive windows with, picture tools (heif-convert decodes the reference of a HEIF
-# picture, exiftool writes dates, also those of scripts/run's demo pictures), a font, and FUSE for
+# decoders), dav1d (the AV1 decoder the program hands libheif, set up for still pictures), libexif and
+# libseccomp (the system-call filter of the sandbox a helper process enters). Run: Qt's Wayland
+# platform, Qt's readers of WebP and TIFF. Test: the style checks, an X server for headless machines,
+# the X tools the tests drive windows with, picture tools (heif-convert decodes the reference of a
+# HEIF picture, exiftool writes dates, also those of scripts/run's demo pictures), a font, and FUSE for
 # the file system whose reads hang on demand (tests/stallfs.py), and valgrind's memory checker
 # (tests/sanitizers/valgrind-pictures).
 # shellcheck disable=SC2034 # for the scripts that source this file
 VB_PACKAGES=(
     g++ cmake ninja-build ccache pkg-config qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev libxcb-randr0-dev
-    libjpeg-dev libwayland-dev wayland-protocols libheif-dev libdav1d-dev libexif-dev qt6-wayland
+    libjpeg-dev libwayland-dev wayland-protocols libheif-dev libdav1d-dev libexif-dev libseccomp-dev qt6-wayland
     qt6-image-formats-plugins
     "${VB_LINT_PACKAGES[@]}" xvfb xauth x11-utils x11-xserver-utils xdotool imagemagick libjpeg-turbo-progs
     libheif-examples libimage-exiftool-perl fonts-dejavu-core desktop-file-utils appstream libxml2-utils man-db

@@ -1,0 +1,204 @@
+#include "platform/runtime/Sandbox.h"
+
+#include "platform/runtime/RuntimeError.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/landlock.h>
+#include <memory>
+#include <sched.h>
+#include <seccomp.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+// The sanitizers' shadow memory reserves terabytes of address space up front: a limit on it would
+// stop the process at its first allocation.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VB_SHADOW_MEMORY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+#define VB_SHADOW_MEMORY 1
+#endif
+#endif
+
+namespace vb {
+namespace {
+
+RuntimeError SandboxError(const char* what, int err)
+{
+    return RuntimeError(ErrorCode::PermissionDenied,
+                        QStringLiteral("cannot enter the sandbox: %1 failed (%2)")
+                            .arg(QLatin1StringView(what), qt_error_string(err)));
+}
+
+// Calls that make, change or remove files, reach the network, start programs or write into other
+// processes. The socket to the saver is inherited open: sendmsg and recvmsg on it stay, as do
+// write() (standard error, the socket) and memfd_create, ftruncate, mmap and fcntl's seals, with
+// which the pictures are handed back.
+constexpr const char* kRefused[] = {
+    "socket", "socketpair", "connect", "bind", "listen", "accept", "accept4", "execve", "execveat", "fork",
+    "vfork", "ptrace", "process_vm_writev", "creat", "mkdir", "mkdirat", "unlink", "unlinkat", "rmdir",
+    "rename", "renameat", "renameat2", "link", "linkat", "symlink", "symlinkat", "mknod", "mknodat",
+    "truncate", "chmod", "fchmod", "fchmodat", "fchmodat2", "chown", "fchown", "fchownat", "lchown", "utime",
+    "utimes", "utimensat", "futimesat", "setxattr", "lsetxattr", "fsetxattr", "setxattrat", "removexattr",
+    "lremovexattr", "fremovexattr", "removexattrat",
+    // io_uring opens files and sockets from the kernel's own workers, out of the filter's sight.
+    "io_uring_setup", "io_uring_enter", "io_uring_register"};
+
+// Calls newer than the libseccomp Debian ships go by their number, the same on x86-64 and arm64.
+int SyscallNumber(const char* name)
+{
+    const int number = seccomp_syscall_resolve_name(name);
+#if defined(__x86_64__) || defined(__aarch64__)
+    static constexpr std::pair<const char*, int> kNewer[] = {
+        {"fchmodat2", 452}, {"setxattrat", 463}, {"removexattrat", 466}};
+    for (const auto& [newer, newerNumber] : kNewer) {
+        if (number == __NR_SCMP_ERROR && std::strcmp(newer, name) == 0)
+            return newerNumber;
+    }
+#endif
+    return number;
+}
+
+void InstallFilter()
+{
+    const std::unique_ptr<void, decltype(&seccomp_release)> filter(seccomp_init(SCMP_ACT_ALLOW),
+                                                                   &seccomp_release);
+    if (!filter)
+        throw SandboxError("seccomp_init", ENOMEM);
+    // Every thread, also those a library started already, gets the filter.
+    if (const int rc = seccomp_attr_set(filter.get(), SCMP_FLTATR_CTL_TSYNC, 1); rc < 0)
+        throw SandboxError("seccomp_attr_set", -rc);
+    const auto refuse = [&](const char* name, int err, std::initializer_list<scmp_arg_cmp> args = {}) {
+        const int number = SyscallNumber(name);
+        if (number == __NR_SCMP_ERROR)
+            return;
+        if (const int rc = seccomp_rule_add_array(filter.get(), SCMP_ACT_ERRNO(err), number,
+                                                  unsigned(args.size()), std::data(args));
+            rc < 0)
+            throw SandboxError(name, -rc);
+    };
+    for (const char* name : kRefused)
+        refuse(name, EPERM);
+    // The filter cannot read openat2's flags nor clone3's, which lie in memory: ENOSYS sends glibc
+    // back to openat and clone, whose flags it can read.
+    refuse("openat2", ENOSYS);
+    refuse("clone3", ENOSYS);
+    refuse("clone", EPERM, {{0, SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0}});
+    for (const int flag : {O_WRONLY, O_RDWR, O_CREAT, O_TRUNC, O_APPEND}) {
+        const auto bit = scmp_datum_t(flag);
+        refuse("open", EPERM, {{1, SCMP_CMP_MASKED_EQ, bit, bit}});
+        refuse("openat", EPERM, {{2, SCMP_CMP_MASKED_EQ, bit, bit}});
+    }
+    if (const int rc = seccomp_load(filter.get()); rc < 0)
+        throw SandboxError("seccomp_load", -rc);
+}
+
+// Landlock's access rights past those of Debian 12's kernel headers.
+constexpr quint64 kFsFirstAbi = (LANDLOCK_ACCESS_FS_MAKE_SYM << 1) - 1;     // execute to make_sym
+constexpr quint64 kFsRefer = 1ULL << 13;                                    // ABI 2
+constexpr quint64 kFsTruncate = 1ULL << 14;                                 // ABI 3
+constexpr quint64 kFsIoctlDev = 1ULL << 15;                                 // ABI 5
+constexpr quint64 kNetBindTcp = 1ULL << 0, kNetConnectTcp = 1ULL << 1;      // ABI 4
+constexpr quint64 kScopeAbstractUnix = 1ULL << 0, kScopeSignal = 1ULL << 1; // ABI 6
+constexpr quint64 kFileRights = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE |
+                                LANDLOCK_ACCESS_FS_READ_FILE | kFsTruncate | kFsIoctlDev;
+constexpr quint64 kRead = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
+
+struct RulesetAttr
+{
+    quint64 handledFs = 0;
+    quint64 handledNet = 0;
+    quint64 scoped = 0;
+};
+
+// The rights are granted to what lies beneath `path`; a path that is not there is left out, and so
+// is one Landlock refuses: either way the process may read less, never more.
+void AllowBeneath(int ruleset, const QByteArray& path, quint64 rights)
+{
+    const int fd = open(path.constData(), O_PATH | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat info;
+    if (fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode))
+        rights &= kFileRights;
+    landlock_path_beneath_attr rule{rights, fd};
+    syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
+    close(fd);
+}
+
+int ApplyLandlock(const QStringList& readableFolders)
+{
+    const long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    if (abi < 0 && (errno == ENOSYS || errno == EOPNOTSUPP))
+        return 0;
+    if (abi < 0)
+        throw SandboxError("landlock_create_ruleset", errno);
+    RulesetAttr attr;
+    attr.handledFs =
+        kFsFirstAbi | (abi >= 2 ? kFsRefer : 0) | (abi >= 3 ? kFsTruncate : 0) | (abi >= 5 ? kFsIoctlDev : 0);
+    // TCP handled with no rule: neither bind nor connect. The filter refuses sockets already;
+    // this holds also for a socket inherited by mistake.
+    attr.handledNet = abi >= 4 ? kNetBindTcp | kNetConnectTcp : 0;
+    attr.scoped = abi >= 6 ? kScopeAbstractUnix | kScopeSignal : 0;
+    const std::size_t size = abi >= 6   ? sizeof attr
+                             : abi >= 4 ? offsetof(RulesetAttr, scoped)
+                                        : offsetof(RulesetAttr, handledNet);
+    const int ruleset = int(syscall(SYS_landlock_create_ruleset, &attr, size, 0));
+    if (ruleset < 0)
+        throw SandboxError("landlock_create_ruleset", errno);
+    // Libraries and plugins load lazily and are mapped executable. The system's configuration, the
+    // process's own entries in /proc and the processor count (glibc and the decoders' thread pools
+    // read it) are only read.
+    for (const char* path : {"/usr", "/lib", "/lib64", "/lib32", "/libx32"})
+        AllowBeneath(ruleset, path, kRead | LANDLOCK_ACCESS_FS_EXECUTE);
+    for (const char* path : {"/etc", "/proc/self", "/sys/devices/system/cpu", "/dev/null", "/dev/urandom"})
+        AllowBeneath(ruleset, path, kRead);
+    for (const QString& folder : readableFolders)
+        AllowBeneath(ruleset, QFile::encodeName(folder), kRead);
+    const long restricted = syscall(SYS_landlock_restrict_self, ruleset, 0);
+    const int err = errno;
+    close(ruleset);
+    if (restricted < 0)
+        throw SandboxError("landlock_restrict_self", err);
+    return int(abi);
+}
+
+bool LimitAddressSpace(qint64 bytes)
+{
+#ifdef VB_SHADOW_MEMORY
+    Q_UNUSED(bytes);
+    return false;
+#else
+    rlimit limit{};
+    if (bytes <= 0 || getrlimit(RLIMIT_AS, &limit) != 0)
+        return false;
+    // The hard limit too, so that nothing in the process can raise it again.
+    limit.rlim_cur = limit.rlim_max = std::min(rlim_t(bytes), limit.rlim_max);
+    return setrlimit(RLIMIT_AS, &limit) == 0;
+#endif
+}
+
+} // namespace
+
+SandboxApplied EnterSandbox(const SandboxRules& rules)
+{
+    // Landlock asks for it; and no program started later could gain rights through set-user-ID.
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
+        throw SandboxError("PR_SET_NO_NEW_PRIVS", errno);
+    SandboxApplied applied;
+    applied.landlockAbi = ApplyLandlock(rules.readableFolders);
+    applied.addressSpaceLimited = LimitAddressSpace(rules.addressSpaceBytes);
+    InstallFilter();
+    applied.seccomp = true;
+    return applied;
+}
+
+} // namespace vb
