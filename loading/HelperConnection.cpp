@@ -30,6 +30,8 @@ constexpr size_t MaxLeftBehind = 3;
 // A frame or a listing goes to this many helpers at most: one whose picture ends every helper
 // that takes it gets the cross.
 constexpr int MaxAttempts = 2;
+constexpr int MaxFailedInARow = 3;
+constexpr std::chrono::seconds RetryFailingAfter{10};
 
 using Clock = std::chrono::steady_clock;
 
@@ -42,6 +44,7 @@ struct HelperConnection::Helper
     // Wakes the reader when a frame is asked for, so that it starts timing it.
     int wake = -1;
     bool ended = false;
+    bool answered = false;
 };
 
 struct HelperConnection::Listing
@@ -100,8 +103,10 @@ std::shared_ptr<HelperConnection::Helper> HelperConnection::CurrentHelper(std::u
     if (m_helper)
         return m_helper;
     ReapLeftBehind();
-    if (m_leftBehind.size() > MaxLeftBehind)
+    if (m_leftBehind.size() > MaxLeftBehind ||
+        (m_failedInARow >= MaxFailedInARow && Clock::now() - m_lastStart < RetryFailingAfter))
         return nullptr;
+    m_lastStart = Clock::now();
     int sockets[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
         return nullptr;
@@ -255,8 +260,13 @@ std::optional<FolderId> HelperConnection::List(const QString& folder, bool subfo
     return listing->own;
 }
 
-void HelperConnection::Receive(const std::shared_ptr<Helper>&, QByteArray bytes, int fd)
+void HelperConnection::Receive(const std::shared_ptr<Helper>& helper, QByteArray bytes, int fd)
 {
+    {
+        const std::lock_guard lock(m_mutex);
+        helper->answered = true;
+        m_failedInARow = 0;
+    }
     const quint64 id = helper::IdOf(bytes);
     const helper::Kind kind = helper::KindOf(bytes);
     if (kind == helper::Kind::FrameDone) {
@@ -372,6 +382,7 @@ void HelperConnection::Replace(const std::shared_ptr<Helper>& helper, bool hung)
         return;
     }
     helper->ended = true;
+    m_failedInARow = helper->answered ? 0 : m_failedInARow + 1;
     if (m_helper == helper)
         m_helper = nullptr;
     kill(helper->pid, SIGKILL);

@@ -84,6 +84,10 @@ private:
     std::shared_ptr<Helper> m_helper;
     std::vector<int> m_leftBehind;
     int m_started = 0;
+    // Helpers in a row that ended without answering anything (one that cannot start, or cannot
+    // lock itself down): after a few, another is started only now and then.
+    int m_failedInARow = 0;
+    std::chrono::steady_clock::time_point m_lastStart{};
     quint64 m_lastId = 0;
     std::map<quint64, PendingFrame> m_frames;
     std::map<quint64, std::shared_ptr<Listing>> m_listings;

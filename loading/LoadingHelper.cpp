@@ -6,8 +6,10 @@
 #include "platform/files/DirectoryLister.h"
 #include "platform/runtime/DetachedThread.h"
 #include "platform/runtime/RuntimeError.h"
+#include "platform/runtime/Sandbox.h"
 
 #include <QDataStream>
+#include <QFile>
 #include <QIODevice>
 #include <QLoggingCategory>
 #include <cstdio>
@@ -138,12 +140,38 @@ void Serve(Answers& answers, helper::Packet packet, const LoadingHelperOptions& 
     }
 }
 
+// The address space the helper has before it reads anything: its libraries and first heap.
+qint64 AddressSpaceNow()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmSize:"))
+            return line.mid(7).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
+}
+
 } // namespace
 
 int RunLoadingHelper(const LoadingHelperOptions& options)
 {
     // Each thread would reserve an arena of its own, address space the limit below counts.
     mallopt(M_ARENA_MAX, 2);
+    // Locked down before the first request, and before any thread of its own (the file-system
+    // rules bind the threads started after them). Reading stays open everywhere: a chosen folder
+    // may hold links to folders elsewhere, which the walk follows. Two pictures may decode at once
+    // (the change due and the next, or two monitors), each up to the decode limit, with their
+    // threads' stacks and the frames on top.
+    const qint64 limitBytes = qint64(options.decodeLimitMegabytes) << 20;
+    const qint64 base = AddressSpaceNow();
+    try {
+        EnterSandbox({{QStringLiteral("/")}, base > 0 ? base + 2 * limitBytes + (256 << 20) : 0});
+    } catch (const RuntimeError& error) {
+        std::fprintf(stderr, "vellumbright: the loading helper cannot lock itself down: %s\n",
+                     qPrintable(error.cause()));
+        return 1;
+    }
     PictureHolder::SetQtDecodeLimit(options.decodeLimitMegabytes);
     // A picture that cannot be shown gets the cross on the cover; Qt's decoders would also warn
     // on standard error. QT_LOGGING_RULES still turns them back on.
