@@ -45,6 +45,8 @@ void PrintTable(const std::vector<Row>& rows);
 // The figures, one file each; a figure whose corpus is missing adds no row.
 void CatalogueFigures(const Context& context, std::vector<Row>& rows);
 void PictureChangeFigures(const Context& context, std::vector<Row>& rows);
+void HelperChangeFigures(const Context& context, std::vector<Row>& rows);
+void HelperPeakMemoryFigures(const Context& context, std::vector<Row>& rows);
 void PeakMemoryFigures(const Context& context, std::vector<Row>& rows);
 void HeifPeakMemoryFigures(const Context& context, std::vector<Row>& rows);
 void ProgramFigures(const Context& context, std::vector<Row>& rows);

@@ -26,6 +26,7 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QWidget>
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -175,6 +176,77 @@ qint64 CpuNanoseconds(qint64 pid)
     return total;
 }
 
+// The processes whose parent is `pid` (a saver's loading helper, and any that replaced it). Found
+// by their parent in /proc/<pid>/stat: this kernel has no /proc/<pid>/task/<tid>/children.
+std::vector<qint64> ChildProcesses(qint64 pid)
+{
+    std::vector<qint64> children;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const qint64 process = entry.toLongLong(&number);
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!number || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // The name in parentheses may hold spaces; after it come the state, then the parent.
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.value(1).toLongLong() == pid)
+            children.push_back(process);
+    }
+    return children;
+}
+
+// Nanoseconds of CPU time of a process and of each of its children.
+struct CpuSample
+{
+    qint64 own = 0;
+    std::map<qint64, qint64> children;
+};
+
+CpuSample SampleCpu(qint64 pid)
+{
+    CpuSample sample{CpuNanoseconds(pid), {}};
+    for (qint64 child : ChildProcesses(pid))
+        sample.children[child] = CpuNanoseconds(child);
+    return sample;
+}
+
+// The children's CPU time from `before` to `after`; a child started in between counts whole.
+qint64 ChildrenCpu(const CpuSample& before, const CpuSample& after)
+{
+    qint64 total = 0;
+    for (const auto& [child, cpu] : after.children) {
+        const auto earlier = before.children.find(child);
+        total += cpu - (earlier == before.children.end() ? 0 : earlier->second);
+    }
+    return total;
+}
+
+// A process that has ended (perhaps not yet reaped by its new parent) is gone.
+bool Gone(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = stat.readAll();
+    const QByteArray state = text.mid(text.lastIndexOf(')') + 2, 1);
+    return state == "Z" || state == "X";
+}
+
+// Waits up to `limit` for the processes to end: a helper left decoding would take a core from
+// the next run.
+bool WaitUntilGone(const std::vector<qint64>& processes, std::chrono::milliseconds limit)
+{
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (std::all_of(processes.begin(), processes.end(), Gone))
+            return true;
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
 // The system calls of a process during `seconds`, by name, from strace's summary.
 std::map<QString, long> SystemCalls(qint64 pid, int seconds, bool* ok)
 {
@@ -222,10 +294,18 @@ void WaitingFigures(const QString& run, QProcess& saver, std::vector<Row>& rows)
     const int seconds = std::max(2, qEnvironmentVariableIntValue("VB_BENCH_IDLE_SECONDS"));
     std::this_thread::sleep_for(1s);
     const qint64 pid = saver.processId();
-    const qint64 cpuBefore = CpuNanoseconds(pid);
+    // The loading helper waits with the program, and its CPU time is the program's too. Read from
+    // schedstat in nanoseconds as the program's own: /proc/<pid>/stat's clock ticks (10 ms) would
+    // be as large as the goal.
+    const CpuSample before = SampleCpu(pid);
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    const qint64 cpu = CpuNanoseconds(pid) - cpuBefore;
-    rows.push_back(Row{QStringLiteral("waiting between pictures, %1: CPU time per minute (%2 s measured)")
+    const CpuSample after = SampleCpu(pid);
+    const qint64 helpers = ChildrenCpu(before, after);
+    const qint64 cpu = after.own - before.own + helpers;
+    std::fprintf(stderr, "%s, while waiting %d s: %zu loading helper(s), %.3f ms of CPU time in all\n",
+                 qPrintable(run), seconds, after.children.size(), double(helpers) / 1e6);
+    rows.push_back(Row{QStringLiteral("waiting between pictures, %1: CPU time per minute, its loading helper "
+                                      "included (%2 s measured)")
                            .arg(run)
                            .arg(seconds),
                        double(cpu) / 1e6 * 60.0 / seconds, 0, QStringLiteral("ms"),
@@ -384,7 +464,10 @@ namespace {
 
 // Milliseconds from a key (xdotool starting included) to the end of a full-screen run of the
 // folder `pictures`, taken once its window has been up for `settleMs`; negative on failure.
-double KeyToEndMilliseconds(const Context& context, const Setup& setup, const QString& pictures, int settleMs)
+// `busy`: whether the loading helper was decoding when the key came (it used more than half a
+// core in the 100 ms before).
+double KeyToEndMilliseconds(const Context& context, const Setup& setup, const QString& pictures, int settleMs,
+                            bool* busy = nullptr)
 {
     Setup run = setup;
     run.config = pictures + QStringLiteral("-config");
@@ -408,13 +491,25 @@ double KeyToEndMilliseconds(const Context& context, const Setup& setup, const QS
     while (!visible() && std::chrono::steady_clock::now() - start < 10s)
         std::this_thread::sleep_for(20ms);
     // The keyboard grab is retried every 100 ms until it holds.
-    std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
+    const auto watch = 100ms;
+    std::this_thread::sleep_for(std::chrono::milliseconds(settleMs) - watch);
+    const CpuSample before = SampleCpu(saver.processId());
+    std::this_thread::sleep_for(watch);
+    const CpuSample after = SampleCpu(saver.processId());
+    if (busy)
+        *busy = ChildrenCpu(before, after) > std::chrono::nanoseconds(watch).count() / 2;
     const auto key = std::chrono::steady_clock::now();
     QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("x")});
     const bool ended = saver.waitForFinished(5000);
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - key).count();
     End(saver);
+    std::vector<qint64> helpers;
+    for (const auto& [helper, cpu] : after.children)
+        helpers.push_back(helper);
+    // The helper ends when the program's end of its socket closes.
+    if (!WaitUntilGone(helpers, 2s))
+        std::fprintf(stderr, "a loading helper outlived its program by 2 s\n");
     return ended ? ms : -1;
 }
 
@@ -441,8 +536,11 @@ void KeyWhileDecodingFigures(const Context& context, std::vector<Row>& rows)
     });
     const int settleMs = 300;
     std::vector<double> ours, reference;
+    int decoding = 0;
     for (int i = 0; i < 4 * context.repetitions; ++i) {
-        ours.push_back(KeyToEndMilliseconds(context, setup, big, settleMs));
+        bool busy = false;
+        ours.push_back(KeyToEndMilliseconds(context, setup, big, settleMs, &busy));
+        decoding += busy ? 1 : 0;
         reference.push_back(KeyToEndMilliseconds(context, setup, setup.pictures, settleMs));
         if (ours.back() < 0 || reference.back() < 0) {
             std::fprintf(stderr, "a run did not end on its key; the key figures are left out\n");
@@ -452,6 +550,11 @@ void KeyWhileDecodingFigures(const Context& context, std::vector<Row>& rows)
     std::fprintf(stderr,
                  "decoding the %dx%d progressive JPEG takes %.0f ms; the key came %d ms after the window\n",
                  size.width(), size.height(), decodeSeconds * 1000, settleMs);
+    // The loading helper decodes; a key that came when it was not is not the figure's.
+    std::fprintf(stderr, "the loading helper was decoding at the key in %d of %zu runs\n", decoding,
+                 ours.size());
+    if (decoding < int(ours.size()))
+        std::fprintf(stderr, "the key figures with a decode are not what they say\n");
     const QString figure =
         QStringLiteral("key to the end of the run while a %1x%2 progressive JPEG decodes, %3 of %4 "
                        "(vs nothing decoding)")
@@ -466,6 +569,71 @@ void KeyWhileDecodingFigures(const Context& context, std::vector<Row>& rows)
 }
 
 } // namespace
+
+namespace {
+
+// The peak resident memory of a process (VmHWM), in megabytes; negative when it cannot be read.
+double PeakMegabytes(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024;
+    return -1;
+}
+
+} // namespace
+
+// The peak memory of the program and of its loading helper, each in its own row, at the end of a
+// full-screen run that shows the large photo (and has made it ready again ahead, for its next
+// change).
+void HelperPeakMemoryFigures(const Context& context, std::vector<Row>& rows)
+{
+    const QString photo = context.corpus + QStringLiteral("/pictures/photo.jpg");
+    Setup setup;
+    if (!QFileInfo::exists(photo) || QGuiApplication::platformName() != QLatin1String("xcb") ||
+        !setup.Make(context.corpus, QStringLiteral("helper-memory")))
+        return;
+    QFile::remove(setup.pictures + QStringLiteral("/first.jpg"));
+    QFile::copy(photo, setup.pictures + QStringLiteral("/photo.jpg"));
+    const QRgb background = CentrePixel();
+    std::vector<double> saverPeaks, helperPeaks;
+    for (int i = 0; i < context.repetitions; ++i) {
+        QProcess saver;
+        if (SecondsUntilShown(saver, context, setup, {QStringLiteral("/S")},
+                              [&](QRgb pixel) { return pixel != background; }) < 0) {
+            End(saver);
+            std::fprintf(stderr,
+                         "the program did not show the photo; the helper's memory rows are left out\n");
+            return;
+        }
+        // The next change's frame, made ready ahead, is the helper's too.
+        std::this_thread::sleep_for(2s);
+        const std::vector<qint64> helpers = ChildProcesses(saver.processId());
+        saverPeaks.push_back(PeakMegabytes(saver.processId()));
+        double helperPeak = -1;
+        for (qint64 helper : helpers)
+            helperPeak = std::max(helperPeak, PeakMegabytes(helper));
+        helperPeaks.push_back(helperPeak);
+        End(saver);
+        WaitUntilGone(helpers, 2s);
+        for (int wait = 0; wait < 200 && CentrePixel() != background; ++wait)
+            std::this_thread::sleep_for(10ms);
+        if (saverPeaks.back() < 0 || helperPeak < 0) {
+            std::fprintf(stderr, "no peak memory of the program or its helper; its rows are left out\n");
+            return;
+        }
+    }
+    const QString figure = QStringLiteral("peak memory (VmHWM) of %1, /S showing a %2 JPEG full screen");
+    const QSize size = QImageReader(photo).size();
+    const QString text = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+    rows.push_back(Row{figure.arg(QStringLiteral("the program"), text), Median(saverPeaks), 0,
+                       QStringLiteral("MB"), QString(), 0});
+    rows.push_back(Row{figure.arg(QStringLiteral("its loading helper"), text), Median(helperPeaks), 0,
+                       QStringLiteral("MB"), QString(), 0});
+}
 
 void ProgramFigures(const Context& context, std::vector<Row>& rows)
 {

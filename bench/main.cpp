@@ -40,7 +40,8 @@ int main(int argc, char** argv)
         {"catalogue", CatalogueFigures},        {"index", IndexFigures},
         {"change", PictureChangeFigures},       {"memory", PeakMemoryFigures},
         {"heif-memory", HeifPeakMemoryFigures}, {"program", ProgramFigures},
-        {"warm-index", WarmIndexFigures},       {"shuffle", ShuffleFigures}};
+        {"warm-index", WarmIndexFigures},       {"shuffle", ShuffleFigures},
+        {"helper-change", HelperChangeFigures}, {"helper-memory", HelperPeakMemoryFigures}};
     std::vector<Row> rows;
     for (const auto& [name, figures] : groups)
         if (only.isEmpty() || only.contains(QLatin1String(name)))
