@@ -78,15 +78,6 @@ HelperConnection::HelperConnection(Options options) : m_options(std::move(option
     CurrentHelper(lock);
 }
 
-HelperConnection::~HelperConnection()
-{
-    const std::lock_guard lock(m_mutex);
-    if (m_helper && !m_helper->ended) {
-        // The reader sees the end of the socket and lets go of it.
-        shutdown(m_helper->socket, SHUT_RDWR);
-    }
-}
-
 int HelperConnection::HelpersStarted() const
 {
     const std::lock_guard lock(m_mutex);

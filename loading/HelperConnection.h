@@ -37,8 +37,9 @@ public:
     };
 
     explicit HelperConnection(Options options);
-    // Not to be destroyed while a listing waits: the program keeps it to its end.
-    ~HelperConnection();
+    // Never destroyed: its reader threads and the walks' listings use it to the end of the
+    // process (it is made with new, and kept).
+    ~HelperConnection() = delete;
     HelperConnection(const HelperConnection&) = delete;
     HelperConnection& operator=(const HelperConnection&) = delete;
 
