@@ -1,0 +1,103 @@
+#include "loading/HelperProtocol.h"
+
+#include <QDataStream>
+#include <QIODevice>
+#include <QtTest>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+using namespace vb;
+
+namespace {
+
+// A memfd holding `bytes`, sealed with `seals` (none: not sealable at all).
+int MemfdWith(const QByteArray& bytes, int seals)
+{
+    const int fd = memfd_create("test-frame", MFD_CLOEXEC | (seals ? MFD_ALLOW_SEALING : 0));
+    if (fd < 0 || write(fd, bytes.constData(), size_t(bytes.size())) != bytes.size() ||
+        (seals && fcntl(fd, F_ADD_SEALS, seals) != 0))
+        qFatal("cannot make a memfd");
+    return fd;
+}
+
+QByteArray FrameAnswer(quint64 id, qint32 width, qint32 height, qint64 bytesPerLine)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << quint8(helper::Kind::FrameDone) << id << true << width << height << bytesPerLine << QDate();
+    return bytes;
+}
+
+} // namespace
+
+// The program maps what its loading helper sends: a frame is taken only from a memfd sealed against
+// shrinking (else reading it could fault) and writing, large enough for the size the answer
+// gives; anything else is a picture that cannot be shown, never a crash.
+class tst_HelperProtocol : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void frameAnswer_data()
+    {
+        QTest::addColumn<QString>("tamper");
+        QTest::addColumn<bool>("answer"); // else the packet is no answer at all
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("as the helper sends it") << "" << true << true;
+        QTest::newRow("no descriptor") << "no descriptor" << true << false;
+        QTest::newRow("memfd not sealed") << "not sealed" << true << false;
+        QTest::newRow("sealed against shrinking only") << "shrink only" << true << false;
+        QTest::newRow("memfd shorter than the frame") << "short" << true << false;
+        QTest::newRow("line length not the width's") << "line length" << true << false;
+        QTest::newRow("side beyond any screen") << "huge" << true << false;
+        QTest::newRow("a request in place of an answer") << "request" << false << false;
+        QTest::newRow("empty packet") << "empty" << false << false;
+    }
+    void frameAnswer()
+    {
+        QFETCH(QString, tamper);
+        QFETCH(bool, answer);
+        QFETCH(bool, shown);
+        QImage picture(64, 32, QImage::Format_RGB32);
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, qRgb(x * 4, y * 8, 200));
+        int fd = -1;
+        QByteArray bytes = helper::EncodeFrameDone(Frame{7, picture, QDate(2024, 6, 1)}, &fd);
+        QVERIFY(fd >= 0);
+        const QByteArray pixels(reinterpret_cast<const char*>(picture.constBits()), picture.sizeInBytes());
+        const int sealed = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL;
+        if (tamper == "no descriptor" || tamper == "not sealed" || tamper == "shrink only" ||
+            tamper == "short") {
+            close(fd);
+            fd = tamper == "no descriptor" ? -1
+                 : tamper == "not sealed"  ? MemfdWith(pixels, 0)
+                 : tamper == "shrink only" ? MemfdWith(pixels, F_SEAL_SHRINK)
+                                           : MemfdWith(pixels.left(pixels.size() / 2), sealed);
+        } else if (tamper == "line length") {
+            bytes = FrameAnswer(7, 64, 32, 64 * 4 - 4);
+        } else if (tamper == "huge") {
+            bytes = FrameAnswer(7, 1 << 20, 1, qint64(1) << 22);
+        } else if (tamper == "request") {
+            FrameRequest request;
+            request.id = 7;
+            bytes = helper::EncodeFrameRequest(request);
+        } else if (tamper == "empty") {
+            bytes.clear();
+        }
+        const std::optional<Frame> frame = helper::DecodeFrameDone(bytes, fd);
+        QCOMPARE(frame.has_value(), answer);
+        if (!answer)
+            return;
+        QCOMPARE(frame->id, quint64(7));
+        QCOMPARE(!frame->image.isNull(), shown);
+        if (shown) {
+            QCOMPARE(frame->image, picture);
+            QCOMPARE(frame->dateTaken, QDate(2024, 6, 1));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_HelperProtocol)
+#include "tst_helperprotocol.moc"
