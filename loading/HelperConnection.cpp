@@ -120,6 +120,9 @@ std::shared_ptr<HelperConnection::Helper> HelperConnection::CurrentHelper(std::u
         close(sockets[1]);
     }
     posix_spawn_file_actions_adddup2(&actions, childEnd, LoadingHelperSocket);
+    // Nothing else of this process's goes along (a pipe its starter waits on included): a helper
+    // left behind in a dead share must hold nothing that keeps anyone waiting.
+    posix_spawn_file_actions_addclosefrom_np(&actions, LoadingHelperSocket + 1);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none, defaults;
