@@ -42,9 +42,15 @@ class tst_ConfigProgram : public QObject
     // Starts the run with "/C" and returns its dialog once it shows; empty when it did not.
     static QString Dialog(vbtest::ProgramRun& run)
     {
-        if (!run.Start({"/C"}) || !QTest::qWaitFor([&] { return Windows(run).size() == 1; }, 15000))
+        QStringList windows;
+        if (!run.Start({"/C"}) || !QTest::qWaitFor(
+                                      [&] {
+                                          windows = Windows(run);
+                                          return windows.size() == 1;
+                                      },
+                                      15000))
             return QString();
-        return Windows(run).first();
+        return windows.first();
     }
 
     // What the settings file holds for `keys`.
@@ -150,7 +156,12 @@ private slots:
             QDir(config).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 
         Keys(dialog, {"Return"});
-        QTRY_VERIFY_WITH_TIMEOUT(!Windows(run).isEmpty() && Windows(run).first() != dialog, 15000);
+        // One look at a time: the list can change between two.
+        const auto messageUp = [&] {
+            const QStringList windows = Windows(run);
+            return !windows.isEmpty() && windows.first() != dialog;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(messageUp(), 15000);
         const QStringList shown = Windows(run);
         QCOMPARE(shown.size(), 1); // the dialog is gone, the message box is up
         QCOMPARE(Tool("xdotool", {"getwindowname", shown.first()}), QStringLiteral("Vellumbright"));
