@@ -44,7 +44,6 @@ struct HelperConnection::Helper
     // Wakes the reader when a frame is asked for, so that it starts timing it.
     int wake = -1;
     bool ended = false;
-    bool answered = false;
 };
 
 struct HelperConnection::Listing
@@ -254,11 +253,10 @@ std::optional<FolderId> HelperConnection::List(const QString& folder, bool subfo
     return listing->own;
 }
 
-void HelperConnection::Receive(const std::shared_ptr<Helper>& helper, QByteArray bytes, int fd)
+void HelperConnection::Receive(const std::shared_ptr<Helper>&, QByteArray bytes, int fd)
 {
     {
         const std::lock_guard lock(m_mutex);
-        helper->answered = true;
         m_failedInARow = 0;
     }
     const quint64 id = helper::IdOf(bytes);
@@ -345,8 +343,9 @@ void HelperConnection::Read(std::shared_ptr<Helper> helper)
         if (watched[0].revents & (POLLIN | POLLHUP | POLLERR)) {
             std::optional<helper::Packet> packet = helper::Receive(helper->socket);
             if (!packet) {
+                const bool couldNotStart = EndedOnItsOwn(helper->pid);
                 const std::lock_guard lock(m_mutex);
-                Replace(helper, false);
+                Replace(helper, false, couldNotStart);
                 return;
             }
             Receive(helper, std::move(packet->bytes), packet->fd);
@@ -354,9 +353,25 @@ void HelperConnection::Read(std::shared_ptr<Helper> helper)
     }
 }
 
+// Whether the helper that closed its socket ended with a status of its own (it could not start or
+// lock itself down) rather than of a signal (a decoder's fault, or the memory limit): a picture
+// that ends each helper it reaches must not stop the helpers. Its socket closes as it exits, so it
+// is normally gone at once; one still there after a moment counts as faulted.
+bool HelperConnection::EndedOnItsOwn(pid_t pid)
+{
+    for (int look = 0; look < 20; ++look) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) && WEXITSTATUS(status) != 0;
+        usleep(10000);
+    }
+    return false;
+}
+
 // Called with the lock held, on the helper's reader. `hung`: a frame has waited too long (the
-// helper may still be alive); else the helper has gone.
-void HelperConnection::Replace(const std::shared_ptr<Helper>& helper, bool hung)
+// helper may still be alive); else the helper has gone, `couldNotStart` telling whether it failed
+// to start.
+void HelperConnection::Replace(const std::shared_ptr<Helper>& helper, bool hung, bool couldNotStart)
 {
     const Clock::time_point now = Clock::now();
     const auto overdue = [&](const PendingFrame& frame) {
@@ -376,7 +391,7 @@ void HelperConnection::Replace(const std::shared_ptr<Helper>& helper, bool hung)
         return;
     }
     helper->ended = true;
-    m_failedInARow = helper->answered ? 0 : m_failedInARow + 1;
+    m_failedInARow = couldNotStart ? m_failedInARow + 1 : 0;
     if (m_helper == helper)
         m_helper = nullptr;
     kill(helper->pid, SIGKILL);

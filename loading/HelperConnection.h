@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <sys/types.h>
 #include <vector>
 
 namespace vb {
@@ -76,7 +77,8 @@ private:
     bool SendListing(const std::shared_ptr<Helper>& helper, quint64 id, Listing& listing);
     void Read(std::shared_ptr<Helper> helper);
     void Receive(const std::shared_ptr<Helper>& helper, QByteArray bytes, int fd);
-    void Replace(const std::shared_ptr<Helper>& helper, bool hung);
+    static bool EndedOnItsOwn(pid_t pid);
+    void Replace(const std::shared_ptr<Helper>& helper, bool hung, bool couldNotStart = false);
     void Deliver(PendingFrame frame, Frame answer);
     void ReapLeftBehind();
 
@@ -85,8 +87,8 @@ private:
     std::shared_ptr<Helper> m_helper;
     std::vector<int> m_leftBehind;
     int m_started = 0;
-    // Helpers in a row that ended without answering anything (one that cannot start, or cannot
-    // lock itself down): after a few, another is started only now and then.
+    // Helpers in a row that could not start (or could not lock themselves down): after a few,
+    // another is started only now and then.
     int m_failedInARow = 0;
     std::chrono::steady_clock::time_point m_lastStart{};
     quint64 m_lastId = 0;
