@@ -224,12 +224,12 @@ namespace {
 // loader gets it; negative when no picture came within 30 s.
 double HelperFrameSeconds(vb::HelperConnection& helper, const vb::FrameRequest& request)
 {
-    QObject context;
+    const quint64 client = helper.Join();
     QEventLoop loop;
     double seconds = -1;
     bool picture = false;
     const auto start = std::chrono::steady_clock::now();
-    helper.RequestFrame(request, &context, [&](vb::Frame frame) {
+    helper.RequestFrame(request, client, [&](vb::Frame frame) {
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         picture = !frame.image.isNull();
         loop.quit();
@@ -237,7 +237,7 @@ double HelperFrameSeconds(vb::HelperConnection& helper, const vb::FrameRequest& 
     QTimer::singleShot(std::chrono::seconds(30), &loop, &QEventLoop::quit);
     // The answer comes through the event loop, never before RequestFrame returns.
     loop.exec();
-    helper.Leave(&context);
+    helper.Leave(client);
     return picture ? seconds : -1;
 }
 

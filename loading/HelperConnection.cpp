@@ -2,6 +2,7 @@
 
 #include "loading/HelperProtocol.h"
 #include "loading/LoadingHelper.h"
+#include "platform/runtime/MainThreadPost.h"
 #include "platform/runtime/RuntimeError.h"
 
 #include <QDataStream>
@@ -154,12 +155,16 @@ std::shared_ptr<HelperConnection::Helper> HelperConnection::CurrentHelper(std::u
 void HelperConnection::Deliver(PendingFrame frame, Frame answer)
 {
     answer.id = frame.request.id;
-    QMetaObject::invokeMethod(
-        frame.context,
-        [receiver = std::move(frame.receiver), answer = std::move(answer)]() mutable {
-            receiver(std::move(answer));
-        },
-        Qt::QueuedConnection);
+    // On the window thread, unless the cover has left by then (which only that thread can do).
+    PostToMainThread([this, client = frame.client, receiver = std::move(frame.receiver),
+                      answer = std::move(answer)]() mutable {
+        {
+            const std::lock_guard lock(m_mutex);
+            if (!m_clients.contains(client))
+                return;
+        }
+        receiver(std::move(answer));
+    });
 }
 
 bool HelperConnection::SendFrame(const std::shared_ptr<Helper>& helper, quint64 id, PendingFrame& frame)
@@ -185,11 +190,18 @@ bool HelperConnection::SendListing(const std::shared_ptr<Helper>& helper, quint6
     return helper::Send(helper->socket, bytes, -1, false);
 }
 
-void HelperConnection::RequestFrame(const FrameRequest& request, QObject* context, FrameReceiver receiver)
+quint64 HelperConnection::Join()
+{
+    const std::lock_guard lock(m_mutex);
+    m_clients.insert(++m_lastClient);
+    return m_lastClient;
+}
+
+void HelperConnection::RequestFrame(const FrameRequest& request, quint64 client, FrameReceiver receiver)
 {
     std::unique_lock lock(m_mutex);
     const quint64 id = ++m_lastId;
-    PendingFrame frame{context, std::move(receiver), request, Clock::now(), 0};
+    PendingFrame frame{client, std::move(receiver), request, Clock::now(), 0};
     const std::shared_ptr<Helper> helper = CurrentHelper(lock);
     if (!helper || !SendFrame(helper, id, frame)) {
         Deliver(std::move(frame), Frame{});
@@ -198,10 +210,11 @@ void HelperConnection::RequestFrame(const FrameRequest& request, QObject* contex
     m_frames.emplace(id, std::move(frame));
 }
 
-void HelperConnection::Leave(QObject* context)
+void HelperConnection::Leave(quint64 client)
 {
     const std::lock_guard lock(m_mutex);
-    std::erase_if(m_frames, [context](const auto& entry) { return entry.second.context == context; });
+    m_clients.erase(client);
+    std::erase_if(m_frames, [client](const auto& entry) { return entry.second.client == client; });
 }
 
 std::optional<FolderId> HelperConnection::List(const QString& folder, bool subfolders,

@@ -3,7 +3,6 @@
 #include "picture/PictureLoader.h"
 #include "platform/files/DirectoryLister.h"
 
-#include <QObject>
 #include <QString>
 #include <chrono>
 #include <condition_variable>
@@ -11,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <sys/types.h>
 #include <vector>
 
@@ -45,11 +45,12 @@ public:
     HelperConnection& operator=(const HelperConnection&) = delete;
 
     using FrameReceiver = std::function<void(Frame)>;
-    // Asks for a frame; `receiver` gets it on `context`'s thread, unless `context` has left
-    // (Leave) by then.
-    void RequestFrame(const FrameRequest& request, QObject* context, FrameReceiver receiver);
-    // No answer reaches `context` after this returns.
-    void Leave(QObject* context);
+    // A cover's loader joins to ask for frames; its answers come on the application's thread,
+    // until it leaves: no answer reaches it after Leave returns.
+    quint64 Join();
+    void Leave(quint64 client);
+    // Asks for a frame for `client`, whose `receiver` gets it.
+    void RequestFrame(const FrameRequest& request, quint64 client, FrameReceiver receiver);
 
     // Lists a folder through the helper, waiting on the calling thread; as DirectoryLister's
     // List (without subfolders) and ListWithSubfolders.
@@ -64,7 +65,7 @@ private:
     struct Helper;
     struct PendingFrame
     {
-        QObject* context = nullptr;
+        quint64 client = 0;
         FrameReceiver receiver;
         FrameRequest request;
         std::chrono::steady_clock::time_point sent;
@@ -93,6 +94,9 @@ private:
     std::chrono::steady_clock::time_point m_lastStart{};
     quint64 m_lastId = 0;
     std::map<quint64, PendingFrame> m_frames;
+    // The covers' loaders that have joined and not left.
+    std::set<quint64> m_clients;
+    quint64 m_lastClient = 0;
     std::map<quint64, std::shared_ptr<Listing>> m_listings;
 };
 

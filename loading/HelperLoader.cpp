@@ -4,11 +4,14 @@
 
 namespace vb {
 
-HelperLoader::HelperLoader(HelperConnection& connection) : m_connection(connection) {}
+HelperLoader::HelperLoader(HelperConnection& connection)
+    : m_connection(connection), m_client(connection.Join())
+{
+}
 
 HelperLoader::~HelperLoader()
 {
-    m_connection.Leave(&m_context);
+    m_connection.Leave(m_client);
 }
 
 void HelperLoader::SetReceiver(Receiver receiver)
@@ -18,7 +21,7 @@ void HelperLoader::SetReceiver(Receiver receiver)
 
 void HelperLoader::Request(FrameRequest request)
 {
-    m_connection.RequestFrame(request, &m_context, [this](Frame frame) {
+    m_connection.RequestFrame(request, m_client, [this](Frame frame) {
         if (m_receiver)
             m_receiver(std::move(frame));
     });

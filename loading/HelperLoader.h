@@ -3,8 +3,6 @@
 #include "picture/PictureLoader.h"
 #include "platform/files/DirectoryLister.h"
 
-#include <QObject>
-
 namespace vb {
 
 class HelperConnection;
@@ -22,8 +20,8 @@ public:
 private:
     HelperConnection& m_connection;
     Receiver m_receiver;
-    // Where the answers are delivered; none arrives once the loader is gone.
-    QObject m_context;
+    // Its answers stop when it leaves, before it is gone.
+    quint64 m_client;
 };
 
 // Folders listed by the loading helper.

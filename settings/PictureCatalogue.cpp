@@ -4,6 +4,7 @@
 #include "platform/files/FileNames.h"
 #include "platform/runtime/DetachedThread.h"
 #include "platform/runtime/ErrorReport.h"
+#include "platform/runtime/MainThreadPost.h"
 #include "platform/runtime/RuntimeError.h"
 #include "state/ModuleState.h"
 
@@ -97,8 +98,7 @@ FolderTreeWalk WalkTree(const QString& folder, const DirectoryLister& lister, Ca
 
 void PostToApplication(std::function<void()> work)
 {
-    if (QCoreApplication* app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(app, std::move(work), Qt::QueuedConnection);
+    PostToMainThread(std::move(work));
 }
 
 } // namespace
@@ -585,7 +585,9 @@ void RebuildCatalogueInBackground(const QStringList& folders, const DirectoryLis
         }
         if (onThread)
             onThread(*rebuild);
-        PostToApplication([catalogue, rebuild, skipped, firstSkipped, done] {
+        // Handed over whole: this thread keeps nothing of the list once the window thread may
+        // take it.
+        PostToApplication([catalogue, rebuild = std::move(rebuild), skipped, firstSkipped, done] {
             if (catalogue != s_catalogue)
                 return;
             WriteSkippedWarning(skipped, firstSkipped);
