@@ -49,19 +49,15 @@ struct HelperConnection::Helper
 
 struct HelperConnection::Listing
 {
-    struct Entry
-    {
-        bool folder = false;
-        QByteArray name;
-        FolderId id;
-    };
     QString folder;
     bool subfolders = false;
     int attempts = 0;
     // The caller has had some of the names: a new helper cannot start the listing again.
     bool delivered = false;
     std::condition_variable changed;
-    std::deque<Entry> entries;
+    // Packets as they came, with where their entries start, read by the listing's own thread:
+    // the reader only hands them on.
+    std::deque<std::pair<QByteArray, qsizetype>> parts;
     bool done = false;
     helper::ListStatus status = helper::ListStatus::Listed;
     FolderId own;
@@ -234,23 +230,33 @@ std::optional<FolderId> HelperConnection::List(const QString& folder, bool subfo
             QStringLiteral("cannot list folder \"%1\": the loading helper cannot start").arg(folder));
     m_listings.emplace(id, listing);
     for (;;) {
-        listing->changed.wait(lock, [&] { return listing->done || !listing->entries.empty(); });
-        if (listing->entries.empty())
+        listing->changed.wait(lock, [&] { return listing->done || !listing->parts.empty(); });
+        if (listing->parts.empty())
             break;
-        std::deque<Listing::Entry> entries;
-        entries.swap(listing->entries);
+        std::deque<std::pair<QByteArray, qsizetype>> parts;
+        parts.swap(listing->parts);
         listing->delivered = true;
         lock.unlock();
-        for (const Listing::Entry& entry : entries) {
-            const std::string_view name(entry.name.constData(), size_t(entry.name.size()));
-            if (entry.folder) {
-                if (subfolder)
-                    subfolder(name, entry.id);
-            } else if (!wanted || wanted(name)) {
-                found(name);
-            }
+        bool whole = true;
+        for (const auto& [part, from] : parts) {
+            whole = helper::ForEachListEntry(part, from, [&](std::string_view name, const FolderId* id) {
+                if (id) {
+                    if (subfolder)
+                        subfolder(name, *id);
+                } else if (!wanted || wanted(name)) {
+                    found(name);
+                }
+            });
+            if (!whole)
+                break;
         }
         lock.lock();
+        if (!whole) {
+            // Only a helper gone wrong sends such a part: the folder counts as unreadable.
+            listing->status = helper::ListStatus::Unreadable;
+            listing->done = true;
+            break;
+        }
     }
     m_listings.erase(id);
     switch (listing->status) {
@@ -293,28 +299,22 @@ void HelperConnection::Receive(const std::shared_ptr<Helper>&, QByteArray bytes,
     if (pending == m_listings.end())
         return;
     Listing& listing = *pending->second;
-    QDataStream in(bytes);
-    quint8 ignored = 0;
-    quint64 ignoredId = 0;
-    in >> ignored >> ignoredId;
+    if (listing.done)
+        return;
     if (kind == helper::Kind::ListPart) {
-        while (!in.atEnd()) {
-            quint8 type = 0;
-            Listing::Entry entry;
-            in >> type >> entry.name;
-            entry.folder = type == 1;
-            if (entry.folder)
-                in >> entry.id.device >> entry.id.inode;
-            if (in.status() != QDataStream::Ok)
-                break;
-            listing.entries.push_back(std::move(entry));
-        }
+        listing.parts.emplace_back(std::move(bytes), helper::ListHeaderBytes);
     } else if (kind == helper::Kind::ListDone) {
-        quint8 status = 0;
-        in >> status >> listing.own.device >> listing.own.inode >> listing.code >> listing.error;
-        listing.status = in.status() == QDataStream::Ok && status <= quint8(helper::ListStatus::Unreadable)
-                             ? helper::ListStatus(status)
-                             : helper::ListStatus::Unreadable;
+        const std::optional<helper::ListEnd> end = helper::DecodeListDone(bytes);
+        if (end) {
+            listing.status = end->status;
+            listing.own = end->own;
+            listing.code = end->code;
+            listing.error = end->error;
+            if (end->entriesFrom < bytes.size())
+                listing.parts.emplace_back(std::move(bytes), end->entriesFrom);
+        } else {
+            listing.status = helper::ListStatus::Unreadable;
+        }
         listing.done = true;
     }
     listing.changed.notify_all();
@@ -438,7 +438,7 @@ void HelperConnection::Replace(const std::shared_ptr<Helper>& helper, bool hung,
             continue;
         // What the old helper listed and the caller has not had yet is dropped: the new one lists
         // the folder whole.
-        listing->entries.clear();
+        listing->parts.clear();
         if (listing->delivered || listing->attempts >= MaxAttempts || !next ||
             !SendListing(next, id, *listing)) {
             listing->status = helper::ListStatus::Unreadable;

@@ -16,7 +16,7 @@ namespace {
 
 // Beyond any monitor: a frame is the size of a cover.
 constexpr int MaxFrameSide = 1 << 15;
-constexpr int HeaderBytes = 1 + 8;
+constexpr int HeaderBytes = ListHeaderBytes;
 
 void CloseQuietly(int fd)
 {
@@ -94,6 +94,64 @@ std::optional<Packet> Receive(int socket)
 Kind KindOf(const QByteArray& bytes)
 {
     return bytes.isEmpty() ? Kind{} : Kind(quint8(bytes.at(0)));
+}
+
+QByteArray BeginListPart(quint64 id)
+{
+    QByteArray part;
+    part.reserve(MaxMessageBytes);
+    part.append(char(Kind::ListPart));
+    for (int shift = 56; shift >= 0; shift -= 8)
+        part.append(char(quint8(id >> shift)));
+    return part;
+}
+
+bool ListPartEmpty(const QByteArray& part)
+{
+    return part.size() <= ListHeaderBytes;
+}
+
+void AppendListEntry(QByteArray& part, std::string_view name, const FolderId* folder)
+{
+    // A file system's names are at most 255 bytes; a longer one could not be opened anyway, and
+    // a part with the longest stays within a packet.
+    if (name.size() > 4096)
+        return;
+    const char head[3] = {char(folder ? 1 : 0), char(quint8(name.size() >> 8)), char(quint8(name.size()))};
+    part.append(head, 3);
+    part.append(name.data(), qsizetype(name.size()));
+    if (folder) {
+        part.append(reinterpret_cast<const char*>(&folder->device), sizeof(quint64));
+        part.append(reinterpret_cast<const char*>(&folder->inode), sizeof(quint64));
+    }
+}
+
+QByteArray EncodeListDone(quint64 id, const ListEnd& end, const QByteArray& lastPart, bool* tookPart)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << quint8(Kind::ListDone) << id << quint8(end.status) << end.own.device << end.own.inode << end.code
+        << end.error;
+    const qsizetype entries = lastPart.size() - ListHeaderBytes;
+    *tookPart = entries > 0 && bytes.size() + entries <= MaxMessageBytes;
+    if (*tookPart)
+        bytes.append(lastPart.constData() + ListHeaderBytes, entries);
+    return bytes;
+}
+
+std::optional<ListEnd> DecodeListDone(const QByteArray& bytes)
+{
+    QDataStream in(bytes);
+    quint8 kind = 0, status = 0;
+    quint64 id = 0;
+    ListEnd end;
+    in >> kind >> id >> status >> end.own.device >> end.own.inode >> end.code >> end.error;
+    if (in.status() != QDataStream::Ok || Kind(kind) != Kind::ListDone ||
+        status > quint8(ListStatus::Unreadable))
+        return std::nullopt;
+    end.status = ListStatus(status);
+    end.entriesFrom = qsizetype(in.device()->pos());
+    return end;
 }
 
 quint64 IdOf(const QByteArray& bytes)

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "picture/PictureLoader.h"
+#include "platform/files/DirectoryLister.h"
 
 #include <QByteArray>
 #include <QString>
+#include <cstring>
 #include <optional>
+#include <string_view>
 
 namespace vb {
 
@@ -53,8 +56,70 @@ QByteArray EncodeFrameDone(const Frame& frame, int* fd);
 // answer says so or the memfd is not sealed against shrinking and writing, or is too small.
 std::optional<Frame> DecodeFrameDone(const QByteArray& bytes, int fd);
 
+// A listing's names travel in parts: after the header, each entry packed as a type byte, the
+// name's length (two bytes) and bytes, and for a folder its device and inode. The last entries
+// come with the end of the listing, so that a folder of a few names costs one packet. Neither side
+// makes an object per name: a walk of a million names is spent in the file system, not in here.
+QByteArray BeginListPart(quint64 id);
+// Whether the part holds no entry yet.
+bool ListPartEmpty(const QByteArray& part);
+void AppendListEntry(QByteArray& part, std::string_view name, const FolderId* folder);
+
+struct ListEnd
+{
+    ListStatus status = ListStatus::Listed;
+    FolderId own;
+    qint32 code = 0;
+    QString error;
+    // Where the entries that came with it start in the packet.
+    qsizetype entriesFrom = 0;
+};
+// The end of a listing, with the entries of `lastPart` (a part begun for the same listing) when
+// they fit in the packet; else `lastPart` must go first on its own.
+QByteArray EncodeListDone(quint64 id, const ListEnd& end, const QByteArray& lastPart, bool* tookPart);
+// None for a malformed packet.
+std::optional<ListEnd> DecodeListDone(const QByteArray& bytes);
+
+// Calls `entry` for each entry from `from` on (`folder` null for a file); false when the entries
+// are malformed, after those before the fault.
+template <typename Entry>
+bool ForEachListEntry(const QByteArray& bytes, qsizetype from, Entry&& entry);
+
 quint64 IdOf(const QByteArray& bytes);
 Kind KindOf(const QByteArray& bytes);
+
+inline constexpr qsizetype ListHeaderBytes = 1 + 8;
+
+template <typename Entry>
+bool ForEachListEntry(const QByteArray& bytes, qsizetype from, Entry&& entry)
+{
+    if (from < 0 || from > bytes.size())
+        return false;
+    const char* at = bytes.constData() + from;
+    const char* const end = bytes.constData() + bytes.size();
+    while (at != end) {
+        if (end - at < 3)
+            return false;
+        const quint8 type = quint8(at[0]);
+        const size_t length = size_t(quint8(at[1])) << 8 | quint8(at[2]);
+        at += 3;
+        const size_t idBytes = type == 1 ? 2 * sizeof(quint64) : 0;
+        if (type > 1 || size_t(end - at) < length + idBytes)
+            return false;
+        const std::string_view name(at, length);
+        at += length;
+        if (type == 1) {
+            FolderId id;
+            std::memcpy(&id.device, at, sizeof(quint64));
+            std::memcpy(&id.inode, at + sizeof(quint64), sizeof(quint64));
+            at += idBytes;
+            entry(name, &id);
+        } else {
+            entry(name, static_cast<const FolderId*>(nullptr));
+        }
+    }
+    return true;
+}
 
 } // namespace helper
 } // namespace vb

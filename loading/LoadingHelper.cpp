@@ -4,6 +4,7 @@
 #include "picture/FramePainter.h"
 #include "picture/PictureHolder.h"
 #include "platform/files/DirectoryLister.h"
+#include "platform/files/PictureNames.h"
 #include "platform/runtime/DetachedThread.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/runtime/Sandbox.h"
@@ -12,7 +13,10 @@
 #include <QFile>
 #include <QIODevice>
 #include <QLoggingCategory>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <functional>
 #include <malloc.h>
 #include <mutex>
 #include <unistd.h>
@@ -31,8 +35,8 @@ public:
 
     void Send(const QByteArray& bytes, int fd = -1)
     {
-        // Packets of several threads never interleave, but a frame's descriptor must leave with
-        // its own answer.
+        // No lock: a socket of packets takes each whole, descriptor included, whichever threads
+        // send at once; a lock here kept eight listings waiting on each other.
         const std::lock_guard lock(m_mutex);
         helper::Send(m_socket, bytes, fd);
     }
@@ -55,62 +59,108 @@ void AnswerFrame(Answers& answers, const FrameRequest& request, const LoadingHel
 
 void AnswerListing(Answers& answers, quint64 id, const QString& folder, bool subfolders)
 {
-    QByteArray part;
-    std::unique_ptr<QDataStream> out;
-    const auto begin = [&] {
-        part.clear();
-        out = std::make_unique<QDataStream>(&part, QIODevice::WriteOnly);
-        *out << quint8(helper::Kind::ListPart) << id;
-    };
+    QByteArray part = helper::BeginListPart(id);
     const auto flushIfFull = [&] {
         if (part.size() >= ListPartBytes) {
             answers.Send(part);
-            begin();
+            part = helper::BeginListPart(id);
         }
     };
-    begin();
-    const auto wanted = [](std::string_view) {
-        return true;
+    // Only names that can be pictures cross: most of a photo archive is sidecars and others.
+    const auto wanted = [](std::string_view name) {
+        return PicturePatternIndex(name, true) >= 0;
     };
     const auto found = [&](std::string_view name) {
-        *out << quint8(0) << QByteArray(name.data(), qsizetype(name.size()));
+        helper::AppendListEntry(part, name, nullptr);
         flushIfFull();
     };
     const auto foundFolder = [&](std::string_view name, FolderId folderId) {
-        *out << quint8(1) << QByteArray(name.data(), qsizetype(name.size())) << folderId.device
-             << folderId.inode;
+        helper::AppendListEntry(part, name, &folderId);
         flushIfFull();
     };
-    helper::ListStatus status = helper::ListStatus::Listed;
-    FolderId own;
-    QString error;
-    qint32 code = 0;
+    helper::ListEnd end;
     try {
         const PosixDirectoryLister lister;
         if (subfolders) {
             const std::optional<FolderId> listed =
                 lister.ListWithSubfolders(folder, wanted, found, foundFolder);
             if (listed)
-                own = *listed;
+                end.own = *listed;
             else
-                status = helper::ListStatus::Missing;
+                end.status = helper::ListStatus::Missing;
         } else {
             lister.List(folder, wanted, found);
         }
     } catch (const RuntimeError& failure) {
-        status = helper::ListStatus::Unreadable;
-        error = failure.cause();
-        code = qint32(failure.code());
+        end.status = helper::ListStatus::Unreadable;
+        end.error = failure.cause();
+        end.code = qint32(failure.code());
     } catch (const std::exception&) {
-        status = helper::ListStatus::Unreadable;
+        end.status = helper::ListStatus::Unreadable;
     }
-    if (part.size() > 9)
+    bool tookPart = false;
+    const QByteArray done = helper::EncodeListDone(id, end, part, &tookPart);
+    if (!tookPart && !helper::ListPartEmpty(part))
         answers.Send(part);
-    QByteArray done;
-    QDataStream end(&done, QIODevice::WriteOnly);
-    end << quint8(helper::Kind::ListDone) << id << quint8(status) << own.device << own.inode << code << error;
     answers.Send(done);
 }
+
+// Listings run on threads kept for the helper's life, one more whenever all are busy (some may
+// wait in a share that stopped answering): a walk lists thousands of folders, and a thread
+// started and ended for each cost more than the listing, as its end hands its stack back to the
+// kernel, which interrupts every CPU to flush its TLB.
+class ListingThreads
+{
+public:
+    explicit ListingThreads(bool lowest) : m_lowest(lowest) {}
+
+    void Run(std::function<void()> job)
+    {
+        std::unique_lock lock(m_mutex);
+        m_jobs.push_back(std::move(job));
+        // Each job waiting has a thread of its own to take it: none waits behind a hung one.
+        if (qsizetype(m_jobs.size()) <= m_idle) {
+            m_wake.notify_one();
+            return;
+        }
+        ++m_idle;
+        lock.unlock();
+        try {
+            StartDetachedThread([this] { Serve(); });
+        } catch (...) {
+            lock.lock();
+            --m_idle;
+            m_jobs.pop_back();
+            throw;
+        }
+    }
+
+private:
+    void Serve()
+    {
+        if (m_lowest)
+            LowerThisThreadPriority();
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return !m_jobs.empty(); });
+            std::function<void()> job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            --m_idle;
+            lock.unlock();
+            job();
+            job = nullptr;
+            lock.lock();
+            ++m_idle;
+        }
+    }
+
+    const bool m_lowest;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_jobs;
+    // Threads waiting for a job, and those started that have not taken their first.
+    qsizetype m_idle = 0;
+};
 
 void Serve(Answers& answers, helper::Packet packet, const LoadingHelperOptions& options)
 {
@@ -132,11 +182,11 @@ void Serve(Answers& answers, helper::Packet packet, const LoadingHelperOptions& 
         in >> ignored >> id >> folder >> subfolders;
         if (in.status() != QDataStream::Ok)
             return;
-        StartDetachedThread([&answers, id, folder, subfolders] {
-            if (subfolders)
-                LowerThisThreadPriority();
-            AnswerListing(answers, id, folder, subfolders);
-        });
+        // A walk through subfolders is the background's, below the single folders the dialog
+        // and start-up wait for.
+        static ListingThreads walks(true), folders(false);
+        (subfolders ? walks : folders).Run(
+            [&answers, id, folder, subfolders] { AnswerListing(answers, id, folder, subfolders); });
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/files/DirectoryLister.h"
 #include "platform/files/FileNames.h"
+#include "platform/files/PictureNames.h"
 #include "platform/runtime/DetachedThread.h"
 #include "platform/runtime/ErrorReport.h"
 #include "platform/runtime/MainThreadPost.h"
@@ -20,11 +21,6 @@ namespace vb {
 
 namespace {
 
-constexpr std::array<std::string_view, 11> Extensions{".bmp", ".jpg",  ".jpeg", ".gif",  ".png", ".webp",
-                                                      ".tif", ".tiff", ".heic", ".heif", ".avif"};
-// The first four are the program's own; the rest come with AllPictureTypes.
-constexpr size_t OwnPatterns = 4;
-
 // Counts the catalogues built, so that a listing that answers late joins only its own.
 std::atomic<quint64> s_catalogue{0};
 
@@ -39,21 +35,6 @@ std::function<void()> s_whenComplete;
 
 // How often a waiting caller hears of the walk's progress.
 constexpr std::chrono::milliseconds ProgressEvery{100};
-
-bool EndsWithNoCase(std::string_view name, std::string_view suffix)
-{
-    if (name.size() < suffix.size())
-        return false;
-    const std::string_view tail = name.substr(name.size() - suffix.size());
-    for (size_t i = 0; i < suffix.size(); ++i) {
-        char c = tail[i];
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-        if (c != suffix[i])
-            return false;
-    }
-    return true;
-}
 
 QString FolderText(QString folder)
 {
@@ -102,16 +83,6 @@ void PostToApplication(std::function<void()> work)
 }
 
 } // namespace
-
-int PicturePatternIndex(std::string_view name, bool allPictureTypes)
-{
-    const size_t patterns = allPictureTypes ? Extensions.size() : OwnPatterns;
-    for (size_t i = 0; i < patterns; ++i) {
-        if (EndsWithNoCase(name, Extensions[i]))
-            return int(i);
-    }
-    return -1;
-}
 
 CatalogueOptions CatalogueOptions::Current()
 {
@@ -167,7 +138,7 @@ FolderReading ReadFolder(const QString& folder, const DirectoryLister& lister, C
         reading.subfolders.clear();
         return reading;
     }
-    take(Extensions.size());
+    take(PicturePatternCount);
     return reading;
 }
 

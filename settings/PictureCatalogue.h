@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/files/DirectoryLister.h"
+#include "platform/files/PictureNames.h"
 #include "platform/runtime/RuntimeError.h"
 #include "state/PathList.h"
 
@@ -16,11 +17,6 @@
 #include <vector>
 
 namespace vb {
-
-// The catalogue's patterns in their order: "*.bmp", "*.jpg", "*.jpeg", "*.gif", then, with
-// `allPictureTypes`, "*.png", "*.webp", "*.tif", "*.tiff", "*.heic", "*.heif", "*.avif". Returns
-// the index of the pattern a file name matches (letter case does not count), or -1.
-int PicturePatternIndex(std::string_view name, bool allPictureTypes = false);
 
 // What a catalogue looks for: IncludeSubfolders and AllPictureTypes as they are when it is built.
 struct CatalogueOptions

@@ -97,6 +97,57 @@ private slots:
             QCOMPARE(frame->dateTaken, QDate(2024, 6, 1));
         }
     }
+
+    // A listing's part, as sent and cut short or mangled: the entries before the fault are read,
+    // the rest is refused, never read past the packet.
+    void listPart_data()
+    {
+        QTest::addColumn<int>("kept"); // bytes kept, -1 for all
+        QTest::addColumn<char>("type"); // put in place of the first entry's type, 0 for none
+        QTest::addColumn<QStringList>("read");
+        QTest::addColumn<bool>("whole");
+        const QStringList all{"IMG_0001.HEIC", "2024/3.2", "", "notes.txt"};
+        QTest::newRow("as sent") << -1 << char(0) << all << true;
+        QTest::newRow("with the listing's end") << -2 << char(0) << all << true;
+        QTest::newRow("header only") << 9 << char(0) << QStringList() << true;
+        QTest::newRow("last name cut") << 62 << char(0) << all.mid(0, 3) << false;
+        QTest::newRow("folder's id cut") << 9 + 16 + 7 + 1 << char(0) << all.mid(0, 1) << false;
+        QTest::newRow("unknown type") << -1 << char(7) << QStringList() << false;
+    }
+    void listPart()
+    {
+        QFETCH(int, kept);
+        QFETCH(char, type);
+        QFETCH(QStringList, read);
+        QFETCH(bool, whole);
+        QByteArray part = helper::BeginListPart(42);
+        const FolderId folder{3, 1234567890123};
+        helper::AppendListEntry(part, "IMG_0001.HEIC", nullptr);
+        helper::AppendListEntry(part, "2024", &folder);
+        helper::AppendListEntry(part, "", nullptr);
+        helper::AppendListEntry(part, "notes.txt", nullptr);
+        QCOMPARE(helper::IdOf(part), quint64(42));
+        qsizetype from = helper::ListHeaderBytes;
+        if (kept == -2) {
+            bool took = false;
+            part = helper::EncodeListDone(42, {helper::ListStatus::Unreadable, folder, 13, "cannot"}, part, &took);
+            const std::optional<helper::ListEnd> end = helper::DecodeListDone(part);
+            QVERIFY(took && end && end->status == helper::ListStatus::Unreadable && end->own == folder &&
+                    end->code == 13 && end->error == "cannot");
+            from = end->entriesFrom;
+        }
+        if (kept >= 0)
+            part.truncate(kept);
+        if (type)
+            part[9] = type;
+        QStringList seen;
+        const bool parsed = helper::ForEachListEntry(part, from, [&](std::string_view name, const FolderId* id) {
+            seen << QString::fromUtf8(name.data(), qsizetype(name.size())) +
+                        (id ? QString("/%1.%2").arg(id->device).arg(id->inode == folder.inode ? 2 : 0) : "");
+        });
+        QCOMPARE(seen, read);
+        QCOMPARE(parsed, whole);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_HelperProtocol)
