@@ -197,6 +197,22 @@ std::optional<FrameRequest> DecodeFrameRequest(const QByteArray& bytes)
     return request;
 }
 
+namespace {
+
+constexpr int FrameSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL;
+
+// The answer for a frame of `size` in its memfd; an empty size for no picture.
+QByteArray FrameDone(const Frame& frame, QSize size)
+{
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out << quint8(Kind::FrameDone) << quint64(frame.id) << !size.isEmpty() << qint32(size.width())
+        << qint32(size.height()) << qint64(size.width()) * 4 << frame.dateTaken;
+    return bytes;
+}
+
+} // namespace
+
 QByteArray EncodeFrameDone(const Frame& frame, int* fd)
 {
     *fd = -1;
@@ -214,18 +230,67 @@ QByteArray EncodeFrameDone(const Frame& frame, int* fd)
             munmap(memory, size_t(size));
             // Sealed, so that what the program maps can neither shrink under it (a fault on
             // reading) nor change while it shows.
-            if (fcntl(made, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0)
+            if (fcntl(made, F_ADD_SEALS, FrameSeals) == 0)
                 *fd = made;
         }
         if (*fd < 0)
             CloseQuietly(made);
     }
-    QByteArray bytes;
-    QDataStream out(&bytes, QIODevice::WriteOnly);
-    const bool shown = *fd >= 0;
-    out << quint8(Kind::FrameDone) << quint64(frame.id) << shown << qint32(shown ? image.width() : 0)
-        << qint32(shown ? image.height() : 0) << qint64(shown ? image.bytesPerLine() : 0) << frame.dateTaken;
-    return bytes;
+    return FrameDone(frame, *fd >= 0 ? image.size() : QSize());
+}
+
+FrameMemory::~FrameMemory()
+{
+    CloseQuietly(m_fd);
+}
+
+QImage FrameMemory::Make(QSize size)
+{
+    CloseQuietly(std::exchange(m_fd, -1));
+    m_bits = nullptr;
+    if (size.isEmpty() || size.width() > MaxFrameSide || size.height() > MaxFrameSide)
+        return QImage();
+    const size_t bytes = size_t(size.width()) * size_t(size.height()) * 4;
+    const int made = memfd_create("vellumbright-frame", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    // Its pages made in one go rather than at a fault each as the canvas is filled.
+    void* memory = MAP_FAILED;
+    if (made >= 0 && ftruncate(made, off_t(bytes)) == 0)
+        memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, made, 0);
+    if (memory == MAP_FAILED) {
+        CloseQuietly(made);
+        return QImage();
+    }
+    m_fd = made;
+    m_bits = static_cast<const uchar*>(memory);
+    struct Mapping
+    {
+        void* memory;
+        size_t size;
+    };
+    return QImage(
+        static_cast<uchar*>(memory), size.width(), size.height(), qsizetype(size.width()) * 4,
+        QImage::Format_RGB32,
+        [](void* mapping) {
+            auto* owned = static_cast<Mapping*>(mapping);
+            munmap(owned->memory, owned->size);
+            delete owned;
+        },
+        new Mapping{memory, bytes});
+}
+
+QByteArray FrameMemory::Encode(Frame frame, int* fd)
+{
+    *fd = -1;
+    if (m_fd < 0 || frame.image.isNull() || frame.image.constBits() != m_bits || !frame.image.isDetached())
+        return EncodeFrameDone(frame, fd);
+    const QSize size = frame.image.size();
+    // The last reference: the writable mapping goes with it, which the write seal requires.
+    frame.image = QImage();
+    if (fcntl(m_fd, F_ADD_SEALS, FrameSeals) != 0)
+        return FrameDone(frame, QSize());
+    *fd = std::exchange(m_fd, -1);
+    m_bits = nullptr;
+    return FrameDone(frame, size);
 }
 
 std::optional<Frame> DecodeFrameDone(const QByteArray& bytes, int fd)
@@ -253,7 +318,9 @@ std::optional<Frame> DecodeFrameDone(const QByteArray& bytes, int fd)
         CloseQuietly(fd);
         return frame;
     }
-    void* memory = mmap(nullptr, size_t(size), PROT_READ, MAP_SHARED, fd, 0);
+    // Its pages mapped in one go, here on the reader rather than at a fault each as the window
+    // thread draws it.
+    void* memory = mmap(nullptr, size_t(size), PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);
     close(fd);
     if (memory == MAP_FAILED)
         return frame;

@@ -52,6 +52,27 @@ std::optional<FrameRequest> DecodeFrameRequest(const QByteArray& bytes);
 // A finished frame's answer: its image goes into a sealed memfd (returned through `fd`, -1 when
 // the picture cannot be shown or the memfd cannot be made).
 QByteArray EncodeFrameDone(const Frame& frame, int* fd);
+// Memory a frame is drawn in, in the helper: a memfd mapped as the frame's image, so that its
+// answer passes the drawing on with no copy.
+class FrameMemory
+{
+public:
+    FrameMemory() = default;
+    FrameMemory(const FrameMemory&) = delete;
+    FrameMemory& operator=(const FrameMemory&) = delete;
+    ~FrameMemory();
+    // For ImageCanvas::Resize: an image of `size` over a new memfd; a null one (the canvas then
+    // makes its own) when none can be had.
+    QImage Make(QSize size);
+    // As EncodeFrameDone: the image Make gave goes in its own memfd, sealed once the image, its
+    // last user, is gone; any other image, or one still shared, is copied.
+    QByteArray Encode(Frame frame, int* fd);
+
+private:
+    int m_fd = -1;
+    const uchar* m_bits = nullptr;
+};
+
 // The frame, its image mapped read-only from `fd` (which it takes over); a null image when the
 // answer says so or the memfd is not sealed against shrinking and writing, or is too small.
 std::optional<Frame> DecodeFrameDone(const QByteArray& bytes, int fd);

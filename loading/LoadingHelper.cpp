@@ -51,7 +51,11 @@ void AnswerFrame(Answers& answers, const FrameRequest& request, const LoadingHel
     if (options.beforeLoad)
         options.beforeLoad(request.path);
     int fd = -1;
-    const QByteArray answer = helper::EncodeFrameDone(RenderFrame(request), &fd);
+    // Drawn straight into the memfd the answer passes on.
+    helper::FrameMemory memory;
+    // A statement of its own: the request's copy, whose canvas shares the image, is gone after it.
+    Frame frame = RenderFrame(request, [&memory](QSize size) { return memory.Make(size); });
+    const QByteArray answer = memory.Encode(std::move(frame), &fd);
     answers.Send(answer, fd);
     if (fd >= 0)
         close(fd);

@@ -55,7 +55,7 @@ void PaintPicture(Canvas& canvas, PictureHolder& picture, bool preview, bool fit
 
 } // namespace
 
-Frame RenderFrame(FrameRequest request)
+Frame RenderFrame(FrameRequest request, const ImageCanvas::ImageMaker& makeImage)
 {
     Frame frame{request.id, QImage(), QDate()};
     try {
@@ -68,7 +68,7 @@ Frame RenderFrame(FrameRequest request)
         // what its decoder holds on the way is gone before the image takes its memory.
         picture.Load(request.path);
         canvas.Resize(canvas.LogicalSize(), canvas.DevicePixelRatio(), canvas.DeviceSize(),
-                      canvas.DevicePixelsPerPixel());
+                      canvas.DevicePixelsPerPixel(), makeImage);
         PaintPicture(canvas, picture, request.preview, request.fitLargePictures, request.screen);
         frame.image = canvas.Image();
         frame.dateTaken = picture.DateTaken();

@@ -52,7 +52,7 @@ void ImageCanvas::ApplyDpi()
 }
 
 void ImageCanvas::Resize(QSize logicalSize, qreal devicePixelRatio, QSize deviceSize,
-                         qreal devicePixelsPerPixel)
+                         qreal devicePixelsPerPixel, const ImageMaker& makeImage)
 {
     const qreal ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
     m_devicePixelsPerPixel = devicePixelsPerPixel > 0 ? devicePixelsPerPixel : 1.0;
@@ -67,7 +67,10 @@ void ImageCanvas::Resize(QSize logicalSize, qreal devicePixelRatio, QSize device
         return;
     QImage resized;
     if (!device.isEmpty()) {
-        resized = QImage(device, QImage::Format_RGB32);
+        if (makeImage)
+            resized = makeImage(device);
+        if (resized.size() != device || resized.format() != QImage::Format_RGB32)
+            resized = QImage(device, QImage::Format_RGB32);
         resized.fill(m_backColor);
         if (!m_image.isNull()) {
             QPainter painter(&resized);

@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QImage>
 #include <QSize>
+#include <functional>
 
 namespace vb {
 
@@ -23,8 +24,11 @@ public:
     // was drawn stays at the top-left; new area gets the back colour. `devicePixelsPerPixel`: how
     // many of the monitor's device pixels one pixel of the image covers where the monitor shows
     // it reduced (a compositor's fractional scale); a picture's own size is in device pixels.
+    // `makeImage`, where given, makes the new image (of that size, Format_RGB32) in memory of the
+    // caller's, which the frame then leaves in.
+    using ImageMaker = std::function<QImage(QSize)>;
     void Resize(QSize logicalSize, qreal devicePixelRatio, QSize deviceSize = QSize(),
-                qreal devicePixelsPerPixel = 1.0);
+                qreal devicePixelsPerPixel = 1.0, const ImageMaker& makeImage = {});
     // Dots per inch of the window's logical pixels, for the font's point size.
     void SetLogicalDpi(qreal dpi);
 

@@ -3,6 +3,7 @@
 #include <QDataStream>
 #include <QIODevice>
 #include <QtTest>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -45,6 +46,8 @@ private slots:
         QTest::addColumn<bool>("answer"); // else the packet is no answer at all
         QTest::addColumn<bool>("shown");
         QTest::newRow("as the helper sends it") << "" << true << true;
+        QTest::newRow("drawn in the memfd it is sent in") << "in place" << true << true;
+        QTest::newRow("drawn in the memfd, still shared as sent") << "shared" << true << true;
         QTest::newRow("no descriptor") << "no descriptor" << true << false;
         QTest::newRow("memfd not sealed") << "not sealed" << true << false;
         QTest::newRow("sealed against shrinking only") << "shrink only" << true << false;
@@ -75,6 +78,17 @@ private slots:
                  : tamper == "not sealed"  ? MemfdWith(pixels, 0)
                  : tamper == "shrink only" ? MemfdWith(pixels, F_SEAL_SHRINK)
                                            : MemfdWith(pixels.left(pixels.size() / 2), sealed);
+        } else if (tamper == "in place" || tamper == "shared") {
+            close(fd);
+            helper::FrameMemory memory;
+            QImage drawn = memory.Make(picture.size());
+            QVERIFY(!drawn.isNull());
+            const uchar* const memfdBits = drawn.constBits();
+            std::memcpy(drawn.bits(), picture.constBits(), size_t(picture.sizeInBytes()));
+            QCOMPARE(drawn.constBits(), memfdBits);
+            const QImage other = tamper == "shared" ? drawn : QImage();
+            bytes = memory.Encode(Frame{7, std::move(drawn), QDate(2024, 6, 1)}, &fd);
+            QVERIFY(fd >= 0);
         } else if (tamper == "line length") {
             bytes = FrameAnswer(7, 64, 32, 64 * 4 - 4);
         } else if (tamper == "huge") {
