@@ -274,16 +274,14 @@ std::optional<FolderId> HelperConnection::List(const QString& folder, bool subfo
 
 void HelperConnection::Receive(const std::shared_ptr<Helper>&, QByteArray bytes, int fd)
 {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_failedInARow = 0;
-    }
+    // A helper that answers has started: the lock is taken once per packet for that and the rest.
     const quint64 id = helper::IdOf(bytes);
     const helper::Kind kind = helper::KindOf(bytes);
     if (kind == helper::Kind::FrameDone) {
         // Mapped outside the lock: a large frame is a few milliseconds.
         std::optional<Frame> frame = helper::DecodeFrameDone(bytes, fd);
         const std::lock_guard lock(m_mutex);
+        m_failedInARow = 0;
         const auto pending = m_frames.find(id);
         if (!frame || pending == m_frames.end())
             return;
@@ -295,6 +293,7 @@ void HelperConnection::Receive(const std::shared_ptr<Helper>&, QByteArray bytes,
     if (fd >= 0)
         close(fd);
     const std::lock_guard lock(m_mutex);
+    m_failedInARow = 0;
     const auto pending = m_listings.find(id);
     if (pending == m_listings.end())
         return;
