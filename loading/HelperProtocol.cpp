@@ -4,6 +4,9 @@
 #include <QIODevice>
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
+#include <mutex>
+#include <vector>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -244,12 +247,18 @@ FrameMemory::~FrameMemory()
     CloseQuietly(m_fd);
 }
 
-QImage FrameMemory::Make(QSize size)
+namespace {
+
+// A memfd mapped for writing, its pages in place.
+struct MappedMemfd
 {
-    CloseQuietly(std::exchange(m_fd, -1));
-    m_bits = nullptr;
-    if (size.isEmpty() || size.width() > MaxFrameSide || size.height() > MaxFrameSide)
-        return QImage();
+    int fd = -1;
+    void* memory = nullptr;
+    QSize size;
+};
+
+MappedMemfd MakeMappedMemfd(QSize size)
+{
     const size_t bytes = size_t(size.width()) * size_t(size.height()) * 4;
     const int made = memfd_create("vellumbright-frame", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     // Its pages made in one go rather than at a fault each as the canvas is filled.
@@ -258,24 +267,92 @@ QImage FrameMemory::Make(QSize size)
         memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, made, 0);
     if (memory == MAP_FAILED) {
         CloseQuietly(made);
-        return QImage();
+        return {};
     }
-    m_fd = made;
-    m_bits = static_cast<const uchar*>(memory);
+    return {made, memory, size};
+}
+
+void Release(MappedMemfd& made)
+{
+    if (made.fd < 0)
+        return;
+    munmap(made.memory, size_t(made.size.width()) * size_t(made.size.height()) * 4);
+    close(made.fd);
+    made = {};
+}
+
+// The memfds for the next frames, one for each size asked for lately (a monitor's, a preview's),
+// made after the last answer went: making the pages of a screen-sized memfd took 9 ms of a 70 ms
+// change, and the next frame of a cover has the size of its last.
+constexpr size_t MaxSpares = 4;
+std::mutex s_spareMutex;
+std::vector<MappedMemfd> s_spares;
+
+bool ValidFrameSize(QSize size)
+{
+    return !size.isEmpty() && size.width() <= MaxFrameSide && size.height() <= MaxFrameSide;
+}
+
+} // namespace
+
+QImage FrameMemory::Make(QSize size)
+{
+    CloseQuietly(std::exchange(m_fd, -1));
+    m_bits = nullptr;
+    if (!ValidFrameSize(size))
+        return QImage();
+    MappedMemfd made;
+    {
+        const std::lock_guard lock(s_spareMutex);
+        const auto spare = std::find_if(s_spares.begin(), s_spares.end(),
+                                        [size](const MappedMemfd& one) { return one.size == size; });
+        if (spare != s_spares.end()) {
+            made = *spare;
+            s_spares.erase(spare);
+        }
+    }
+    if (made.fd < 0)
+        made = MakeMappedMemfd(size);
+    if (made.fd < 0)
+        return QImage();
+    m_fd = made.fd;
+    m_bits = static_cast<const uchar*>(made.memory);
     struct Mapping
     {
         void* memory;
         size_t size;
     };
+    const size_t bytes = size_t(size.width()) * size_t(size.height()) * 4;
     return QImage(
-        static_cast<uchar*>(memory), size.width(), size.height(), qsizetype(size.width()) * 4,
+        static_cast<uchar*>(made.memory), size.width(), size.height(), qsizetype(size.width()) * 4,
         QImage::Format_RGB32,
         [](void* mapping) {
             auto* owned = static_cast<Mapping*>(mapping);
             munmap(owned->memory, owned->size);
             delete owned;
         },
-        new Mapping{memory, bytes});
+        new Mapping{made.memory, bytes});
+}
+
+void FrameMemory::PrepareNext(QSize size)
+{
+    if (!ValidFrameSize(size))
+        return;
+    const auto ofSize = [size](const MappedMemfd& one) { return one.size == size; };
+    {
+        const std::lock_guard lock(s_spareMutex);
+        if (std::any_of(s_spares.begin(), s_spares.end(), ofSize))
+            return;
+    }
+    MappedMemfd made = MakeMappedMemfd(size);
+    if (made.fd < 0)
+        return;
+    std::lock_guard lock(s_spareMutex);
+    s_spares.push_back(made);
+    if (s_spares.size() > MaxSpares) {
+        Release(s_spares.front());
+        s_spares.erase(s_spares.begin());
+    }
 }
 
 QByteArray FrameMemory::Encode(Frame frame, int* fd)

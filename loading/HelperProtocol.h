@@ -67,6 +67,9 @@ public:
     // As EncodeFrameDone: the image Make gave goes in its own memfd, sealed once the image, its
     // last user, is gone; any other image, or one still shared, is copied.
     QByteArray Encode(Frame frame, int* fd);
+    // Makes the memory for a frame of `size` ahead, for the next Make of that size (kept for the
+    // process, for the last few sizes asked for).
+    static void PrepareNext(QSize size);
 
 private:
     int m_fd = -1;

@@ -55,10 +55,14 @@ void AnswerFrame(Answers& answers, const FrameRequest& request, const LoadingHel
     helper::FrameMemory memory;
     // A statement of its own: the request's copy, whose canvas shares the image, is gone after it.
     Frame frame = RenderFrame(request, [&memory](QSize size) { return memory.Make(size); });
+    const QSize size = frame.image.size();
     const QByteArray answer = memory.Encode(std::move(frame), &fd);
     answers.Send(answer, fd);
-    if (fd >= 0)
+    if (fd >= 0) {
         close(fd);
+        // After the answer, so that the next frame of this size finds its memory made.
+        helper::FrameMemory::PrepareNext(size);
+    }
 }
 
 void AnswerListing(Answers& answers, quint64 id, const QString& folder, bool subfolders)
