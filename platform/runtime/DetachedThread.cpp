@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <thread>
@@ -31,6 +32,10 @@ void StartDetachedThread(std::function<void()> work)
             const int nice = getpriority(PRIO_PROCESS, self);
             if (errno == 0)
                 setpriority(PRIO_PROCESS, self, std::min(nice + BackgroundNiceStep, LowestNice));
+            // And scheduled as batch work: a thread that wakes (the window thread on a key) takes
+            // the CPU from it at once rather than after its slice; its share stays that of its nice.
+            const sched_param none{};
+            sched_setscheduler(0, SCHED_BATCH, &none);
             {
                 // The work and everything it captured is gone before the count drops: main may end
                 // the process the moment it reads zero.
