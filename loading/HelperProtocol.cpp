@@ -2,16 +2,16 @@
 
 #include <QDataStream>
 #include <QIODevice>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <algorithm>
-#include <mutex>
-#include <vector>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vb::helper {
 
@@ -338,7 +338,9 @@ void FrameMemory::PrepareNext(QSize size)
 {
     if (!ValidFrameSize(size))
         return;
-    const auto ofSize = [size](const MappedMemfd& one) { return one.size == size; };
+    const auto ofSize = [size](const MappedMemfd& one) {
+        return one.size == size;
+    };
     {
         const std::lock_guard lock(s_spareMutex);
         if (std::any_of(s_spares.begin(), s_spares.end(), ofSize))

@@ -193,8 +193,9 @@ void Serve(Answers& answers, helper::Packet packet, const LoadingHelperOptions& 
         // A walk through subfolders is the background's, below the single folders the dialog
         // and start-up wait for.
         static ListingThreads walks(true), folders(false);
-        (subfolders ? walks : folders).Run(
-            [&answers, id, folder, subfolders] { AnswerListing(answers, id, folder, subfolders); });
+        (subfolders ? walks : folders).Run([&answers, id, folder, subfolders] {
+            AnswerListing(answers, id, folder, subfolders);
+        });
     }
 }
 

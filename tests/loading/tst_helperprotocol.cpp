@@ -116,7 +116,7 @@ private slots:
     // the rest is refused, never read past the packet.
     void listPart_data()
     {
-        QTest::addColumn<int>("kept"); // bytes kept, -1 for all
+        QTest::addColumn<int>("kept");  // bytes kept, -1 for all
         QTest::addColumn<char>("type"); // put in place of the first entry's type, 0 for none
         QTest::addColumn<QStringList>("read");
         QTest::addColumn<bool>("whole");
@@ -144,7 +144,8 @@ private slots:
         qsizetype from = helper::ListHeaderBytes;
         if (kept == -2) {
             bool took = false;
-            part = helper::EncodeListDone(42, {helper::ListStatus::Unreadable, folder, 13, "cannot"}, part, &took);
+            part = helper::EncodeListDone(42, {helper::ListStatus::Unreadable, folder, 13, "cannot"}, part,
+                                          &took);
             const std::optional<helper::ListEnd> end = helper::DecodeListDone(part);
             QVERIFY(took && end && end->status == helper::ListStatus::Unreadable && end->own == folder &&
                     end->code == 13 && end->error == "cannot");
@@ -155,10 +156,12 @@ private slots:
         if (type)
             part[9] = type;
         QStringList seen;
-        const bool parsed = helper::ForEachListEntry(part, from, [&](std::string_view name, const FolderId* id) {
-            seen << QString::fromUtf8(name.data(), qsizetype(name.size())) +
-                        (id ? QString("/%1.%2").arg(id->device).arg(id->inode == folder.inode ? 2 : 0) : "");
-        });
+        const bool parsed =
+            helper::ForEachListEntry(part, from, [&](std::string_view name, const FolderId* id) {
+                seen << QString::fromUtf8(name.data(), qsizetype(name.size())) +
+                            (id ? QString("/%1.%2").arg(id->device).arg(id->inode == folder.inode ? 2 : 0)
+                                : "");
+            });
         QCOMPARE(seen, read);
         QCOMPARE(parsed, whole);
     }
