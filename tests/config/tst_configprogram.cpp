@@ -42,15 +42,11 @@ class tst_ConfigProgram : public QObject
     // Starts the run with "/C" and returns its dialog once it shows; empty when it did not.
     static QString Dialog(vbtest::ProgramRun& run)
     {
+        // One look at a time: the list can change between two.
         QStringList windows;
-        if (!run.Start({"/C"}) || !QTest::qWaitFor(
-                                      [&] {
-                                          windows = Windows(run);
-                                          return windows.size() == 1;
-                                      },
-                                      15000))
-            return QString();
-        return windows.first();
+        const bool up =
+            run.Start({"/C"}) && QTest::qWaitFor([&] { return (windows = Windows(run)).size() == 1; }, 15000);
+        return up ? windows.first() : QString();
     }
 
     // What the settings file holds for `keys`.
@@ -156,13 +152,9 @@ private slots:
             QDir(config).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 
         Keys(dialog, {"Return"});
-        // One look at a time: the list can change between two.
-        const auto messageUp = [&] {
-            const QStringList windows = Windows(run);
-            return !windows.isEmpty() && windows.first() != dialog;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(messageUp(), 15000);
-        const QStringList shown = Windows(run);
+        QStringList shown;
+        QTRY_VERIFY_WITH_TIMEOUT(!(shown = Windows(run)).isEmpty() && shown.first() != dialog, 15000);
+        shown = Windows(run);
         QCOMPARE(shown.size(), 1); // the dialog is gone, the message box is up
         QCOMPARE(Tool("xdotool", {"getwindowname", shown.first()}), QStringLiteral("Vellumbright"));
         QVERIFY(!run.EndsWithin(50));
