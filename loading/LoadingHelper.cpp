@@ -136,9 +136,9 @@ public:
         try {
             StartDetachedThread([this] { Serve(); });
         } catch (...) {
+            // The job stays queued for the next thread that can be had.
             lock.lock();
             --m_idle;
-            m_jobs.pop_back();
             throw;
         }
     }
