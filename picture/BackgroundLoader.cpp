@@ -2,8 +2,7 @@
 
 #include "picture/FramePainter.h"
 #include "platform/runtime/DetachedThread.h"
-
-#include <mutex>
+#include "platform/runtime/MainThreadPost.h"
 
 namespace vb {
 
@@ -36,10 +35,10 @@ void SetPictureLoaderMaker(std::function<std::unique_ptr<PictureLoader>()> maker
     LoaderMaker() = std::move(maker);
 }
 
-// What a thread that outlives the loader still reaches: the loader, until it is gone.
+// What a result that outlives the loader still reaches: the loader, until it is gone. Read and
+// written on the window thread only.
 struct BackgroundLoader::Shared
 {
-    std::mutex mutex;
     BackgroundLoader* loader = nullptr;
 };
 
@@ -50,8 +49,7 @@ BackgroundLoader::BackgroundLoader() : m_shared(std::make_shared<Shared>())
 
 BackgroundLoader::~BackgroundLoader()
 {
-    // Results posted before this point are dropped with m_context.
-    const std::lock_guard lock(m_shared->mutex);
+    // Results posted before this point find no loader and are dropped.
     m_shared->loader = nullptr;
 }
 
@@ -82,14 +80,13 @@ void BackgroundLoader::Start(FrameRequest request)
     try {
         StartDetachedThread([shared = m_shared, folder, request = std::move(request)]() mutable {
             Frame frame = RenderFrame(std::move(request));
-            const std::lock_guard lock(shared->mutex);
-            if (BackgroundLoader* loader = shared->loader)
-                QMetaObject::invokeMethod(
-                    &loader->m_context,
-                    [loader, folder, frame = std::move(frame)]() mutable {
+            // The loader is made and destroyed on the window thread, where this runs: it is either
+            // still there or has cleared its pointer.
+            PostToMainThread(
+                [shared = std::move(shared), folder = std::move(folder), frame = std::move(frame)]() mutable {
+                    if (BackgroundLoader* loader = shared->loader)
                         loader->Finished(folder, std::move(frame));
-                    },
-                    Qt::QueuedConnection);
+                });
         });
     } catch (const std::exception&) {
         // No thread to be had: the picture cannot be shown this time.

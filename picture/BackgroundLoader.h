@@ -4,7 +4,6 @@
 
 #include <QHash>
 #include <QList>
-#include <QObject>
 #include <QSet>
 #include <memory>
 
@@ -33,8 +32,6 @@ private:
     void Start(FrameRequest request);
     void Finished(const QString& folder, Frame frame);
 
-    // Lives on the window thread; the threads post their results to it.
-    QObject m_context;
     std::shared_ptr<Shared> m_shared;
     Receiver m_receiver;
     QSet<QString> m_busyFolders;

@@ -1,6 +1,7 @@
 #include "platform/runtime/MainThreadPost.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <deque>
 #include <mutex>
 
@@ -25,6 +26,18 @@ void RunOnePosted()
     work();
 }
 
+// Takes the posted events on the application's thread. It looks at nothing of the event and
+// takes the lock before anything else, so that every byte the posting thread wrote, the event's
+// own included, is handed over under the lock. A functor posted with invokeMethod would not be:
+// Qt's inline code reads it back before any lock of ours is taken.
+class PostedWorkReceiver final : public QObject
+{
+protected:
+    void customEvent(QEvent*) override { RunOnePosted(); }
+};
+
+QObject* s_receiver = nullptr; // under s_mutex; kept to the end, as posts may come until then
+
 } // namespace
 
 void PostToMainThread(std::function<void()> work)
@@ -32,11 +45,14 @@ void PostToMainThread(std::function<void()> work)
     QCoreApplication* const app = QCoreApplication::instance();
     if (!app)
         return;
-    {
-        const std::lock_guard lock(s_mutex);
-        s_posted.push_back(std::move(work));
+    static const auto eventType = static_cast<QEvent::Type>(QEvent::registerEventType());
+    const std::lock_guard lock(s_mutex);
+    s_posted.push_back(std::move(work));
+    if (!s_receiver) {
+        s_receiver = new PostedWorkReceiver;
+        s_receiver->moveToThread(app->thread());
     }
-    QMetaObject::invokeMethod(app, &RunOnePosted, Qt::QueuedConnection);
+    QCoreApplication::postEvent(s_receiver, new QEvent(eventType));
 }
 
 } // namespace vb
