@@ -35,15 +35,13 @@ public:
 
     void Send(const QByteArray& bytes, int fd = -1)
     {
-        // No lock: a socket of packets takes each whole, descriptor included, whichever threads
-        // send at once; a lock here kept eight listings waiting on each other.
-        const std::lock_guard lock(m_mutex);
+        // No lock: a socket of packets takes each packet whole, its descriptor with it, whichever
+        // threads send at once, so listings and frames never wait on each other here.
         helper::Send(m_socket, bytes, fd);
     }
 
 private:
-    int m_socket;
-    std::mutex m_mutex;
+    const int m_socket;
 };
 
 void AnswerFrame(Answers& answers, const FrameRequest& request, const LoadingHelperOptions& options)

@@ -77,11 +77,6 @@ FolderTreeWalk WalkTree(const QString& folder, const DirectoryLister& lister, Ca
     return walk;
 }
 
-void PostToApplication(std::function<void()> work)
-{
-    PostToMainThread(std::move(work));
-}
-
 } // namespace
 
 CatalogueOptions CatalogueOptions::Current()
@@ -367,7 +362,7 @@ void Read(const std::shared_ptr<Walking>& walking)
                 walking->progressed.notify_one();
                 // The last reader of a walk the caller left behind: the build is whole now.
                 if (walking->late)
-                    PostToApplication([catalogue = walking->catalogue] {
+                    PostToMainThread([catalogue = walking->catalogue] {
                         if (catalogue != s_catalogue)
                             return;
                         --s_late;
@@ -400,7 +395,7 @@ void Read(const std::shared_ptr<Walking>& walking)
         PathList settled = walking->walk.TakeSettled();
         if (settled.isEmpty())
             continue;
-        PostToApplication([catalogue = walking->catalogue, settled = std::move(settled)] {
+        PostToMainThread([catalogue = walking->catalogue, settled = std::move(settled)] {
             if (catalogue == s_catalogue)
                 PictureList += settled;
         });
@@ -558,7 +553,7 @@ void RebuildCatalogueInBackground(const QStringList& folders, const DirectoryLis
             onThread(*rebuild);
         // Handed over whole: this thread keeps nothing of the list once the window thread may
         // take it.
-        PostToApplication([catalogue, rebuild = std::move(rebuild), skipped, firstSkipped, done] {
+        PostToMainThread([catalogue, rebuild = std::move(rebuild), skipped, firstSkipped, done] {
             if (catalogue != s_catalogue)
                 return;
             WriteSkippedWarning(skipped, firstSkipped);
