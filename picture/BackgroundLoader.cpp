@@ -4,11 +4,67 @@
 #include "platform/runtime/DetachedThread.h"
 #include "platform/runtime/MainThreadPost.h"
 
+#include <QCoreApplication>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 namespace vb {
 
 namespace {
 
 constexpr qsizetype MaxWaitingPerFolder = 2;
+// How long the application's end waits for frames still under way. A frame whose read hangs in
+// the kernel holds it no longer: its thread has not reached the drawing.
+constexpr std::chrono::seconds LongestWaitAtEnd{30};
+
+// The frames under way on the loaders' threads, of every loader, gone or not. Drawing a frame uses
+// what the application object owns (QPainter takes the application's font), so a thread still
+// drawing as the application goes crashes: the application's end waits for them.
+struct FramesUnderWay
+{
+    std::mutex mutex;
+    std::condition_variable ended;
+    int count = 0;
+};
+
+// Never destroyed: a thread left hanging may end its frame while the process exits.
+FramesUnderWay& Underway()
+{
+    static auto* const frames = new FramesUnderWay;
+    return *frames;
+}
+
+// Counts a frame from its request to the moment its thread has posted it.
+class FrameUnderWay
+{
+public:
+    FrameUnderWay()
+    {
+        const std::lock_guard lock(Underway().mutex);
+        ++Underway().count;
+    }
+    ~FrameUnderWay()
+    {
+        const std::lock_guard lock(Underway().mutex);
+        if (--Underway().count == 0)
+            Underway().ended.notify_all();
+    }
+    FrameUnderWay(const FrameUnderWay&) = delete;
+    FrameUnderWay& operator=(const FrameUnderWay&) = delete;
+};
+
+// Qt runs this first thing as the application object is destroyed, before any of it goes.
+void WaitForFramesUnderWay()
+{
+    std::unique_lock lock(Underway().mutex);
+    Underway().ended.wait_for(lock, LongestWaitAtEnd, [] { return Underway().count == 0; });
+}
+
+void WaitAtApplicationEnd()
+{
+    qAddPostRoutine(WaitForFramesUnderWay);
+}
 
 QString FolderOf(const QString& path)
 {
@@ -22,6 +78,8 @@ std::function<std::unique_ptr<PictureLoader>()>& LoaderMaker()
 }
 
 } // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(WaitAtApplicationEnd)
 
 std::unique_ptr<PictureLoader> MakePictureLoader()
 {
@@ -78,7 +136,9 @@ void BackgroundLoader::Start(FrameRequest request)
     const quint64 id = request.id;
     m_busyFolders.insert(folder);
     try {
-        StartDetachedThread([shared = m_shared, folder, request = std::move(request)]() mutable {
+        auto underWay = std::make_shared<FrameUnderWay>();
+        StartDetachedThread([underWay, shared = m_shared, folder, request = std::move(request)]() mutable {
+            const std::shared_ptr<FrameUnderWay> counted = std::move(underWay);
             Frame frame = RenderFrame(std::move(request));
             // The loader is made and destroyed on the window thread, where this runs: it is either
             // still there or has cleared its pointer.
