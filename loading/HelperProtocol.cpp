@@ -210,7 +210,7 @@ QByteArray FrameDone(const Frame& frame, QSize size)
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
     out << quint8(Kind::FrameDone) << quint64(frame.id) << !size.isEmpty() << qint32(size.width())
-        << qint32(size.height()) << qint64(size.width()) * 4 << frame.dateTaken;
+        << qint32(size.height()) << qint64(size.width()) * 4 << frame.dateTaken << frame.missing;
     return bytes;
 }
 
@@ -381,7 +381,7 @@ std::optional<Frame> DecodeFrameDone(const QByteArray& bytes, int fd)
     qint32 width = 0, height = 0;
     qint64 bytesPerLine = 0;
     Frame frame;
-    in >> kind >> id >> shown >> width >> height >> bytesPerLine >> frame.dateTaken;
+    in >> kind >> id >> shown >> width >> height >> bytesPerLine >> frame.dateTaken >> frame.missing;
     if (in.status() != QDataStream::Ok || Kind(kind) != Kind::FrameDone) {
         CloseQuietly(fd);
         return std::nullopt;
