@@ -29,6 +29,11 @@ struct ConfigServices
     std::function<void(const RuntimeError& error)> uncaughtError;
     // Where OK writes the new picture list for the next start; none: nowhere.
     const PictureIndex* index = nullptr;
+    // "Preview": starts the show at once, as "/S", with the saved settings; none: nothing.
+    std::function<void()> preview;
+    // After OK has saved: makes the idle watcher start with every session and run now (true), or
+    // neither (false); none: nothing.
+    std::function<void(bool startAutomatically)> startAutomatically;
 };
 
 } // namespace vb
