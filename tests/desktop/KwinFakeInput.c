@@ -16,11 +16,11 @@
 
 static const struct wl_interface* no_types[3] = {NULL};
 static const struct wl_message fake_input_requests[] = {
-    {"authenticate", "ss", no_types},          {"pointer_motion", "ff", no_types},
-    {"button", "uu", no_types},                {"axis", "uf", no_types},
-    {"touch_down", "2uff", no_types},          {"touch_motion", "2uff", no_types},
-    {"touch_up", "2u", no_types},              {"touch_cancel", "2", no_types},
-    {"touch_frame", "2", no_types},            {"pointer_motion_absolute", "3ff", no_types},
+    {"authenticate", "ss", no_types},  {"pointer_motion", "ff", no_types},
+    {"button", "uu", no_types},        {"axis", "uf", no_types},
+    {"touch_down", "2uff", no_types},  {"touch_motion", "2uff", no_types},
+    {"touch_up", "2u", no_types},      {"touch_cancel", "2", no_types},
+    {"touch_frame", "2", no_types},    {"pointer_motion_absolute", "3ff", no_types},
     {"keyboard_key", "4uu", no_types},
 };
 static const struct wl_interface fake_input_interface = {
