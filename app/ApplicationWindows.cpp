@@ -6,10 +6,12 @@
 #include "cover/CoverWindow.h"
 #include "platform/display/UncaughtError.h"
 #include "platform/files/Autostart.h"
+#include "platform/files/IdleInstance.h"
 #include "platform/runtime/RuntimeError.h"
 
 #include <QFileInfo>
 #include <QProcess>
+#include <csignal>
 
 namespace vb {
 
@@ -60,6 +62,7 @@ void ApplicationWindows::ShowConfig()
         m_index,
         [] { QProcess::startDetached(ThisProgram(), {QStringLiteral("/S")}); },
         StartAutomatically,
+        [] { SignalIdleWatcher(SIGHUP); },
     });
     m_config->setAttribute(Qt::WA_DeleteOnClose);
     m_config->show();

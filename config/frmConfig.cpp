@@ -331,6 +331,7 @@ void frmConfig::Form_Load()
     chkShowFileNames->setChecked(ShowFileNames != 0);
     txtStartAfter->setText(IntToText(StartAfterMinutes));
     chkStartAutomatically->setChecked(StartAutomatically != 0);
+    m_startedAutomatically = StartAutomatically != 0;
     m_options = {FitLargePictures != 0,  Shuffle != 0,         OutlineFileNames != 0,
                  IncludeSubfolders != 0, AllPictureTypes != 0, ShowDateTaken != 0};
 
@@ -391,8 +392,12 @@ void frmConfig::cmdOk_Click()
         m_services.uncaughtError(error);
         return;
     }
-    // Saved first, so that a watcher started or told to reread now reads the new minutes.
-    if (m_services.startAutomatically)
+    // Saved first, so that a watcher started or told to reread now reads the new minutes. Only a
+    // change of the box starts or ends one: a watcher the user runs otherwise (a systemd unit)
+    // is left alone.
+    if (m_services.saved)
+        m_services.saved();
+    if (m_services.startAutomatically && (StartAutomatically != 0) != m_startedAutomatically)
         m_services.startAutomatically(StartAutomatically != 0);
     accept();
 }

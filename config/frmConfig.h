@@ -97,6 +97,8 @@ private:
     QLabel* lblMinutes = nullptr;
     QCheckBox* chkStartAutomatically = nullptr;
     QPushButton* cmdPreview = nullptr;
+    // "Start automatically" as loaded.
+    bool m_startedAutomatically = false;
     bool m_walking = false;
     bool m_cancelWalk = false;
 };

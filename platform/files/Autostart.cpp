@@ -67,7 +67,7 @@ void ApplyIdleWatcher(const QString& program, bool run)
         SignalIdleWatcher(SIGTERM);
         return;
     }
-    if (!SignalIdleWatcher(SIGHUP))
+    if (RunningIdleWatcher() == 0)
         QProcess::startDetached(program, {QStringLiteral("--idle")});
 }
 

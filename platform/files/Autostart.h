@@ -17,8 +17,7 @@ void WriteAutostartEntry(const QString& program);
 void RemoveAutostartEntry();
 
 // Starts `program --idle` on its own (it outlives the caller) where no watcher runs for this
-// display yet, or tells the running one to reread its settings; with `run` false, ends the
-// running one.
+// display yet; with `run` false, ends the running one.
 void ApplyIdleWatcher(const QString& program, bool run);
 
 } // namespace vb

@@ -75,6 +75,7 @@ class tst_frmConfig : public QObject
     QList<QWidget*> m_pickerOwners;
     QStringList m_opened;
     int m_previews = 0;
+    int m_saves = 0;
     QList<bool> m_startAutomatically;
     QStringList m_errors; // "<error>: <cause>"
     std::unique_ptr<frmConfig> m_dialog;
@@ -101,6 +102,7 @@ class tst_frmConfig : public QObject
             &m_index,
             [this] { ++m_previews; },
             [this](bool start) { m_startAutomatically.append(start); },
+            [this] { ++m_saves; },
         });
         m_finished = std::make_unique<QSignalSpy>(m_dialog.get(), &QDialog::finished);
         m_dialog->show();
@@ -158,6 +160,7 @@ private slots:
         m_lister.inner = vbtest::FakeLister();
         m_lister.shapes.clear();
         m_previews = 0;
+        m_saves = 0;
         m_startAutomatically.clear();
         m_lister.inner.folders["/a/"].entries = {{"a1.jpg"}, {"a2.gif"}};
         m_lister.inner.folders["/c/"].entries = {{"c1.bmp"}};
@@ -477,7 +480,8 @@ private slots:
     }
 
     // The idle watcher's controls: OK stores the minutes (1 to 240; a box that holds none keeps
-    // them) and the check box, and hands the check box on after saving; Preview starts the show.
+    // them) and the check box, tells a running watcher, and hands the check box on when it
+    // changed; Preview starts the show.
     void idleControls_data()
     {
         QTest::addColumn<QString>("minutes");
@@ -487,8 +491,8 @@ private slots:
         QTest::addColumn<QList<bool>>("applied");
         QTest::newRow("25, ticked") << "25" << true << "cmdOk" << std::optional<QString>("25")
                                     << QList<bool>{true};
-        QTest::newRow("0 keeps 10") << "0" << false << "cmdOk" << std::optional<QString>()
-                                    << QList<bool>{false};
+        QTest::newRow("0 keeps 10, unticked as before")
+            << "0" << false << "cmdOk" << std::optional<QString>() << QList<bool>{};
         QTest::newRow("empty keeps 10")
             << "" << true << "cmdOk" << std::optional<QString>() << QList<bool>{true};
         QTest::newRow("Cancel") << "25" << true << "cmdCancel" << std::optional<QString>() << QList<bool>{};
@@ -515,6 +519,7 @@ private slots:
         QCOMPARE(Stored("StartAutomatically"),
                  applied.value(0) ? std::optional<QString>("True") : std::optional<QString>());
         QCOMPARE(m_startAutomatically, applied);
+        QCOMPARE(m_saves, button == "cmdOk" ? 1 : 0);
     }
 
     // A folder that cannot be listed keeps what was found before the failure, stays listed and
