@@ -163,17 +163,24 @@ void End(QProcess& process)
     }
 }
 
-// Nanoseconds of CPU time a process has used, all its threads together.
-qint64 CpuNanoseconds(qint64 pid)
+// The sum over a process's threads of what `read` finds in each one's /proc/<pid>/task/<tid>/<file>.
+qint64 SumOverThreads(qint64 pid, const QString& file, const std::function<qint64(const QByteArray&)>& read)
 {
     qint64 total = 0;
     for (const QString& task :
          QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(QStringLiteral("/proc/%1/task/%2/schedstat").arg(pid).arg(task));
+        QFile stat(QStringLiteral("/proc/%1/task/%2/%3").arg(pid).arg(task, file));
         if (stat.open(QIODevice::ReadOnly))
-            total += stat.readAll().split(' ').value(0).toLongLong();
+            total += read(stat.readAll());
     }
     return total;
+}
+
+// Nanoseconds of CPU time a process has used, all its threads together.
+qint64 CpuNanoseconds(qint64 pid)
+{
+    return SumOverThreads(pid, QStringLiteral("schedstat"),
+                          [](const QByteArray& text) { return text.split(' ').value(0).toLongLong(); });
 }
 
 // The processes whose parent is `pid` (a saver's loading helper, and any that replaced it). Found
@@ -655,17 +662,13 @@ namespace {
 // Context switches of a process, all its threads together: each is a wake-up or a preemption.
 qint64 ContextSwitches(qint64 pid)
 {
-    qint64 total = 0;
-    for (const QString& task :
-         QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile status(QStringLiteral("/proc/%1/task/%2/status").arg(pid).arg(task));
-        if (!status.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& line : status.readAll().split('\n'))
+    return SumOverThreads(pid, QStringLiteral("status"), [](const QByteArray& text) {
+        qint64 switches = 0;
+        for (const QByteArray& line : text.split('\n'))
             if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
-                total += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
-    }
-    return total;
+                switches += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+        return switches;
+    });
 }
 
 // Resident memory of a process, in MB.
