@@ -5,9 +5,38 @@
 #include "config/frmConfig.h"
 #include "cover/CoverWindow.h"
 #include "platform/display/UncaughtError.h"
+#include "platform/files/Autostart.h"
+#include "platform/files/IdleInstance.h"
 #include "platform/runtime/RuntimeError.h"
 
+#include <QFileInfo>
+#include <QProcess>
+#include <csignal>
+
 namespace vb {
+
+namespace {
+
+// This program, by its full path: what the autostart entry and the preview run.
+QString ThisProgram()
+{
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+}
+
+void StartAutomatically(bool start)
+{
+    try {
+        if (start)
+            WriteAutostartEntry(ThisProgram());
+        else
+            RemoveAutostartEntry();
+    } catch (const RuntimeError& error) {
+        EndWithUncaughtError(error, true);
+    }
+    ApplyIdleWatcher(ThisProgram(), start);
+}
+
+} // namespace
 
 ApplicationWindows::ApplicationWindows(SettingsStore& store, const DirectoryLister& lister,
                                        RandomSource& random, const PictureIndex* index)
@@ -31,6 +60,9 @@ void ApplicationWindows::ShowConfig()
         OpenWebAddress,
         [](const RuntimeError& error) { EndWithUncaughtError(error, true); },
         m_index,
+        [] { QProcess::startDetached(ThisProgram(), {QStringLiteral("/S")}); },
+        StartAutomatically,
+        [] { SignalIdleWatcher(SIGHUP); },
     });
     m_config->setAttribute(Qt::WA_DeleteOnClose);
     m_config->show();

@@ -19,9 +19,14 @@
 #include "state/ModuleState.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -63,12 +68,38 @@ int RunHelper(int argc, char** argv)
     return vb::RunLoadingHelper(options);
 }
 
+// `--idle`: becomes the idle watcher, a program of its own without widgets, so that what waits
+// all day is small. It is found beside this program (the build tree), else where the package puts
+// it; it starts this program, by its full path, for each show.
+int RunIdleWatcher(int argc, char** argv)
+{
+    const QString self = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+    const QString folder = QFileInfo(self).path();
+    QString watcher = folder + QStringLiteral("/vellumbright-idle");
+    if (!QFileInfo(watcher).isExecutable())
+        watcher = folder + QStringLiteral("/" VELLUMBRIGHT_IDLE_FROM_BINDIR);
+    const QByteArray watcherPath = watcher.toLocal8Bit();
+    const QByteArray selfPath = self.toLocal8Bit();
+    std::vector<char*> arguments{const_cast<char*>(watcherPath.constData())};
+    for (int i = 2; i < argc; ++i)
+        arguments.push_back(argv[i]);
+    arguments.push_back(const_cast<char*>("--saver"));
+    arguments.push_back(const_cast<char*>(selfPath.constData()));
+    arguments.push_back(nullptr);
+    ::execv(watcherPath.constData(), arguments.data());
+    std::fprintf(stderr, "vellumbright: cannot run the idle watcher %s: %s\n", watcherPath.constData(),
+                 std::strerror(errno));
+    return 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc > 1 && std::strcmp(argv[1], vb::LoadingHelperArgument) == 0)
         return RunHelper(argc, argv);
+    if (argc > 1 && std::strcmp(argv[1], "--idle") == 0)
+        return RunIdleWatcher(argc, argv);
 
     // The command text is taken before QApplication removes the options it understands.
     QStringList arguments;

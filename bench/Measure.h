@@ -53,6 +53,7 @@ void ProgramFigures(const Context& context, std::vector<Row>& rows);
 void ShuffleFigures(const Context& context, std::vector<Row>& rows);
 void IndexFigures(const Context& context, std::vector<Row>& rows);
 void WarmIndexFigures(const Context& context, std::vector<Row>& rows);
+void IdleFigures(const Context& context, std::vector<Row>& rows);
 
 // The child side of the peak-memory figure (a process of its own per sample).
 int PeakMemoryChild(const QString& work, const QString& path, const QString& warmUp);

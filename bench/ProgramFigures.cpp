@@ -163,17 +163,24 @@ void End(QProcess& process)
     }
 }
 
-// Nanoseconds of CPU time a process has used, all its threads together.
-qint64 CpuNanoseconds(qint64 pid)
+// The sum over a process's threads of what `read` finds in each one's /proc/<pid>/task/<tid>/<file>.
+qint64 SumOverThreads(qint64 pid, const QString& file, const std::function<qint64(const QByteArray&)>& read)
 {
     qint64 total = 0;
     for (const QString& task :
          QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(QStringLiteral("/proc/%1/task/%2/schedstat").arg(pid).arg(task));
+        QFile stat(QStringLiteral("/proc/%1/task/%2/%3").arg(pid).arg(task, file));
         if (stat.open(QIODevice::ReadOnly))
-            total += stat.readAll().split(' ').value(0).toLongLong();
+            total += read(stat.readAll());
     }
     return total;
+}
+
+// Nanoseconds of CPU time a process has used, all its threads together.
+qint64 CpuNanoseconds(qint64 pid)
+{
+    return SumOverThreads(pid, QStringLiteral("schedstat"),
+                          [](const QByteArray& text) { return text.split(' ').value(0).toLongLong(); });
 }
 
 // The processes whose parent is `pid` (a saver's loading helper, and any that replaced it). Found
@@ -644,6 +651,158 @@ void ProgramFigures(const Context& context, std::vector<Row>& rows)
     NotDueTickFigures(rows);
     WholeProgramFigures(context, rows);
     KeyWhileDecodingFigures(context, rows);
+}
+
+} // namespace vbbench
+
+namespace vbbench {
+
+namespace {
+
+// Context switches of a process, all its threads together: each is a wake-up or a preemption.
+qint64 ContextSwitches(qint64 pid)
+{
+    return SumOverThreads(pid, QStringLiteral("status"), [](const QByteArray& text) {
+        qint64 switches = 0;
+        for (const QByteArray& line : text.split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
+                switches += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+        return switches;
+    });
+}
+
+// Resident memory of a process, in MB.
+double ResidentMegabytes(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    return -1;
+}
+
+// The watcher's saver: its one child, once it runs.
+qint64 SaverOf(qint64 watcher)
+{
+    const std::vector<qint64> children = ChildProcesses(watcher);
+    return children.empty() ? 0 : children.front();
+}
+
+} // namespace
+
+// The idle watcher on the X server of DISPLAY: what it costs while it waits (CPU time, wake-ups,
+// system calls, resident memory), and how soon after the idle moment the saver's first picture is
+// on screen, against the saver started directly.
+void IdleFigures(const Context& context, std::vector<Row>& rows)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    Setup setup;
+    if (!setup.Make(context.corpus, QStringLiteral("idle")))
+        return;
+    const int seconds = std::max(2, qEnvironmentVariableIntValue("VB_BENCH_IDLE_SECONDS"));
+    const auto reset = [] {
+        QProcess::execute(QStringLiteral("xset"), {QStringLiteral("s"), QStringLiteral("reset")});
+    };
+
+    // Waiting: an idle time far beyond the measurement.
+    QProcess waiting;
+    QProcessEnvironment env = setup.Environment();
+    env.insert(QStringLiteral("VELLUMBRIGHT_IDLE_SECONDS"), QStringLiteral("36000"));
+    waiting.setProcessEnvironment(env);
+    waiting.setStandardOutputFile(QProcess::nullDevice());
+    waiting.start(context.program, {QStringLiteral("--idle"), QStringLiteral("--verbose")});
+    if (!waiting.waitForStarted() || waiting.waitForFinished(2000)) {
+        std::fprintf(stderr, "the idle watcher did not start: %s\n",
+                     waiting.readAllStandardError().constData());
+        return;
+    }
+    const qint64 pid = waiting.processId();
+    const qint64 cpuBefore = CpuNanoseconds(pid);
+    const qint64 switchesBefore = ContextSwitches(pid);
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const double cpu = double(CpuNanoseconds(pid) - cpuBefore) / 1e6 * 60.0 / seconds;
+    const double wakeups = double(ContextSwitches(pid) - switchesBefore) * 60.0 / seconds;
+    const double resident = ResidentMegabytes(pid);
+    bool traced = false;
+    const auto calls = SystemCalls(pid, seconds, &traced);
+    End(waiting);
+    std::fprintf(stderr, "idle watcher: %s\n", waiting.readAllStandardError().trimmed().constData());
+    rows.push_back(
+        Row{QStringLiteral("idle watcher waiting: CPU time per minute (%1 s measured)").arg(seconds), cpu, 0,
+            QStringLiteral("ms"), QStringLiteral("<= 1 ms"), 0, 1.0});
+    rows.push_back(Row{QStringLiteral("idle watcher waiting: wake-ups (context switches) per minute"),
+                       wakeups, 0, QString(), QStringLiteral("<= 2"), 0, 2.0});
+    rows.push_back(Row{QStringLiteral("idle watcher waiting: resident memory"), resident, 0,
+                       QStringLiteral("MB"), QStringLiteral("<= 20 MB"), 0, 20.0});
+    if (traced) {
+        for (const auto& [name, count] : calls)
+            std::fprintf(stderr, "idle watcher, while waiting %d s: %ld x %s\n", seconds, count,
+                         qPrintable(name));
+        rows.push_back(
+            Row{QStringLiteral("idle watcher waiting: system calls in %1 s").arg(seconds),
+                double(std::accumulate(calls.begin(), calls.end(), 0L,
+                                       [](long sum, const auto& call) { return sum + call.second; })),
+                0, QString(), QString(), 0});
+    }
+
+    // From the idle moment (the last input, `xset s reset`, plus the idle time) to the first
+    // picture, against "/S" started directly.
+    constexpr int IdleSeconds = 2;
+    QProcess watcher;
+    env.insert(QStringLiteral("VELLUMBRIGHT_IDLE_SECONDS"), QString::number(IdleSeconds));
+    watcher.setProcessEnvironment(env);
+    watcher.setStandardOutputFile(QProcess::nullDevice());
+    watcher.setStandardErrorFile(QProcess::nullDevice());
+    watcher.start(context.program, {QStringLiteral("--idle")});
+    if (!watcher.waitForStarted())
+        return;
+    const QRgb background = CentrePixel();
+    std::vector<double> ours, reference;
+    for (int i = 0; i < context.repetitions; ++i) {
+        std::this_thread::sleep_for(500ms);
+        reset();
+        const auto idleMoment = std::chrono::steady_clock::now() + std::chrono::seconds(IdleSeconds);
+        double ms = -1;
+        while (std::chrono::steady_clock::now() < idleMoment + 10s) {
+            if (Near(CentrePixel(), setup.colour)) {
+                ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - idleMoment)
+                         .count();
+                break;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        const qint64 saver = SaverOf(watcher.processId());
+        // Never 0 or below: kill() would reach a whole process group, or every process.
+        if (saver > 1) {
+            std::vector<qint64> processes = ChildProcesses(saver);
+            processes.push_back(saver);
+            ::kill(pid_t(saver), SIGTERM);
+            WaitUntilGone(processes, 5s);
+        }
+        for (int wait = 0; wait < 200 && CentrePixel() != background; ++wait)
+            std::this_thread::sleep_for(10ms);
+        QProcess direct;
+        const double toPicture = SecondsUntilShown(direct, context, setup, {QStringLiteral("/S")},
+                                                   [&](QRgb pixel) { return Near(pixel, setup.colour); });
+        End(direct);
+        for (int wait = 0; wait < 200 && CentrePixel() != background; ++wait)
+            std::this_thread::sleep_for(10ms);
+        if (ms < 0 || toPicture < 0) {
+            std::fprintf(stderr, "the saver did not show its picture; the idle figure is left out\n");
+            End(watcher);
+            return;
+        }
+        ours.push_back(ms);
+        reference.push_back(toPicture * 1000);
+    }
+    End(watcher);
+    rows.push_back(
+        Row{QStringLiteral("idle moment to the first picture on screen, by the idle watcher (vs /S "
+                           "started directly, to its picture)"),
+            Median(ours), Median(reference), QStringLiteral("ms"), QString(), 0});
 }
 
 } // namespace vbbench

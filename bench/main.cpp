@@ -37,11 +37,17 @@ int main(int argc, char** argv)
     // VB_BENCH_ONLY=index,program (say) measures only those groups, to look again at a few figures.
     const QStringList only = qEnvironmentVariable("VB_BENCH_ONLY").split(u',', Qt::SkipEmptyParts);
     const std::pair<const char*, void (*)(const Context&, std::vector<Row>&)> groups[] = {
-        {"catalogue", CatalogueFigures},        {"index", IndexFigures},
-        {"change", PictureChangeFigures},       {"memory", PeakMemoryFigures},
-        {"heif-memory", HeifPeakMemoryFigures}, {"program", ProgramFigures},
-        {"warm-index", WarmIndexFigures},       {"shuffle", ShuffleFigures},
-        {"helper-change", HelperChangeFigures}, {"helper-memory", HelperPeakMemoryFigures}};
+        {"catalogue", CatalogueFigures},
+        {"index", IndexFigures},
+        {"change", PictureChangeFigures},
+        {"memory", PeakMemoryFigures},
+        {"heif-memory", HeifPeakMemoryFigures},
+        {"program", ProgramFigures},
+        {"warm-index", WarmIndexFigures},
+        {"shuffle", ShuffleFigures},
+        {"helper-change", HelperChangeFigures},
+        {"helper-memory", HelperPeakMemoryFigures},
+        {"idle", IdleFigures}};
     std::vector<Row> rows;
     for (const auto& [name, figures] : groups)
         if (only.isEmpty() || only.contains(QLatin1String(name)))

@@ -29,6 +29,13 @@ struct ConfigServices
     std::function<void(const RuntimeError& error)> uncaughtError;
     // Where OK writes the new picture list for the next start; none: nowhere.
     const PictureIndex* index = nullptr;
+    // "Preview": starts the show at once, as "/S", with the saved settings; none: nothing.
+    std::function<void()> preview;
+    // After OK has saved, when "Start automatically" changed: makes the idle watcher start with
+    // every session and run now (true), or neither (false); none: nothing.
+    std::function<void(bool startAutomatically)> startAutomatically;
+    // After every save by OK: a running idle watcher rereads its minutes; none: nothing.
+    std::function<void()> saved;
 };
 
 } // namespace vb

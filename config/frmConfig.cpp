@@ -5,6 +5,7 @@
 #include "platform/runtime/ErrorReport.h"
 #include "platform/runtime/RuntimeError.h"
 #include "platform/x11/X11Title.h"
+#include "settings/IdleSettings.h"
 #include "settings/PictureCatalogue.h"
 #include "settings/PictureIndex.h"
 #include "settings/Settings.h"
@@ -16,6 +17,7 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QIntValidator>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -38,6 +40,10 @@ const QString MakerWebAddress = QStringLiteral("https://www.quorrel.com/");
 // The dialog is designed in twips; at 15 twips to the pixel every design value is a whole number
 // of logical pixels.
 constexpr int TwipsPerPixel = 15;
+
+// The idle watcher's two rows under the interval push the folder list and the bottom row down by
+// this much; the dialog grows by it.
+constexpr int IdleRows = 720;
 
 QRect Twips(int left, int top, int width, int height)
 {
@@ -101,7 +107,7 @@ void frmConfig::CreateControls()
     setObjectName(QStringLiteral("frmConfig"));
     setFont(SansSerif(ControlPoints));
     setWindowIcon(ProgramIcon());
-    setFixedSize(416, 312);
+    setFixedSize(416, 312 + IdleRows / TwipsPerPixel);
 
     // In the order the design creates them, which is also the order they are painted in.
     chkShowFileNames = new QCheckBox(QStringLiteral("Show File Names"), this);
@@ -132,14 +138,14 @@ void frmConfig::CreateControls()
     txtInterval->setGeometry(Twips(1560, 1560, 735, 285));
 
     cmdDelete = new QPushButton(QStringLiteral("Delete"), this);
-    cmdDelete->setGeometry(Twips(1440, 4200, 1095, 375));
+    cmdDelete->setGeometry(Twips(1440, 4200 + IdleRows, 1095, 375));
     cmdDelete->setEnabled(false);
 
     cmdAdd = new QPushButton(QStringLiteral("Add..."), this);
-    cmdAdd->setGeometry(Twips(120, 4200, 1095, 375));
+    cmdAdd->setGeometry(Twips(120, 4200 + IdleRows, 1095, 375));
 
     FirstDirectories = new QListWidget(this);
-    FirstDirectories->setGeometry(Twips(120, 2040, 6015, 2010));
+    FirstDirectories->setGeometry(Twips(120, 2040 + IdleRows, 6015, 2010));
     FirstDirectories->setSelectionMode(QAbstractItemView::SingleSelection);
     FirstDirectories->setSortingEnabled(false);
     // Each entry as wide as its path, with a horizontal scroll bar where needed, so that folders
@@ -148,10 +154,10 @@ void frmConfig::CreateControls()
     FirstDirectories->installEventFilter(this);
 
     cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cmdCancel->setGeometry(Twips(5040, 4200, 1095, 375));
+    cmdCancel->setGeometry(Twips(5040, 4200 + IdleRows, 1095, 375));
 
     cmdOk = new QPushButton(QStringLiteral("OK"), this);
-    cmdOk->setGeometry(Twips(3840, 4200, 1095, 375));
+    cmdOk->setGeometry(Twips(3840, 4200 + IdleRows, 1095, 375));
     cmdOk->setDefault(true);
 
     QLabel* interval = new QLabel(QStringLiteral("Interval (seconds)"), this);
@@ -162,18 +168,36 @@ void frmConfig::CreateControls()
     // Not part of the design: in the free space of the bottom row, between Delete and OK, with
     // the gap that OK and Cancel have on either side.
     cmdOptions = new QPushButton(QStringLiteral("Options..."), this);
-    cmdOptions->setGeometry(Twips(2640, 4200, 1095, 375));
+    cmdOptions->setGeometry(Twips(2640, 4200 + IdleRows, 1095, 375));
     cmdOptions->setShortcut(QKeySequence(Qt::ALT | Qt::Key_O));
 
     // Not part of the design either: where Add..., Delete and Options... are, while OK reads the
     // folders.
     lblProgress = new QLabel(this);
-    lblProgress->setGeometry(Twips(120, 4200, 3615, 375));
+    lblProgress->setGeometry(Twips(120, 4200 + IdleRows, 3615, 375));
     lblProgress->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     lblProgress->setWordWrap(true);
     lblProgress->hide();
 
+    // Not part of the design: the idle watcher's rows, in the interval row's columns.
+    lblStartAfter = new QLabel(QStringLiteral("Start after"), this);
+    lblStartAfter->setGeometry(Twips(120, 1920, 1335, 255));
+    lblStartAfter->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    txtStartAfter = new QLineEdit(this);
+    txtStartAfter->setGeometry(Twips(1560, 1920, 735, 285));
+    txtStartAfter->setValidator(new QIntValidator(1, MaxStartAfterMinutes, txtStartAfter));
+    lblMinutes = new QLabel(QStringLiteral("minutes without input"), this);
+    lblMinutes->setGeometry(Twips(2400, 1920, 2535, 255));
+    lblMinutes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    chkStartAutomatically = new QCheckBox(QStringLiteral("Start automatically"), this);
+    chkStartAutomatically->setGeometry(Twips(120, 2280, 2535, 255));
+    cmdPreview = new QPushButton(QStringLiteral("Preview"), this);
+    cmdPreview->setGeometry(Twips(5040, 1860, 1095, 375));
+
     CondenseToFit(Label1[0], Label1[0]->text(), Label1[0]->width());
+    CondenseToFit(lblMinutes, lblMinutes->text(), lblMinutes->width());
+    CondenseToFit(chkStartAutomatically, chkStartAutomatically->text(),
+                  CheckBoxTextRoom(chkStartAutomatically));
     CondenseToFit(Label1[3], Label1[3]->text(), Label1[3]->width());
     CondenseToFit(chkShowFileNames, chkShowFileNames->text(), CheckBoxTextRoom(chkShowFileNames));
 
@@ -190,6 +214,11 @@ void frmConfig::CreateControls()
     Label1[0]->setObjectName(QStringLiteral("Label1_0"));
     cmdOptions->setObjectName(QStringLiteral("cmdOptions"));
     lblProgress->setObjectName(QStringLiteral("lblProgress"));
+    lblStartAfter->setObjectName(QStringLiteral("lblStartAfter"));
+    txtStartAfter->setObjectName(QStringLiteral("txtStartAfter"));
+    lblMinutes->setObjectName(QStringLiteral("lblMinutes"));
+    chkStartAutomatically->setObjectName(QStringLiteral("chkStartAutomatically"));
+    cmdPreview->setObjectName(QStringLiteral("cmdPreview"));
 
     // Tab indices 0 to 10; the frame and the labels take no focus, and Qt skips cmdDelete while
     // it is disabled. Options..., not part of the design, comes last, so that the designed
@@ -201,6 +230,9 @@ void frmConfig::CreateControls()
     setTabOrder(cmdDelete, txtInterval);
     setTabOrder(txtInterval, chkShowFileNames);
     setTabOrder(chkShowFileNames, cmdOptions);
+    setTabOrder(cmdOptions, txtStartAfter);
+    setTabOrder(txtStartAfter, chkStartAutomatically);
+    setTabOrder(chkStartAutomatically, cmdPreview);
     cmdOk->setFocus(Qt::OtherFocusReason);
 
     connect(cmdOk, &QPushButton::clicked, this, &frmConfig::cmdOk_Click);
@@ -208,6 +240,7 @@ void frmConfig::CreateControls()
     connect(cmdAdd, &QPushButton::clicked, this, &frmConfig::cmdAdd_Click);
     connect(cmdDelete, &QPushButton::clicked, this, &frmConfig::cmdDelete_Click);
     connect(cmdOptions, &QPushButton::clicked, this, &frmConfig::cmdOptions_Click);
+    connect(cmdPreview, &QPushButton::clicked, this, &frmConfig::cmdPreview_Click);
     // Every change of the selection, by mouse, keyboard or code, so that cmdDelete is enabled
     // exactly while an entry is selected.
     connect(FirstDirectories, &QListWidget::itemSelectionChanged, this, &frmConfig::FirstDirectories_Click);
@@ -296,6 +329,9 @@ void frmConfig::Form_Load()
 
     txtInterval->setText(IntToText(IntervalSeconds));
     chkShowFileNames->setChecked(ShowFileNames != 0);
+    txtStartAfter->setText(IntToText(StartAfterMinutes));
+    chkStartAutomatically->setChecked(StartAutomatically != 0);
+    m_startedAutomatically = StartAutomatically != 0;
     m_options = {FitLargePictures != 0,  Shuffle != 0,         OutlineFileNames != 0,
                  IncludeSubfolders != 0, AllPictureTypes != 0, ShowDateTaken != 0};
 
@@ -341,6 +377,10 @@ void frmConfig::cmdOk_Click()
     IncludeSubfolders = m_options.includeSubfolders ? -1 : 0;
     AllPictureTypes = m_options.allPictureTypes ? -1 : 0;
     ShowDateTaken = m_options.showDateTaken ? -1 : 0;
+    // The box takes only numbers from 1 to 240; an empty one keeps the minutes shown at load.
+    if (txtStartAfter->hasAcceptableInput())
+        StartAfterMinutes = StartAfterMinutesFromText(txtStartAfter->text());
+    StartAutomatically = chkStartAutomatically->isChecked() ? -1 : 0;
 
     ReadFolders();
 
@@ -352,6 +392,13 @@ void frmConfig::cmdOk_Click()
         m_services.uncaughtError(error);
         return;
     }
+    // Saved first, so that a watcher started or told to reread now reads the new minutes. Only a
+    // change of the box starts or ends one: a watcher the user runs otherwise (a systemd unit)
+    // is left alone.
+    if (m_services.saved)
+        m_services.saved();
+    if (m_services.startAutomatically && (StartAutomatically != 0) != m_startedAutomatically)
+        m_services.startAutomatically(StartAutomatically != 0);
     accept();
 }
 
@@ -421,7 +468,9 @@ void frmConfig::ShowWalking(bool walking)
          {static_cast<QWidget*>(cmdAdd), static_cast<QWidget*>(cmdDelete), static_cast<QWidget*>(cmdOptions)})
         control->setVisible(!walking);
     for (QWidget* control : {static_cast<QWidget*>(cmdOk), static_cast<QWidget*>(FirstDirectories),
-                             static_cast<QWidget*>(txtInterval), static_cast<QWidget*>(chkShowFileNames)})
+                             static_cast<QWidget*>(txtInterval), static_cast<QWidget*>(chkShowFileNames),
+                             static_cast<QWidget*>(txtStartAfter),
+                             static_cast<QWidget*>(chkStartAutomatically), static_cast<QWidget*>(cmdPreview)})
         control->setEnabled(!walking);
 }
 
@@ -480,6 +529,13 @@ void frmConfig::cmdOptions_Click()
     frmOptions options(m_options, this);
     if (options.exec() == QDialog::Accepted)
         m_options = options.Chosen();
+}
+
+void frmConfig::cmdPreview_Click()
+{
+    // The show as it is saved: what the dialog holds counts only after OK.
+    if (m_services.preview)
+        m_services.preview();
 }
 
 } // namespace vb

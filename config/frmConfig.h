@@ -62,6 +62,7 @@ private:
     void FirstDirectories_Click();
     void lblWeb_Click();
     void cmdOptions_Click();
+    void cmdPreview_Click();
 
     ConfigServices m_services;
     bool m_webPressed = false;
@@ -88,6 +89,16 @@ private:
     // OK's walk: "Reading folders: N folders, M pictures", shown while it runs; Cancel, Esc and
     // closing the window stop it.
     QLabel* lblProgress = nullptr;
+    // Not part of the design: the idle watcher's "Start after [N] minutes without input" and
+    // "Start automatically", under the interval, and "Preview" beside them; the folder list and the
+    // bottom row moved down to make room.
+    QLabel* lblStartAfter = nullptr;
+    QLineEdit* txtStartAfter = nullptr;
+    QLabel* lblMinutes = nullptr;
+    QCheckBox* chkStartAutomatically = nullptr;
+    QPushButton* cmdPreview = nullptr;
+    // "Start automatically" as loaded.
+    bool m_startedAutomatically = false;
     bool m_walking = false;
     bool m_cancelWalk = false;
 };

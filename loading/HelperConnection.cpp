@@ -1,25 +1,16 @@
 #include "loading/HelperConnection.h"
 
-#include "loading/HelperProtocol.h"
-#include "loading/LoadingHelper.h"
+#include "loading/FrameMemory.h"
+#include "loading/HelperMessages.h"
+#include "loading/HelperProcess.h"
 #include "platform/runtime/MainThreadPost.h"
 #include "platform/runtime/RuntimeError.h"
 
-#include <QDataStream>
-#include <QFile>
-#include <QIODevice>
 #include <algorithm>
-#include <csignal>
-#include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace vb {
 
@@ -40,10 +31,19 @@ using Clock = std::chrono::steady_clock;
 
 struct HelperConnection::Helper
 {
-    pid_t pid = -1;
-    int socket = -1;
+    Helper(const QString& program, int decodeLimitMegabytes)
+        : process(program, decodeLimitMegabytes), socket(process.Socket())
+    {
+    }
+    ~Helper()
+    {
+        if (wake >= 0)
+            close(wake);
+    }
+    HelperProcess process;
+    const int socket;
     // Wakes the reader when a frame is asked for, so that it starts timing it.
-    int wake = -1;
+    int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     bool ended = false;
 };
 
@@ -65,7 +65,8 @@ struct HelperConnection::Listing
     QString error;
 };
 
-HelperConnection::HelperConnection(Options options) : m_options(std::move(options))
+HelperConnection::HelperConnection(Options options)
+    : m_options(std::move(options)), m_leftBehind(std::make_unique<LeftBehindHelpers>())
 {
     // Started here, on the thread that makes the connection (the window thread), and replaced
     // from the helper's reader, a thread that thread started: a helper inherits the priority of
@@ -80,68 +81,17 @@ int HelperConnection::HelpersStarted() const
     return m_started;
 }
 
-void HelperConnection::ReapLeftBehind()
-{
-    std::erase_if(m_leftBehind, [](pid_t pid) { return waitpid(pid, nullptr, WNOHANG) != 0; });
-}
-
 std::shared_ptr<HelperConnection::Helper> HelperConnection::CurrentHelper(std::unique_lock<std::mutex>&)
 {
     if (m_helper)
         return m_helper;
-    ReapLeftBehind();
-    if (m_leftBehind.size() > MaxLeftBehind ||
+    if (m_leftBehind->Reap() > MaxLeftBehind ||
         (m_failedInARow >= MaxFailedInARow && Clock::now() - m_lastStart < RetryFailingAfter))
         return nullptr;
     m_lastStart = Clock::now();
-    int sockets[2];
-    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
+    auto helper = std::make_shared<Helper>(m_options.program, m_options.decodeLimitMegabytes);
+    if (!helper->process.Started() || helper->wake < 0)
         return nullptr;
-    auto helper = std::make_shared<Helper>();
-    helper->socket = sockets[0];
-    helper->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-
-    const QByteArray program = QFile::encodeName(m_options.program);
-    const QByteArray limit = QByteArray::number(m_options.decodeLimitMegabytes);
-    // The name `ps` shows.
-    char name[] = "vellumbright-loading-helper";
-    char* const argv[] = {name, const_cast<char*>(LoadingHelperArgument),
-                          const_cast<char*>(limit.constData()), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    // dup2 onto itself would keep close-on-exec: the end goes to 3 from elsewhere.
-    int childEnd = sockets[1];
-    if (childEnd == LoadingHelperSocket) {
-        childEnd = fcntl(sockets[1], F_DUPFD_CLOEXEC, LoadingHelperSocket + 1);
-        close(sockets[1]);
-    }
-    posix_spawn_file_actions_adddup2(&actions, childEnd, LoadingHelperSocket);
-    // Nothing else of this process's goes along (a pipe its starter waits on included): a helper
-    // left behind in a dead share must hold nothing that keeps anyone waiting.
-    posix_spawn_file_actions_addclosefrom_np(&actions, LoadingHelperSocket + 1);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGPIPE, SIGCHLD})
-        sigaddset(&defaults, signal);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    const int failed =
-        childEnd >= 0 ? posix_spawn(&helper->pid, program.constData(), &actions, &attributes, argv, environ)
-                      : EBADF;
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (childEnd >= 0)
-        close(childEnd);
-    if (failed != 0 || helper->wake < 0) {
-        close(helper->socket);
-        if (helper->wake >= 0)
-            close(helper->wake);
-        return nullptr;
-    }
     ++m_started;
     m_helper = helper;
     std::thread([this, helper] { Read(helper); }).detach();
@@ -180,10 +130,8 @@ bool HelperConnection::SendFrame(const std::shared_ptr<Helper>& helper, quint64 
 bool HelperConnection::SendListing(const std::shared_ptr<Helper>& helper, quint64 id, Listing& listing)
 {
     ++listing.attempts;
-    QByteArray bytes;
-    QDataStream out(&bytes, QIODevice::WriteOnly);
-    out << quint8(helper::Kind::List) << id << listing.folder << listing.subfolders;
-    return helper::Send(helper->socket, bytes, -1, false);
+    return helper::Send(helper->socket, helper::EncodeListRequest({id, listing.folder, listing.subfolders}),
+                        -1, false);
 }
 
 quint64 HelperConnection::Join()
@@ -355,7 +303,7 @@ void HelperConnection::Read(std::shared_ptr<Helper> helper)
         if (watched[0].revents & (POLLIN | POLLHUP | POLLERR)) {
             std::optional<helper::Packet> packet = helper::Receive(helper->socket);
             if (!packet) {
-                const bool couldNotStart = EndedOnItsOwn(helper->pid);
+                const bool couldNotStart = helper->process.EndedOnItsOwn();
                 const std::lock_guard lock(m_mutex);
                 Replace(helper, false, couldNotStart);
                 return;
@@ -363,21 +311,6 @@ void HelperConnection::Read(std::shared_ptr<Helper> helper)
             Receive(helper, std::move(packet->bytes), packet->fd);
         }
     }
-}
-
-// Whether the helper that closed its socket ended with a status of its own (it could not start or
-// lock itself down) rather than of a signal (a decoder's fault, or the memory limit): a picture
-// that ends each helper it reaches must not stop the helpers. Its socket closes as it exits, so it
-// is normally gone at once; one still there after a moment counts as faulted.
-bool HelperConnection::EndedOnItsOwn(pid_t pid)
-{
-    for (int look = 0; look < 20; ++look) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) && WEXITSTATUS(status) != 0;
-        usleep(10000);
-    }
-    return false;
 }
 
 // Called with the lock held, on the helper's reader. `hung`: a frame has waited too long (the
@@ -389,8 +322,7 @@ void HelperConnection::Replace(const std::shared_ptr<Helper>& helper, bool hung,
     const auto overdue = [&](const PendingFrame& frame) {
         return now - frame.sent >= m_options.hungAfter;
     };
-    ReapLeftBehind();
-    if (hung && m_leftBehind.size() >= MaxLeftBehind) {
+    if (hung && m_leftBehind->Reap() >= MaxLeftBehind) {
         // Kept: only the hung frames are given up.
         for (auto it = m_frames.begin(); it != m_frames.end();) {
             if (overdue(it->second)) {
@@ -406,10 +338,8 @@ void HelperConnection::Replace(const std::shared_ptr<Helper>& helper, bool hung,
     m_failedInARow = couldNotStart ? m_failedInARow + 1 : 0;
     if (m_helper == helper)
         m_helper = nullptr;
-    kill(helper->pid, SIGKILL);
-    m_leftBehind.push_back(helper->pid);
-    close(helper->socket);
-    close(helper->wake);
+    // Its socket and wake stay open until the reader, the last to hold it, lets it go.
+    helper->process.EndInto(*m_leftBehind);
 
     // The hung frames, and those that have ended a helper before, get the cross; the rest and the
     // listings go to a new helper.

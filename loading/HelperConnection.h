@@ -16,6 +16,8 @@
 
 namespace vb {
 
+class LeftBehindHelpers;
+
 // The program's side of its loading helper (LoadingHelper): the one process that lists folders
 // and reads and decodes pictures for every cover, the preview and the dialog, so that this
 // process touches no picture file and no picture folder and always ends at once.
@@ -84,15 +86,13 @@ private:
     bool SendListing(const std::shared_ptr<Helper>& helper, quint64 id, Listing& listing);
     void Read(std::shared_ptr<Helper> helper);
     void Receive(const std::shared_ptr<Helper>& helper, QByteArray bytes, int fd);
-    static bool EndedOnItsOwn(pid_t pid);
     void Replace(const std::shared_ptr<Helper>& helper, bool hung, bool couldNotStart = false);
     void Deliver(PendingFrame frame, Frame answer);
-    void ReapLeftBehind();
 
     const Options m_options;
     mutable std::mutex m_mutex;
     std::shared_ptr<Helper> m_helper;
-    std::vector<int> m_leftBehind;
+    const std::unique_ptr<LeftBehindHelpers> m_leftBehind;
     int m_started = 0;
     // Helpers in a row that could not start (or could not lock themselves down): after a few,
     // another is started only now and then.

@@ -1,13 +1,14 @@
 #include "loading/LoadingHelper.h"
 
-#include "loading/HelperProtocol.h"
+#include "loading/FrameMemory.h"
+#include "loading/HelperMessages.h"
+#include "loading/Sandbox.h"
 #include "picture/FramePainter.h"
 #include "picture/PictureHolder.h"
 #include "platform/files/DirectoryLister.h"
 #include "platform/files/PictureNames.h"
 #include "platform/runtime/DetachedThread.h"
 #include "platform/runtime/RuntimeError.h"
-#include "platform/runtime/Sandbox.h"
 
 #include <QDataStream>
 #include <QFile>
@@ -180,19 +181,15 @@ void Serve(Answers& answers, helper::Packet packet, const LoadingHelperOptions& 
         StartDetachedThread(
             [&answers, &options, request = std::move(*request)] { AnswerFrame(answers, request, options); });
     } else if (kind == helper::Kind::List) {
-        QDataStream in(packet.bytes);
-        quint8 ignored = 0;
-        quint64 id = 0;
-        QString folder;
-        bool subfolders = false;
-        in >> ignored >> id >> folder >> subfolders;
-        if (in.status() != QDataStream::Ok)
+        std::optional<helper::ListRequest> request = helper::DecodeListRequest(packet.bytes);
+        if (!request)
             return;
+        const bool subfolders = request->subfolders;
         // A walk through subfolders is the background's, below the single folders the dialog
         // and start-up wait for.
         static ListingThreads walks(true), folders(false);
-        (subfolders ? walks : folders).Run([&answers, id, folder, subfolders] {
-            AnswerListing(answers, id, folder, subfolders);
+        (subfolders ? walks : folders).Run([&answers, request = std::move(*request)] {
+            AnswerListing(answers, request.id, request.folder, request.subfolders);
         });
     }
 }

@@ -19,6 +19,7 @@ VB_LINT_PACKAGES=(git clang-format shellcheck)
 # shellcheck disable=SC2034 # for the scripts that source this file
 VB_PACKAGES=(
     g++ cmake ninja-build ccache pkg-config qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev libxcb-randr0-dev
+    libxcb-screensaver0-dev
     libjpeg-dev libwayland-dev wayland-protocols libheif-dev libdav1d-dev libexif-dev libseccomp-dev qt6-wayland
     qt6-image-formats-plugins
     "${VB_LINT_PACKAGES[@]}" xvfb xauth x11-utils x11-xserver-utils xdotool imagemagick libjpeg-turbo-progs

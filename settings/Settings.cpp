@@ -5,6 +5,7 @@
 #include "platform/runtime/DetachedThread.h"
 #include "platform/runtime/ErrorReport.h"
 #include "platform/runtime/RuntimeError.h"
+#include "settings/IdleSettings.h"
 #include "settings/PictureCatalogue.h"
 #include "settings/PictureIndex.h"
 #include "settings/SettingsStore.h"
@@ -164,6 +165,14 @@ void LoadSettings(const SettingsStore& store, const DirectoryLister& lister, con
     for (const OptionSetting& option : OptionSettings)
         if (!option.steersCatalogue)
             LoadOption(store, doc, option);
+    // The idle watcher's settings never stop a run: a value that does not convert is the default.
+    StartAfterMinutes = StartAfterMinutesFromText(GetSetting(doc, KeyStartAfterMinutes, QString()));
+    try {
+        StartAutomatically =
+            TextToBool(GetSetting(doc, KeyStartAutomatically, QStringLiteral("False"))) ? -1 : 0;
+    } catch (const RuntimeError&) {
+        StartAutomatically = 0;
+    }
 }
 
 void SaveSettings(SettingsStore& store)
@@ -179,6 +188,8 @@ void SaveSettings(SettingsStore& store)
     std::array<bool, OptionCount> options{};
     for (size_t i = 0; i < OptionCount; ++i)
         options[i] = *OptionSettings[i].variable != 0;
+    const qint32 startAfter = StartAfterMinutes;
+    const bool startAutomatically = StartAutomatically != 0;
 
     store.Update([&](IniDocument& doc) {
         const qint16 oldCount =
@@ -197,6 +208,11 @@ void SaveSettings(SettingsStore& store)
         for (size_t i = 0; i < OptionCount; ++i)
             if (options[i] || doc.Value(Section, OptionSettings[i].key))
                 doc.SetValue(Section, OptionSettings[i].key, BoolToText(options[i]));
+        // Likewise the idle watcher's: written once chosen, absent until then.
+        if (startAfter != DefaultStartAfterMinutes || doc.Value(Section, KeyStartAfterMinutes))
+            doc.SetValue(Section, KeyStartAfterMinutes, IntToText(startAfter));
+        if (startAutomatically || doc.Value(Section, KeyStartAutomatically))
+            doc.SetValue(Section, KeyStartAutomatically, BoolToText(startAutomatically));
     });
 }
 

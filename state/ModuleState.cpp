@@ -13,6 +13,8 @@ qint16 OutlineFileNames = 0;
 qint16 IncludeSubfolders = 0;
 qint16 AllPictureTypes = 0;
 qint16 ShowDateTaken = 0;
+qint32 StartAfterMinutes = DefaultStartAfterMinutes;
+qint16 StartAutomatically = 0;
 DateTime NextPictureTime{};
 
 void ResetModuleState()
@@ -28,6 +30,8 @@ void ResetModuleState()
     IncludeSubfolders = 0;
     AllPictureTypes = 0;
     ShowDateTaken = 0;
+    StartAfterMinutes = DefaultStartAfterMinutes;
+    StartAutomatically = 0;
     NextPictureTime = DateTime{};
 }
 

@@ -43,6 +43,12 @@ extern qint16 OutlineFileNames;
 extern qint16 IncludeSubfolders;
 extern qint16 AllPictureTypes;
 extern qint16 ShowDateTaken;
+// The idle watcher's: the minutes without input after which it starts the saver (1 to 240), and
+// whether it starts with every session.
+constexpr qint32 DefaultStartAfterMinutes = 10;
+constexpr qint32 MaxStartAfterMinutes = 240;
+extern qint32 StartAfterMinutes;
+extern qint16 StartAutomatically;
 // The earliest moment the next picture may be shown; the clock's epoch at process start.
 extern DateTime NextPictureTime;
 

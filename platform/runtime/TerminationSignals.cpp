@@ -13,6 +13,7 @@ namespace {
 int g_pipe[2] = {-1, -1};
 struct sigaction g_previousTerm;
 struct sigaction g_previousInt;
+struct sigaction g_previousHup;
 
 extern "C" void OnTerminationSignal(int signalNumber)
 {
@@ -25,7 +26,7 @@ extern "C" void OnTerminationSignal(int signalNumber)
 
 } // namespace
 
-TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
+TerminationSignals::TerminationSignals(QObject* parent, bool hangUp) : QObject(parent), m_hangUp(hangUp)
 {
     if (g_pipe[0] >= 0)
         return; // another instance has the signals
@@ -44,6 +45,8 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent)
         return;
     }
     ::sigaction(SIGINT, &action, &g_previousInt);
+    if (m_hangUp)
+        ::sigaction(SIGHUP, &action, &g_previousHup);
     m_notifier = std::make_unique<QSocketNotifier>(g_pipe[0], QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &TerminationSignals::ReadPipe);
     m_active = true;
@@ -55,6 +58,8 @@ TerminationSignals::~TerminationSignals()
         return;
     ::sigaction(SIGTERM, &g_previousTerm, nullptr);
     ::sigaction(SIGINT, &g_previousInt, nullptr);
+    if (m_hangUp)
+        ::sigaction(SIGHUP, &g_previousHup, nullptr);
     m_notifier.reset();
     ::close(g_pipe[0]);
     ::close(g_pipe[1]);

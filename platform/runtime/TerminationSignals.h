@@ -12,13 +12,14 @@ namespace vb {
 //
 // The signal handler only writes the signal's number into a pipe (write(2) is safe in a signal
 // handler); a socket notifier reads it on the event loop. One instance at a time; destroying
-// it puts the previous handlers back.
+// it puts the previous handlers back. With `hangUp`, SIGHUP comes the same way (a program that
+// rereads its settings on it).
 class TerminationSignals final : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit TerminationSignals(QObject* parent = nullptr);
+    explicit TerminationSignals(QObject* parent = nullptr, bool hangUp = false);
     ~TerminationSignals() override;
 
     // False when the pipe or the handlers could not be set up.
@@ -31,6 +32,7 @@ private:
     void ReadPipe();
 
     bool m_active = false;
+    bool m_hangUp = false;
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 

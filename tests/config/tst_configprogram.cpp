@@ -69,8 +69,8 @@ private slots:
         const QString window = Dialog(run);
         QVERIFY(!window.isEmpty());
 
-        // No title, 416 x 312, centred on the screen (no window manager here, so no frame), a
-        // 64 x 64 icon.
+        // No title, 416 x 360 (the design's 312 and the idle watcher's rows), centred on the screen (no
+        // window manager here, so no frame), a 64 x 64 icon.
         QStringList titles =
             Tool("xprop", {"-notype", "-id", window, "_NET_WM_NAME", "WM_NAME"}).split(u'\n');
         for (QString& line : titles)
@@ -79,19 +79,20 @@ private slots:
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         const QString geometry = Tool("xdotool", {"getwindowgeometry", window});
         const QString expected =
-            QString("Position: %1,%2").arg((screen.width() - 416) / 2).arg((screen.height() - 312) / 2);
-        QVERIFY2(geometry.contains(expected) && geometry.contains("Geometry: 416x312"), qPrintable(geometry));
+            QString("Position: %1,%2").arg((screen.width() - 416) / 2).arg((screen.height() - 360) / 2);
+        QVERIFY2(geometry.contains(expected) && geometry.contains("Geometry: 416x360"), qPrintable(geometry));
         QVERIFY(Tool("xprop", {"-id", window, "_NET_WM_ICON"}).contains("Icon (64 x 64)"));
 
         // From OK: Cancel, the list (Down selects "/pics/two"), Add, Delete (pressed: the focus
         // goes back to the list), Add, the interval box (Delete is disabled now), the check box,
-        // then Enter for OK.
+        // Options..., the minutes, then Enter for OK.
         Keys(window, {"Tab", "Tab", "Down", "Tab", "Tab", "space", "Tab", "Tab", "ctrl+a", "1", "5", "Tab",
-                      "space", "Return"});
+                      "space", "Tab", "Tab", "ctrl+a", "2", "5", "Return"});
         run.Finish(15000);
         QCOMPARE(run.Check(0), QString());
-        QCOMPARE(Values(run.SettingsFile(), {"NumDirs", "Dir1", "Dir2", "Dir3", "Interval", "ShowFileNames"}),
-                 (QStringList{"2", "/pics/one", "/pics/three", "<absent>", "15", "True"}));
+        QCOMPARE(Values(run.SettingsFile(), {"NumDirs", "Dir1", "Dir2", "Dir3", "Interval", "ShowFileNames",
+                                             "StartAfterMinutes", "StartAutomatically"}),
+                 (QStringList{"2", "/pics/one", "/pics/three", "<absent>", "15", "True", "25", "<absent>"}));
     }
 
     void escapeLeavesSettingsAlone()

@@ -74,6 +74,9 @@ class tst_frmConfig : public QObject
     QStringList m_pickerAnswers;
     QList<QWidget*> m_pickerOwners;
     QStringList m_opened;
+    int m_previews = 0;
+    int m_saves = 0;
+    QList<bool> m_startAutomatically;
     QStringList m_errors; // "<error>: <cause>"
     std::unique_ptr<frmConfig> m_dialog;
     std::unique_ptr<QSignalSpy> m_finished;
@@ -97,6 +100,9 @@ class tst_frmConfig : public QObject
             [this](const QString& address) { m_opened.append(address); },
             [this](const RuntimeError& error) { m_errors.append(error.errorText() + ": " + error.cause()); },
             &m_index,
+            [this] { ++m_previews; },
+            [this](bool start) { m_startAutomatically.append(start); },
+            [this] { ++m_saves; },
         });
         m_finished = std::make_unique<QSignalSpy>(m_dialog.get(), &QDialog::finished);
         m_dialog->show();
@@ -153,6 +159,9 @@ private slots:
         QFile::remove(m_path);
         m_lister.inner = vbtest::FakeLister();
         m_lister.shapes.clear();
+        m_previews = 0;
+        m_saves = 0;
+        m_startAutomatically.clear();
         m_lister.inner.folders["/a/"].entries = {{"a1.jpg"}, {"a2.gif"}};
         m_lister.inner.folders["/c/"].entries = {{"c1.bmp"}};
         m_lister.inner.folders["/p/"].entries = {{"p1.jpeg"}};
@@ -470,6 +479,49 @@ private slots:
         QVERIFY(m_errors.isEmpty());
     }
 
+    // The idle watcher's controls: OK stores the minutes (1 to 240; a box that holds none keeps
+    // them) and the check box, tells a running watcher, and hands the check box on when it
+    // changed; Preview starts the show.
+    void idleControls_data()
+    {
+        QTest::addColumn<QString>("minutes");
+        QTest::addColumn<bool>("tick");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<std::optional<QString>>("stored");
+        QTest::addColumn<QList<bool>>("applied");
+        QTest::newRow("25, ticked") << "25" << true << "cmdOk" << std::optional<QString>("25")
+                                    << QList<bool>{true};
+        QTest::newRow("0 keeps 10, unticked as before")
+            << "0" << false << "cmdOk" << std::optional<QString>() << QList<bool>{};
+        QTest::newRow("empty keeps 10")
+            << "" << true << "cmdOk" << std::optional<QString>() << QList<bool>{true};
+        QTest::newRow("Cancel") << "25" << true << "cmdCancel" << std::optional<QString>() << QList<bool>{};
+    }
+    void idleControls()
+    {
+        QFETCH(QString, minutes);
+        QFETCH(bool, tick);
+        QFETCH(QString, button);
+        QFETCH(std::optional<QString>, stored);
+        QFETCH(QList<bool>, applied);
+        Open(FourFolders());
+        QCOMPARE(Control<QLineEdit>("txtStartAfter")->text(), QStringLiteral("10"));
+        QCOMPARE(Control<QLabel>("lblStartAfter")->text(), QStringLiteral("Start after"));
+        QCOMPARE(Control<QLabel>("lblMinutes")->text(), QStringLiteral("minutes without input"));
+        QCOMPARE(Control<QCheckBox>("chkStartAutomatically")->text(), QStringLiteral("Start automatically"));
+        Click("cmdPreview");
+        QCOMPARE(m_previews, 1);
+        Control<QLineEdit>("txtStartAfter")->clear();
+        QTest::keyClicks(Control<QLineEdit>("txtStartAfter"), minutes);
+        Control<QCheckBox>("chkStartAutomatically")->setChecked(tick);
+        Click(qPrintable(button));
+        QCOMPARE(Stored("StartAfterMinutes"), stored);
+        QCOMPARE(Stored("StartAutomatically"),
+                 applied.value(0) ? std::optional<QString>("True") : std::optional<QString>());
+        QCOMPARE(m_startAutomatically, applied);
+        QCOMPARE(m_saves, button == "cmdOk" ? 1 : 0);
+    }
+
     // A folder that cannot be listed keeps what was found before the failure, stays listed and
     // saved, and the folders after it are scanned; all of it under the busy pointer.
     void unlistableFolderIsSkipped()
@@ -718,13 +770,19 @@ private slots:
         row("fraCopyright", {8, 8, 401, 89}, 12, true);
         row("Label1_3", {8, 40, 385, 17});
         row("txtInterval", {104, 104, 49, 19});
-        row("cmdDelete", {96, 280, 73, 25});
-        row("cmdAdd", {8, 280, 73, 25});
-        row("FirstDirectories", {8, 136, 401, 134});
-        row("cmdCancel", {336, 280, 73, 25});
-        row("cmdOk", {256, 280, 73, 25});
+        // The idle watcher's rows under the interval move the list and the bottom row down by 48.
+        row("cmdDelete", {96, 328, 73, 25});
+        row("cmdAdd", {8, 328, 73, 25});
+        row("FirstDirectories", {8, 184, 401, 134});
+        row("cmdCancel", {336, 328, 73, 25});
+        row("cmdOk", {256, 328, 73, 25});
         row("Label1_0", {8, 104, 89, 17});
-        row("cmdOptions", {176, 280, 73, 25});
+        row("cmdOptions", {176, 328, 73, 25});
+        row("lblStartAfter", {8, 128, 89, 17});
+        row("txtStartAfter", {104, 128, 49, 19});
+        row("lblMinutes", {160, 128, 169, 17});
+        row("chkStartAutomatically", {8, 152, 169, 17});
+        row("cmdPreview", {336, 124, 73, 25});
     }
     void controlPlaces()
     {
@@ -751,9 +809,9 @@ private slots:
     void window()
     {
         frmConfig& dialog = Open(QByteArray());
-        QCOMPARE(dialog.size(), QSize(416, 312));
-        QCOMPARE(dialog.minimumSize(), QSize(416, 312));
-        QCOMPARE(dialog.maximumSize(), QSize(416, 312));
+        QCOMPARE(dialog.size(), QSize(416, 360));
+        QCOMPARE(dialog.minimumSize(), QSize(416, 360));
+        QCOMPARE(dialog.maximumSize(), QSize(416, 360));
         QVERIFY(!(dialog.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         QCOMPARE(dialog.windowIcon().availableSizes(), QList<QSize>{QSize(64, 64)});
 
@@ -777,11 +835,22 @@ private slots:
         QTest::addColumn<bool>("selected");
         QTest::addColumn<QStringList>("order");
         QTest::newRow("Delete disabled")
-            << false << QStringList{"cmdCancel",        "FirstDirectories", "cmdAdd", "txtInterval",
-                                    "chkShowFileNames", "cmdOptions",       "cmdOk"};
-        QTest::newRow("entry selected")
-            << true << QStringList{"cmdCancel",   "FirstDirectories", "cmdAdd",     "cmdDelete",
-                                   "txtInterval", "chkShowFileNames", "cmdOptions", "cmdOk"};
+            << false << QStringList{"cmdCancel",     "FirstDirectories",      "cmdAdd",
+                                    "txtInterval",   "chkShowFileNames",      "cmdOptions",
+                                    "txtStartAfter", "chkStartAutomatically", "cmdPreview",
+                                    "cmdOk"};
+        QTest::newRow("entry selected") << true
+                                        << QStringList{"cmdCancel",
+                                                       "FirstDirectories",
+                                                       "cmdAdd",
+                                                       "cmdDelete",
+                                                       "txtInterval",
+                                                       "chkShowFileNames",
+                                                       "cmdOptions",
+                                                       "txtStartAfter",
+                                                       "chkStartAutomatically",
+                                                       "cmdPreview",
+                                                       "cmdOk"};
     }
     void tabOrder()
     {

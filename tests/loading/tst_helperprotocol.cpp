@@ -1,5 +1,5 @@
 #include "PictureFiles.h"
-#include "loading/HelperProtocol.h"
+#include "loading/FrameMemory.h"
 
 #include <QDataStream>
 #include <QIODevice>

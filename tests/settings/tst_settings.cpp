@@ -257,29 +257,38 @@ private slots:
     }
 
     // The options: absent is False and a save leaves an option that was never on absent; one that
-    // is on is stored "True" after ShowFileNames, and turned off again, "False".
+    // is on is stored "True" after ShowFileNames, and turned off again, "False". The idle
+    // watcher's two likewise, its minutes 10 when absent or out of 1 to 240.
     void optionsRoundTrip_data()
     {
         QTest::addColumn<QByteArray>("stored");
-        // FitLargePictures, Shuffle, OutlineFileNames, IncludeSubfolders, AllPictureTypes, ShowDateTaken
+        // FitLargePictures, Shuffle, OutlineFileNames, IncludeSubfolders, AllPictureTypes, ShowDateTaken,
+        // StartAutomatically, StartAfterMinutes
         QTest::addColumn<QList<int>>("loaded");
         QTest::addColumn<QList<int>>("saved");
         QTest::addColumn<QByteArray>("file");
         const QByteArray head = "[Settings]\nNumDirs=0\nInterval=60\nShowFileNames=False\n";
-        const QList<int> off{0, 0, 0, 0, 0, 0};
+        const QList<int> off{0, 0, 0, 0, 0, 0, 0, 10};
         QTest::newRow("absent, saved off") << QByteArray() << off << off << head;
         QTest::newRow("absent, saved on")
-            << QByteArray() << off << QList<int>{-1, 0, -1, 0, -1, -1}
+            << QByteArray() << off << QList<int>{-1, 0, -1, 0, -1, -1, 0, 10}
             << head +
                    "FitLargePictures=True\nOutlineFileNames=True\nAllPictureTypes=True\nShowDateTaken=True\n";
         QTest::newRow("stored, turned off")
             << QByteArray("FitLargePictures=true\nShuffle=-1\nOutlineFileNames=1\nIncludeSubfolders=TRUE\n")
-            << QList<int>{-1, -1, -1, -1, 0, 0} << QList<int>{0, -1, 0, 0, 0, 0}
+            << QList<int>{-1, -1, -1, -1, 0, 0, 0, 10} << QList<int>{0, -1, 0, 0, 0, 0, 0, 10}
             << QByteArray("[Settings]\nFitLargePictures=False\nShuffle=True\nOutlineFileNames=False\n"
                           "IncludeSubfolders=False\nNumDirs=0\nInterval=60\nShowFileNames=False\n");
         QTest::newRow("stored False, saved off")
             << QByteArray("Shuffle=False\n") << off << off
             << QByteArray("[Settings]\nShuffle=False\nNumDirs=0\nInterval=60\nShowFileNames=False\n");
+        QTest::newRow("idle watcher chosen") << QByteArray() << off << QList<int>{0, 0, 0, 0, 0, 0, -1, 240}
+                                             << head + "StartAfterMinutes=240\nStartAutomatically=True\n";
+        for (const char* minutes : {"0", "241", "ten", ""})
+            QTest::addRow("minutes \"%s\" are 10", minutes)
+                << "StartAfterMinutes=" + QByteArray(minutes) + "\nStartAutomatically=perhaps\n"
+                << off << off
+                << "[Settings]\nStartAfterMinutes=10\nStartAutomatically=False\n" + head.mid(11);
     }
     void optionsRoundTrip()
     {
@@ -296,11 +305,13 @@ private slots:
             QList<int> list;
             for (const qint16* option : options)
                 list.append(*option);
-            return list;
+            return list << StartAutomatically << StartAfterMinutes;
         };
         QCOMPARE(values(), loaded);
         for (size_t i = 0; i < std::size(options); ++i)
             *options[i] = qint16(saved[qsizetype(i)]);
+        StartAutomatically = qint16(saved[6]);
+        StartAfterMinutes = saved[7];
         SettingsStore store(m_path);
         SaveSettings(store);
         QCOMPARE(vbtest::ReadFile(m_path), file);

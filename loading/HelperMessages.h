@@ -1,5 +1,6 @@
 #pragma once
 
+#include "loading/PacketSocket.h"
 #include "picture/PictureLoader.h"
 #include "platform/files/DirectoryLister.h"
 
@@ -9,15 +10,10 @@
 #include <optional>
 #include <string_view>
 
-namespace vb {
+namespace vb::helper {
 
-// The messages between the program and its loading helper, over a Unix socket of packets: one
-// message per packet, never longer than MaxMessageBytes. A frame travels as a memfd passed with
-// its answer; everything else is in the packet.
-namespace helper {
-
-inline constexpr qsizetype MaxMessageBytes = 60 * 1024;
-
+// The messages between the program and its loading helper, one per packet (PacketSocket). A
+// frame travels as a memfd passed with its answer (FrameMemory); everything else is in the packet.
 enum class Kind : quint8 {
     // Program to helper.
     Frame = 1,
@@ -28,57 +24,38 @@ enum class Kind : quint8 {
     ListDone = 5,
 };
 
+// Beyond any monitor: a frame is the size of a cover.
+inline constexpr int MaxFrameSide = 1 << 15;
+
 // How a listing ended.
 enum class ListStatus : quint8 { Listed = 0, Missing = 1, Unreadable = 2 };
-
-// A packet as read: its bytes, and the descriptor that came with it (-1 for none; owned by the
-// receiver).
-struct Packet
-{
-    QByteArray bytes;
-    int fd = -1;
-};
-
-// Sends one packet, with `fd` passed along when it is not -1. `wait`: whether to wait for room in
-// the socket. False when the packet could not be sent whole.
-bool Send(int socket, const QByteArray& bytes, int fd = -1, bool wait = true);
-// Waits for the next packet. None when the other end has gone or the socket failed.
-std::optional<Packet> Receive(int socket);
 
 QByteArray EncodeFrameRequest(const FrameRequest& request);
 // The request as the program made it; none for a malformed packet.
 std::optional<FrameRequest> DecodeFrameRequest(const QByteArray& bytes);
 
-// A finished frame's answer: its image goes into a sealed memfd (returned through `fd`, -1 when
-// the picture cannot be shown or the memfd cannot be made).
-QByteArray EncodeFrameDone(const Frame& frame, int* fd);
-// Memory a frame is drawn in, in the helper: a memfd mapped as the frame's image, so that its
-// answer passes the drawing on with no copy.
-class FrameMemory
+struct ListRequest
 {
-public:
-    FrameMemory() = default;
-    FrameMemory(const FrameMemory&) = delete;
-    FrameMemory& operator=(const FrameMemory&) = delete;
-    ~FrameMemory();
-    // For ImageCanvas::Resize: an image of `size` over a new memfd; a null one (the canvas then
-    // makes its own) when none can be had.
-    QImage Make(QSize size);
-    // As EncodeFrameDone: the image Make gave goes in its own memfd, sealed once the image, its
-    // last user, is gone; any other image, or one still shared, is copied.
-    QByteArray Encode(Frame frame, int* fd);
-    // Makes the memory for a frame of `size` ahead, for the next Make of that size (kept for the
-    // process, for the last few sizes asked for).
-    static void PrepareNext(QSize size);
-
-private:
-    int m_fd = -1;
-    const uchar* m_bits = nullptr;
+    quint64 id = 0;
+    QString folder;
+    bool subfolders = false;
 };
+QByteArray EncodeListRequest(const ListRequest& request);
+std::optional<ListRequest> DecodeListRequest(const QByteArray& bytes);
 
-// The frame, its image mapped read-only from `fd` (which it takes over); a null image when the
-// answer says so or the memfd is not sealed against shrinking and writing, or is too small.
-std::optional<Frame> DecodeFrameDone(const QByteArray& bytes, int fd);
+// A frame's answer, without the memfd its pixels come in: an empty `size` for no picture.
+struct FrameAnswer
+{
+    quint64 id = 0;
+    QSize size;
+    qint64 bytesPerLine = 0;
+    QDate dateTaken;
+    // No picture because its file was not there.
+    bool missing = false;
+};
+QByteArray EncodeFrameAnswer(const FrameAnswer& answer);
+// None for a malformed packet; a size or line length that no frame has reads as no picture.
+std::optional<FrameAnswer> DecodeFrameAnswer(const QByteArray& bytes);
 
 // A listing's names travel in parts: after the header, each entry packed as a type byte, the
 // name's length (two bytes) and bytes, and for a folder its device and inode. The last entries
@@ -145,5 +122,4 @@ bool ForEachListEntry(const QByteArray& bytes, qsizetype from, Entry&& entry)
     return true;
 }
 
-} // namespace helper
-} // namespace vb
+} // namespace vb::helper

@@ -1,4 +1,4 @@
-#include "platform/runtime/Sandbox.h"
+#include "loading/Sandbox.h"
 
 #include <QTemporaryDir>
 #include <QTest>

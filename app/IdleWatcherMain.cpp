@@ -1,0 +1,6 @@
+#include "app/IdleMain.h"
+
+int main(int argc, char** argv)
+{
+    return vb::RunIdleWatcher(argc, argv);
+}
