@@ -47,8 +47,9 @@ void SlideTick::DrawFailureCross(Canvas& canvas)
 bool SlideTick::Run()
 {
     // Runs every 750 ms: a tick that is not due only reads the clock.
-    if (m_clock.Now() < NextPictureTime)
+    if (m_clock.Now() < NextPictureTime && !(m_awaitingList && !PictureList.isEmpty()))
         return false;
+    m_awaitingList = false;
 
     // Scheduled before anything can fail, so that an empty list or a bad picture waits for the
     // next interval like any other.
@@ -93,7 +94,11 @@ SlideTick::Pending SlideTick::NewPick(const QString& path)
                    m_canvas.LogicalSize(),
                    m_canvas.DevicePixelRatio(),
                    m_canvas.DevicePixelsPerPixel(),
-                   RunMode};
+                   RunMode,
+                   false,
+                   QImage(),
+                   QDate(),
+                   PictureList.FromIndex()};
 }
 
 void SlideTick::Request(quint64 id, QString path)
@@ -140,8 +145,31 @@ void SlideTick::Change()
     Request(m_ahead->id, m_ahead->path);
 }
 
+bool SlideTick::DropStale(const Pending& pick, const Frame& frame)
+{
+    if (!frame.missing || !pick.fromIndex)
+        return false;
+    if (const qsizetype index = PictureList.IndexOf(pick.path); index >= 0)
+        PictureList.RemoveAt(index);
+    m_awaitingList = PictureList.isEmpty();
+    return true;
+}
+
 bool SlideTick::Deliver(Frame frame)
 {
+    if (m_awaited && m_awaited->id == frame.id && DropStale(*m_awaited, frame)) {
+        // The change goes ahead at once with another pick, as if due now.
+        Change();
+        return true;
+    }
+    if (m_ahead && m_ahead->id == frame.id && DropStale(*m_ahead, frame)) {
+        m_ahead.reset();
+        if (!PictureList.isEmpty()) {
+            m_ahead = NewPick(m_picker.Next(m_cover, PictureList, Shuffle != 0, m_random));
+            Request(m_ahead->id, m_ahead->path);
+        }
+        return false;
+    }
     if (m_awaited && m_awaited->id == frame.id) {
         const QString path = std::exchange(m_awaited, std::nullopt)->path;
         Draw(path, std::move(frame));

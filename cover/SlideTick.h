@@ -35,6 +35,10 @@ class RandomSource;
 // picture it shows until the image arrives; one that has not arrived by the next due time is
 // dropped, and that change goes ahead with its own pick. A pick made ready ahead shows at the
 // next change even when PictureList has changed since, unless the list is empty by then.
+//
+// A pick from a list the picture index kept from an earlier run whose file is gone is the index's
+// stale entry, not a picture the user chose: it leaves PictureList, and another is picked at once
+// in its place, with no cross. One from a walk of this run gets the cross.
 class SlideTick
 {
 public:
@@ -76,12 +80,14 @@ private:
         bool ready = false;
         QImage image{};
         QDate dateTaken{};
+        bool fromIndex = false;
     };
     bool Fits(const Pending& pending) const;
     Pending NewPick(const QString& path);
     void Request(quint64 id, QString path);
     void Change();
     bool Deliver(Frame frame);
+    bool DropStale(const Pending& pick, const Frame& frame);
     void Draw(const QString& path, Frame frame);
 
     const Clock& m_clock;
@@ -100,6 +106,9 @@ private:
     std::optional<Pending> m_awaited;
     // The next change, made ready ahead.
     std::optional<Pending> m_ahead;
+    // Dropping stale entries emptied PictureList: the next tick that finds it filled again (the
+    // walk's list has taken over) is due.
+    bool m_awaitingList = false;
 };
 
 } // namespace vb

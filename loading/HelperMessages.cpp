@@ -135,7 +135,7 @@ QByteArray EncodeFrameAnswer(const FrameAnswer& answer)
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
     out << quint8(Kind::FrameDone) << answer.id << !answer.size.isEmpty() << qint32(answer.size.width())
-        << qint32(answer.size.height()) << answer.bytesPerLine << answer.dateTaken;
+        << qint32(answer.size.height()) << answer.bytesPerLine << answer.dateTaken << answer.missing;
     return bytes;
 }
 
@@ -146,7 +146,8 @@ std::optional<FrameAnswer> DecodeFrameAnswer(const QByteArray& bytes)
     bool shown = false;
     qint32 width = 0, height = 0;
     FrameAnswer answer;
-    in >> kind >> answer.id >> shown >> width >> height >> answer.bytesPerLine >> answer.dateTaken;
+    in >> kind >> answer.id >> shown >> width >> height >> answer.bytesPerLine >> answer.dateTaken >>
+        answer.missing;
     if (in.status() != QDataStream::Ok || Kind(kind) != Kind::FrameDone)
         return std::nullopt;
     if (shown && width > 0 && height > 0 && width <= MaxFrameSide && height <= MaxFrameSide &&

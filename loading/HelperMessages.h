@@ -50,6 +50,7 @@ struct FrameAnswer
     QSize size;
     qint64 bytesPerLine = 0;
     QDate dateTaken;
+    bool missing = false; // the file was not there: the tick picks another at once
 };
 QByteArray EncodeFrameAnswer(const FrameAnswer& answer);
 // None for a malformed packet; a size or line length that no frame has reads as no picture.

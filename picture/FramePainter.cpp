@@ -4,6 +4,7 @@
 #include "picture/FitPlacement.h"
 #include "picture/ImageCanvas.h"
 #include "picture/PictureHolder.h"
+#include "platform/runtime/RuntimeError.h"
 
 #include <exception>
 
@@ -72,8 +73,10 @@ Frame RenderFrame(FrameRequest request, const ImageCanvas::ImageMaker& makeImage
         PaintPicture(canvas, picture, request.preview, request.fitLargePictures, request.screen);
         frame.image = canvas.Image();
         frame.dateTaken = picture.DateTaken();
+    } catch (const RuntimeError& error) {
+        frame.missing = error.code() == ErrorCode::FileNotFound;
     } catch (const std::exception&) {
-        // RuntimeError and out of memory alike: a picture that cannot be shown.
+        // Out of memory: a picture that cannot be shown.
     }
     return frame;
 }

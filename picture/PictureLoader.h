@@ -38,6 +38,9 @@ struct Frame
     QImage image;
     // EXIF's DateTimeOriginal, when asked for and the picture has it.
     QDate dateTaken{};
+    // The image is null because there was no file at the path (rather than one that could not be
+    // shown).
+    bool missing = false;
 };
 
 // Makes frames ready for the slide tick. Requests may be answered at once or later, on the

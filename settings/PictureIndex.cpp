@@ -353,7 +353,11 @@ std::optional<PathList> PictureIndex::Load(const QStringList& folders, Catalogue
     if (Checksum(bytes, entriesSum.Value(), namesSum.Value()) != Read64(checksum))
         return std::nullopt;
     EntriesFromFile(entries);
-    return PathList::FromParts(std::move(*listFolders), std::move(entries), std::move(names));
+    std::optional<PathList> list =
+        PathList::FromParts(std::move(*listFolders), std::move(entries), std::move(names));
+    if (list)
+        list->SetFromIndex(true);
+    return list;
 }
 
 bool PictureIndex::Save(const QStringList& folders, CatalogueOptions options, const PathList& list) const

@@ -97,6 +97,21 @@ void PathList::Append(const PathList& other)
 void PathList::clear()
 {
     m_data = std::make_shared<Data>();
+    m_fromIndex = false;
+}
+
+void PathList::RemoveAt(qsizetype index)
+{
+    Data& data = Own();
+    auto& entries = data.entries;
+    const quint32 begin = index > 0 ? entries[size_t(index) - 1].nameEnd : 0;
+    const quint32 length = entries[size_t(index)].nameEnd - begin;
+    data.names.remove(qsizetype(begin), qsizetype(length));
+    for (auto entry = entries.begin() + index + 1; entry != entries.end(); ++entry)
+        entry->nameEnd -= length;
+    entries.erase(entries.begin() + index);
+    // An order cached for the list as it was must not be taken for this one.
+    data.identity = NewIdentity();
 }
 
 std::optional<PathList> PathList::FromParts(QStringList folders, std::vector<Entry> entries, QByteArray names)

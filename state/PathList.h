@@ -59,8 +59,15 @@ public:
         return *this;
     }
     void clear();
+    // Takes out the entry at `index`, which must be in range; the entries after it move up.
+    void RemoveAt(qsizetype index);
     // The first entry whose text is `path`, or -1; one pass over the names, no entry text made.
     qsizetype IndexOf(const QString& path) const;
+
+    // Whether the list is one the picture index kept from an earlier run (its entries may have gone
+    // since), rather than one a walk of this run made. Copies keep the mark; clear() drops it.
+    bool FromIndex() const { return m_fromIndex; }
+    void SetFromIndex(bool fromIndex) { m_fromIndex = fromIndex; }
 
     // What the list holds, for the index file.
     const QStringList& Folders() const { return m_data->folders; }
@@ -93,6 +100,7 @@ private:
     static quint64 NewIdentity();
     Data& Own();
     std::shared_ptr<Data> m_data;
+    bool m_fromIndex = false;
 };
 
 } // namespace vb
