@@ -1,6 +1,7 @@
 #include "picture/HeifDecoder.h"
 
 #include "picture/HeifAv1.h"
+#include "picture/HeifBoxes.h"
 #include "picture/RowReducer.h"
 #include "platform/runtime/RuntimeError.h"
 
@@ -8,8 +9,10 @@
 #include <QRgb>
 #include <QtEndian>
 #include <algorithm>
+#include <exception>
 #include <libheif/heif.h>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace vb {
@@ -81,9 +84,42 @@ struct HeifDecoder::Libheif
 {
     heif_context* context = nullptr;
     heif_image_handle* handle = nullptr;
-    heif_image* image = nullptr;
+    std::optional<HeifBoxes> boxes;
 
     ~Libheif()
+    {
+        if (handle)
+            heif_image_handle_release(handle);
+        if (context)
+            heif_context_free(context);
+    }
+};
+
+// One decoded picture, whole or a tile: its planes as libheif leaves them.
+struct HeifDecoder::Pixels
+{
+    struct Plane
+    {
+        const uchar* data = nullptr;
+        int stride = 0;
+        int bits = 8;      // significant bits of a sample, 8 or more
+        bool wide = false; // two bytes a sample
+    };
+
+    QByteArray file; // a tile's own file, which libheif reads in place
+    heif_context* context = nullptr;
+    heif_image_handle* handle = nullptr;
+    heif_image* image = nullptr;
+    QSize size;
+    bool monochrome = false;
+    bool alpha = false;
+    bool premultiplied = false;
+    Plane red, green, blue, alphaPlane; // a grey picture has its grey in all three
+
+    Pixels() = default;
+    Pixels(const Pixels&) = delete;
+    Pixels& operator=(const Pixels&) = delete;
+    ~Pixels()
     {
         if (image)
             heif_image_release(image);
@@ -92,12 +128,156 @@ struct HeifDecoder::Libheif
         if (context)
             heif_context_free(context);
     }
+
+    // Decodes `from` into `image` and finds its planes; the reason when it cannot.
+    QString Decode(heif_image_handle* from, bool premultipliedAlpha)
+    {
+        std::unique_ptr<heif_decoding_options, void (*)(heif_decoding_options*)> options(
+            heif_decoding_options_alloc(), heif_decoding_options_free);
+        if (!options)
+            return QStringLiteral("out of memory");
+        // The colour space and layout libheif decodes to anyway (planes of red, green and blue, or
+        // of grey), so that it makes no second copy in another.
+        const heif_error error =
+            heif_decode_image(from, &image, heif_colorspace_undefined, heif_chroma_undefined, options.get());
+        if (error.code != heif_error_Ok)
+            return QString::fromUtf8(error.message ? error.message : "libheif failed");
+        size = QSize(heif_image_get_primary_width(image), heif_image_get_primary_height(image));
+        const auto plane = [&](heif_channel channel, Plane& into) {
+            // libheif asserts on the depth of a plane that is not there: ask first.
+            if (!heif_image_has_channel(image, channel) ||
+                heif_image_get_width(image, channel) < size.width() ||
+                heif_image_get_height(image, channel) < size.height())
+                return false;
+            const int storage = heif_image_get_bits_per_pixel(image, channel);
+            into.bits = heif_image_get_bits_per_pixel_range(image, channel);
+            into.wide = storage == 16;
+            into.data = heif_image_get_plane_readonly(image, channel, &into.stride);
+            return into.data && (storage == 8 || storage == 16) && into.bits >= 1 && into.bits <= storage &&
+                   into.stride >= size.width() * (storage / 8);
+        };
+        const heif_colorspace colours = heif_image_get_colorspace(image);
+        if (colours == heif_colorspace_RGB && heif_image_get_chroma_format(image) == heif_chroma_444) {
+            if (!plane(heif_channel_R, red) || !plane(heif_channel_G, green) || !plane(heif_channel_B, blue))
+                return QStringLiteral("the decoded colour planes do not match the picture");
+        } else if (colours == heif_colorspace_monochrome) {
+            monochrome = true;
+            if (!plane(heif_channel_Y, red))
+                return QStringLiteral("the decoded grey plane does not match the picture");
+            green = blue = red;
+        } else {
+            return QStringLiteral("the picture decodes to colours this program does not draw");
+        }
+        alpha = heif_image_has_channel(image, heif_channel_Alpha) != 0;
+        premultiplied = alpha && premultipliedAlpha;
+        if (alpha && !plane(heif_channel_Alpha, alphaPlane))
+            return QStringLiteral("the decoded alpha plane does not match the picture");
+        return QString();
+    }
+
+    static void Samples(const Plane& plane, int y, int x, int width, uchar* out)
+    {
+        const uchar* row = plane.data + qsizetype(y) * plane.stride;
+        if (!plane.wide) {
+            const uchar* from = row + x;
+            if (plane.bits == 8) {
+                std::copy(from, from + width, out);
+                return;
+            }
+            const int top = (1 << plane.bits) - 1;
+            for (int i = 0; i < width; ++i)
+                out[i] = uchar((std::min<int>(from[i], top) * 255 + top / 2) / top);
+            return;
+        }
+        // Deeper samples, stored in two bytes each in the machine's order.
+        const auto* from = reinterpret_cast<const quint16*>(row) + x;
+        const int top = (1 << plane.bits) - 1;
+        for (int i = 0; i < width; ++i)
+            out[i] = uchar((std::min<int>(from[i], top) * 255 + top / 2) / top);
+    }
+
+    // One row of pixels from (x, y) on, `width` long, in 0xffRRGGBB over black; `scratch` holds
+    // the row's samples on the way.
+    void Row(int y, int x, int width, QRgb* out, std::vector<uchar>& scratch) const
+    {
+        scratch.resize(size_t(width) * 4);
+        uchar* r = scratch.data();
+        uchar* g = monochrome ? r : r + width;
+        uchar* b = monochrome ? r : r + 2 * width;
+        uchar* a = r + 3 * width;
+        Samples(red, y, x, width, r);
+        if (!monochrome) {
+            Samples(green, y, x, width, g);
+            Samples(blue, y, x, width, b);
+        }
+        if (!alpha || premultiplied) {
+            // A premultiplied picture's colours are already what it looks like over black.
+            for (int i = 0; i < width; ++i)
+                out[i] = qRgb(r[i], g[i], b[i]);
+            return;
+        }
+        // Over black: each colour weighed by its alpha.
+        Samples(alphaPlane, y, x, width, a);
+        for (int i = 0; i < width; ++i) {
+            const int v = a[i];
+            out[i] = qRgb((r[i] * v + 127) / 255, (g[i] * v + 127) / 255, (b[i] * v + 127) / 255);
+        }
+    }
 };
 
-HeifDecoder::HeifDecoder(QFile& file, const QString& path) : m_path(path), m_heif(std::make_unique<Libheif>())
+// A picture drawn tile by tile: its grid, and how the grid's canvas shows.
+struct HeifDecoder::Tiles
+{
+    HeifBoxes::Grid grid;
+    HeifBoxes::Layout layout;
+    QSize tile;
+    quint32 item = 0;
+    qint64 largestTileBytes = 0;
+};
+
+namespace {
+
+// A grid is drawn tile by tile when every tile is a coded picture of one size, and the picture
+// has no alpha (whose own grid libheif would have to decode whole).
+bool TileByTile(const HeifBoxes& boxes, quint32 id, const HeifBoxes::Grid& grid, QSize* tile)
+{
+    for (const quint32 aux : boxes.ReferencesTo(id, "auxl")) {
+        const HeifBoxes::Property* auxC = boxes.FindProperty(aux, "auxC");
+        if (!auxC ||
+            auxC->Content().sliced(std::min<qsizetype>(4, auxC->Content().size())).contains("alpha") ||
+            auxC->Content().contains("auxid:1"))
+            return false;
+    }
+    QByteArray kind;
+    for (const quint32 id : grid.tiles) {
+        const HeifBoxes::Item* item = boxes.Find(id);
+        const std::optional<QSize> size = boxes.CodedSize(id);
+        if (!item || (item->type != "hvc1" && item->type != "av01") || !size ||
+            (!kind.isEmpty() && (kind != item->type || *size != *tile)))
+            return false;
+        kind = item->type;
+        *tile = *size;
+    }
+    // The tiles must cover the canvas, as libheif places them: side by side from the top left.
+    return qint64(tile->width()) * grid.columns >= grid.size.width() &&
+           qint64(tile->height()) * grid.rows >= grid.size.height();
+}
+
+} // namespace
+
+HeifDecoder::HeifDecoder(QFile& file, const QString& path)
+    : m_path(path), m_file(file), m_heif(std::make_unique<Libheif>())
 {
     InitialiseOnce();
     m_fileBytes = file.size();
+    QString why;
+    m_heif->boxes = HeifBoxes::Read(file, &why);
+    if (!m_heif->boxes)
+        throw Failure(path, why);
+    const HeifBoxes& boxes = *m_heif->boxes;
+    // libheif 1.15 copies an overlay's pictures without keeping to its canvas.
+    if (!boxes.OverlaysFit(file, &why))
+        throw Failure(path, why);
     if (!file.seek(0))
         throw Failure(path, QStringLiteral("cannot read the file"));
     m_heif->context = heif_context_alloc();
@@ -112,18 +292,55 @@ HeifDecoder::HeifDecoder(QFile& file, const QString& path) : m_path(path), m_hei
     error = heif_context_get_primary_image_handle(m_heif->context, &m_heif->handle);
     if (error.code != heif_error_Ok)
         throw Failure(path, error);
-
     const heif_image_handle* handle = m_heif->handle;
-    m_size = QSize(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle));
+    heif_item_id primaryId = 0;
+    if (heif_context_get_primary_image_ID(m_heif->context, &primaryId).code != heif_error_Ok ||
+        primaryId != boxes.Primary())
+        throw Failure(path, QStringLiteral("libheif and this program see another primary picture"));
+
+    // The size as libheif decodes the picture: its coded size through its crops and turns in the
+    // order the file lists them (libheif's own header size misses the turns listed before the
+    // size). A picture without a coded size has the size libheif reports.
+    const quint32 primary = boxes.Primary();
+    const HeifBoxes::Item* item = boxes.Find(primary);
+    if (item->type == "grid") {
+        std::optional<HeifBoxes::Grid> grid = boxes.GridOf(file, primary, &why);
+        if (!grid)
+            throw Failure(path, why);
+        const std::optional<HeifBoxes::Layout> layout = boxes.LayoutOf(primary, grid->size, &why);
+        if (!layout)
+            throw Failure(path, why);
+        m_size = layout->size;
+        m_coded = grid->size;
+        QSize tile;
+        if (TileByTile(boxes, primary, *grid, &tile)) {
+            m_tiles = std::make_unique<Tiles>(Tiles{std::move(*grid), *layout, tile, primary, 0});
+            for (const quint32 id : m_tiles->grid.tiles)
+                for (const auto& [offset, length] : boxes.Find(id)->extents)
+                    m_tiles->largestTileBytes = std::max(m_tiles->largestTileBytes, qint64(length));
+        }
+    } else {
+        // libheif reports the size its header gives, turned by the turns listed after the size
+        // only; libheif 1.15 writes its own files with the turned size listed after the turns,
+        // others list the coded size before or after them. Decoding tells which: the picture
+        // must decode to one of the two (Decode).
+        m_size = QSize(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle));
+        m_coded = QSize(heif_image_handle_get_ispe_width(handle), heif_image_handle_get_ispe_height(handle));
+        if (const std::optional<HeifBoxes::Layout> layout = boxes.LayoutOf(primary, &why)) {
+            m_turned = layout->size;
+            m_coded = *boxes.CodedSize(primary);
+        }
+        // The area decoded is the coded size's, turned or not.
+        if (m_coded.isEmpty() ||
+            qint64(m_coded.width()) * m_coded.height() < qint64(m_size.width()) * m_size.height())
+            m_coded = m_size;
+    }
     if (m_size.width() <= 0 || m_size.height() <= 0)
         throw Failure(path, QStringLiteral("the picture has no size"));
-    m_coded = QSize(heif_image_handle_get_ispe_width(handle), heif_image_handle_get_ispe_height(handle))
-                  .expandedTo(m_size.expandedTo(m_size.transposed()));
     // An unknown depth counts as a deep one.
     const int bits = heif_image_handle_get_luma_bits_per_pixel(handle);
     m_sampleBytes = bits > 0 && bits <= 8 ? 1 : 2;
     m_alpha = heif_image_handle_has_alpha_channel(handle) != 0;
-    m_premultiplied = m_alpha && heif_image_handle_is_premultiplied_alpha(handle) != 0;
 }
 
 HeifDecoder::~HeifDecoder() = default;
@@ -132,11 +349,20 @@ qint64 HeifDecoder::DecodeBytes() const
 {
     // Beyond what a coded frame can be (and what the product below can hold), all the same.
     constexpr int MaxSide = 1 << 20;
+    const auto decoding = [this](QSize coded, bool alpha) {
+        const qint64 pixels = qint64(coded.width()) * coded.height();
+        return pixels * (BytesBesideFrame + m_sampleBytes * (SamplesHeld + (alpha ? AlphaSamplesHeld : 0)));
+    };
+    if (m_tiles) {
+        // A row of tiles' red, green and blue planes, while two tiles decode, each from its own
+        // file.
+        const QSize tile = m_tiles->tile;
+        const qint64 row = qint64(m_tiles->grid.columns) * tile.width() * tile.height() * 3 * m_sampleBytes;
+        return row + 2 * (decoding(tile, false) + m_tiles->largestTileBytes);
+    }
     if (m_coded.width() > MaxSide || m_coded.height() > MaxSide)
         return qint64(1) << 60;
-    const qint64 pixels = qint64(m_coded.width()) * m_coded.height();
-    return m_fileBytes +
-           pixels * (BytesBesideFrame + m_sampleBytes * (SamplesHeld + (m_alpha ? AlphaSamplesHeld : 0)));
+    return m_fileBytes + decoding(m_coded, m_alpha);
 }
 
 QByteArray HeifDecoder::ExifBlock() const
@@ -159,102 +385,155 @@ QByteArray HeifDecoder::ExifBlock() const
 
 void HeifDecoder::Decode()
 {
-    if (m_decoded)
+    if (m_decoded || m_tiles) {
+        m_decoded = true;
         return;
-    std::unique_ptr<heif_decoding_options, void (*)(heif_decoding_options*)> options(
-        heif_decoding_options_alloc(), heif_decoding_options_free);
-    if (!options)
-        throw Failure(m_path, QStringLiteral("out of memory"));
+    }
     // An AV1 frame larger than the header's coded size is refused before dav1d allocates for it.
     const HeifAv1FrameLimit limit(qint64(m_coded.width()) * m_coded.height());
-    // The colour space and layout libheif decodes to anyway (planes of red, green and blue, or of
-    // grey), so that it makes no second copy in another.
-    const heif_error error = heif_decode_image(m_heif->handle, &m_heif->image, heif_colorspace_undefined,
-                                               heif_chroma_undefined, options.get());
-    if (error.code != heif_error_Ok)
-        throw Failure(m_path, error);
-    heif_image* image = m_heif->image;
-    if (heif_image_get_primary_width(image) != m_size.width() ||
-        heif_image_get_primary_height(image) != m_size.height())
+    auto whole = std::make_unique<Pixels>();
+    const QString why =
+        whole->Decode(m_heif->handle, m_alpha && heif_image_handle_is_premultiplied_alpha(m_heif->handle));
+    if (!why.isEmpty())
+        throw Failure(m_path, why);
+    if (whole->size != m_size && whole->size != m_turned)
         throw Failure(m_path, QStringLiteral("the picture decodes to another size than its header says"));
-
-    const auto plane = [&](heif_channel channel, Plane& into) {
-        // libheif asserts on the depth of a plane that is not there: ask first.
-        if (!heif_image_has_channel(image, channel) ||
-            heif_image_get_width(image, channel) < m_size.width() ||
-            heif_image_get_height(image, channel) < m_size.height())
-            return false;
-        const int storage = heif_image_get_bits_per_pixel(image, channel);
-        into.bits = heif_image_get_bits_per_pixel_range(image, channel);
-        into.wide = storage == 16;
-        into.data = heif_image_get_plane_readonly(image, channel, &into.stride);
-        return into.data && (storage == 8 || storage == 16) && into.bits >= 1 && into.bits <= storage &&
-               into.stride >= m_size.width() * (storage / 8);
-    };
-    const heif_colorspace colours = heif_image_get_colorspace(image);
-    if (colours == heif_colorspace_RGB && heif_image_get_chroma_format(image) == heif_chroma_444) {
-        m_monochrome = false;
-        if (!plane(heif_channel_R, m_red) || !plane(heif_channel_G, m_green) ||
-            !plane(heif_channel_B, m_blue))
-            throw Failure(m_path, QStringLiteral("the decoded colour planes do not match the picture"));
-    } else if (colours == heif_colorspace_monochrome) {
-        m_monochrome = true;
-        if (!plane(heif_channel_Y, m_red))
-            throw Failure(m_path, QStringLiteral("the decoded grey plane does not match the picture"));
-        m_green = m_blue = m_red;
-    } else {
-        throw Failure(m_path, QStringLiteral("the picture decodes to colours this program does not draw"));
-    }
-    m_alpha = heif_image_has_channel(image, heif_channel_Alpha) != 0;
-    if (m_alpha && !plane(heif_channel_Alpha, m_alphaPlane))
-        throw Failure(m_path, QStringLiteral("the decoded alpha plane does not match the picture"));
+    m_size = whole->size;
+    m_whole = std::move(whole);
     m_decoded = true;
 }
 
-void HeifDecoder::Samples(const Plane& plane, int y, int x, int width, uchar* out)
+std::unique_ptr<HeifDecoder::Pixels> HeifDecoder::DecodeTile(const QByteArray& file) const
 {
-    const uchar* row = plane.data + qsizetype(y) * plane.stride;
-    if (!plane.wide) {
-        const uchar* from = row + x;
-        if (plane.bits == 8) {
-            std::copy(from, from + width, out);
-            return;
-        }
-        const int top = (1 << plane.bits) - 1;
-        for (int i = 0; i < width; ++i)
-            out[i] = uchar((std::min<int>(from[i], top) * 255 + top / 2) / top);
-        return;
-    }
-    // Deeper samples, stored in two bytes each in the machine's order.
-    const auto* from = reinterpret_cast<const quint16*>(row) + x;
-    const int top = (1 << plane.bits) - 1;
-    for (int i = 0; i < width; ++i)
-        out[i] = uchar((std::min<int>(from[i], top) * 255 + top / 2) / top);
+    auto tile = std::make_unique<Pixels>();
+    tile->file = file;
+    tile->context = heif_context_alloc();
+    if (!tile->context)
+        throw Failure(m_path, QStringLiteral("out of memory"));
+    heif_context_set_max_decoding_threads(tile->context, 0);
+    heif_error error = heif_context_read_from_memory_without_copy(tile->context, tile->file.constData(),
+                                                                  size_t(file.size()), nullptr);
+    if (error.code == heif_error_Ok)
+        error = heif_context_get_primary_image_handle(tile->context, &tile->handle);
+    if (error.code != heif_error_Ok)
+        throw Failure(m_path, error);
+    const HeifAv1FrameLimit limit(qint64(m_tiles->tile.width()) * m_tiles->tile.height());
+    const QString why = tile->Decode(tile->handle, false);
+    if (!why.isEmpty())
+        throw Failure(m_path, why);
+    if (tile->size != m_tiles->tile)
+        throw Failure(m_path, QStringLiteral("a tile decodes to another size than its header says"));
+    return tile;
 }
 
-void HeifDecoder::Row(int y, int x, int width, QRgb* out, std::vector<uchar>& scratch) const
+std::vector<std::unique_ptr<HeifDecoder::Pixels>> HeifDecoder::DecodeTiles(int row, int first, int last) const
 {
-    scratch.resize(size_t(width) * 4);
-    uchar* red = scratch.data();
-    uchar* green = m_monochrome ? red : red + width;
-    uchar* blue = m_monochrome ? red : red + 2 * width;
-    uchar* alpha = red + 3 * width;
-    Samples(m_red, y, x, width, red);
-    if (!m_monochrome) {
-        Samples(m_green, y, x, width, green);
-        Samples(m_blue, y, x, width, blue);
+    // Each tile's file is read here, on this thread (the file is read from one place only); the
+    // tiles then decode on two threads, as the machine's cores allow.
+    std::vector<QByteArray> files;
+    for (int column = first; column <= last; ++column) {
+        const quint32 id = m_tiles->grid.tiles[size_t(row * m_tiles->grid.columns + column)];
+        files.push_back(m_heif->boxes->SingleItemFile(m_file, id, m_tiles->item, m_tiles->largestTileBytes));
+        if (files.back().isEmpty())
+            throw Failure(m_path, QStringLiteral("a tile cannot be read"));
     }
-    if (!m_alpha || m_premultiplied) {
-        // A premultiplied picture's colours are already what it looks like over black.
-        for (int i = 0; i < width; ++i)
-            out[i] = qRgb(red[i], green[i], blue[i]);
+    std::vector<std::unique_ptr<Pixels>> tiles(files.size());
+    std::exception_ptr failure[2];
+    const auto work = [&](size_t from, size_t step, std::exception_ptr& error) {
+        try {
+            for (size_t i = from; i < files.size(); i += step)
+                tiles[i] = DecodeTile(files[i]);
+        } catch (...) {
+            error = std::current_exception();
+        }
+    };
+    if (files.size() > 1 && std::thread::hardware_concurrency() > 1) {
+        std::thread other(work, 1, 2, std::ref(failure[1]));
+        work(0, 2, failure[0]);
+        other.join();
+    } else {
+        work(0, 1, failure[0]);
+    }
+    for (const std::exception_ptr& error : failure)
+        if (error)
+            std::rethrow_exception(error);
+    return tiles;
+}
+
+void HeifDecoder::DrawTiledRegion(const QRect& region, QImage& into) const
+{
+    const HeifBoxes::Layout& layout = m_tiles->layout;
+    const QSize tile = m_tiles->tile;
+    const QRect coded = layout.Coded(region).intersected(layout.coded);
+    std::vector<uchar> scratch;
+    std::vector<QRgb> row(size_t(tile.width()));
+    for (int r = coded.top() / tile.height(); r <= coded.bottom() / tile.height(); ++r) {
+        const int first = coded.left() / tile.width(), last = coded.right() / tile.width();
+        const std::vector<std::unique_ptr<Pixels>> tiles = DecodeTiles(r, first, last);
+        for (int c = first; c <= last; ++c) {
+            const Pixels& pixels = *tiles[size_t(c - first)];
+            const QRect part = QRect(QPoint(c * tile.width(), r * tile.height()), tile).intersected(coded);
+            for (int y = part.top(); y <= part.bottom(); ++y) {
+                pixels.Row(y - r * tile.height(), part.left() - c * tile.width(), part.width(), row.data(),
+                           scratch);
+                if (layout.Upright()) {
+                    const QPoint at = layout.Shown(part.left(), y) - region.topLeft();
+                    std::copy(row.begin(), row.begin() + part.width(),
+                              reinterpret_cast<QRgb*>(into.scanLine(at.y())) + at.x());
+                    continue;
+                }
+                for (int x = part.left(); x <= part.right(); ++x) {
+                    const QPoint at = layout.Shown(x, y) - region.topLeft();
+                    reinterpret_cast<QRgb*>(into.scanLine(at.y()))[at.x()] = row[size_t(x - part.left())];
+                }
+            }
+        }
+    }
+}
+
+void HeifDecoder::DrawTiledReduced(QImage& into) const
+{
+    // Reduced as coded, then turned: the reduced picture is small.
+    const HeifBoxes::Layout& layout = m_tiles->layout;
+    const QSize tile = m_tiles->tile;
+    const QRect coded = layout.coded;
+    const bool turned = layout.xy != 0;
+    QImage own;
+    if (!layout.Upright())
+        own = QImage(turned ? into.size().transposed() : into.size(), into.format());
+    QImage& reduced = layout.Upright() ? into : own;
+    if (reduced.isNull())
+        throw Failure(m_path, QStringLiteral("out of memory"));
+    RowReducer reducer;
+    reducer.Prepare(coded.width(), coded.height(), reduced.width(), reduced.height());
+    std::vector<QRgb> row(size_t(coded.width()));
+    std::vector<uchar> scratch;
+    const int first = coded.left() / tile.width(), last = coded.right() / tile.width();
+    for (int r = coded.top() / tile.height(); r <= coded.bottom() / tile.height(); ++r) {
+        const std::vector<std::unique_ptr<Pixels>> tiles = DecodeTiles(r, first, last);
+        const int top = std::max(coded.top(), r * tile.height());
+        const int bottom = std::min(coded.bottom(), (r + 1) * tile.height() - 1);
+        for (int y = top; y <= bottom; ++y) {
+            for (int c = first; c <= last; ++c) {
+                const int left = std::max(coded.left(), c * tile.width());
+                const int right = std::min(coded.right(), (c + 1) * tile.width() - 1);
+                tiles[size_t(c - first)]->Row(y - r * tile.height(), left - c * tile.width(),
+                                              right - left + 1, row.data() + (left - coded.left()), scratch);
+            }
+            reducer.Take(reinterpret_cast<const uchar*>(row.data()), reduced);
+        }
+    }
+    if (layout.Upright())
         return;
-    }
-    // Over black: each colour weighed by its alpha.
-    Samples(m_alphaPlane, y, x, width, alpha);
-    for (int i = 0; i < width; ++i) {
-        const int a = alpha[i];
-        out[i] = qRgb((red[i] * a + 127) / 255, (green[i] * a + 127) / 255, (blue[i] * a + 127) / 255);
+    // Each reduced pixel to where the turns put it.
+    const int w = reduced.width() - 1, h = reduced.height() - 1;
+    const int ox = -(std::min(0, layout.xx * w) + std::min(0, layout.xy * h));
+    const int oy = -(std::min(0, layout.yx * w) + std::min(0, layout.yy * h));
+    for (int y = 0; y <= h; ++y) {
+        const auto* from = reinterpret_cast<const QRgb*>(reduced.constScanLine(y));
+        for (int x = 0; x <= w; ++x)
+            reinterpret_cast<QRgb*>(into.scanLine(layout.yx * x + layout.yy * y +
+                                                  oy))[layout.xx * x + layout.xy * y + ox] = from[x];
     }
 }
 
@@ -263,9 +542,14 @@ void HeifDecoder::DrawRegion(const QRect& region, QImage& into) const
     if (!m_decoded || !QRect(QPoint(0, 0), m_size).contains(region) ||
         into.format() != QImage::Format_RGB32 || into.size() != region.size())
         throw Failure(m_path, QStringLiteral("no region to draw"));
+    if (m_tiles) {
+        DrawTiledRegion(region, into);
+        return;
+    }
     std::vector<uchar> scratch;
     for (int y = 0; y < region.height(); ++y)
-        Row(region.y() + y, region.x(), region.width(), reinterpret_cast<QRgb*>(into.scanLine(y)), scratch);
+        m_whole->Row(region.y() + y, region.x(), region.width(), reinterpret_cast<QRgb*>(into.scanLine(y)),
+                     scratch);
 }
 
 void HeifDecoder::DrawReduced(QImage& into) const
@@ -273,12 +557,16 @@ void HeifDecoder::DrawReduced(QImage& into) const
     if (!m_decoded || into.isNull() || into.format() != QImage::Format_RGB32 ||
         into.width() > m_size.width() || into.height() > m_size.height())
         throw Failure(m_path, QStringLiteral("no target to draw into"));
+    if (m_tiles) {
+        DrawTiledReduced(into);
+        return;
+    }
     RowReducer reducer;
     reducer.Prepare(m_size.width(), m_size.height(), into.width(), into.height());
     std::vector<QRgb> row(size_t(m_size.width()));
     std::vector<uchar> scratch;
     for (int y = 0; y < m_size.height(); ++y) {
-        Row(y, 0, m_size.width(), row.data(), scratch);
+        m_whole->Row(y, 0, m_size.width(), row.data(), scratch);
         reducer.Take(reinterpret_cast<const uchar*>(row.data()), into);
     }
 }

@@ -323,6 +323,10 @@ private slots:
         full("heic 10 bits", "heic+deep", 1, {100, 50}, {50, 25, 100, 50});
         full("heic, EXIF orientation 6 not applied", "heic+exif6", 1, {100, 50}, {50, 25, 100, 50});
         full("avif larger, ratio 2", "avif", 2, {1000, 500}, {-300, -150, 1000, 500});
+        // "+tiled": a grid of 64 x 64 tiles (512 x 512 for a phone's photo), as phones write.
+        full("heic tiled, cropped", "heic+tiled", 1, {400, 300}, {-100, -100, 400, 300});
+        full("heic tiled 24 MP, centre", "heic+tiled", 1, {5712, 4284}, {-2756, -2092, 5712, 4284});
+        full("heic tiled 48 MP, centre", "heic+tiled", 1, {8064, 6048}, {-3932, -2974, 8064, 6048});
         full("avif with alpha", "avif+alpha", 1, {100, 50}, {50, 25, 100, 50});
         full("png named .jpg", "png:jpg", 1, {100, 50}, {50, 25, 100, 50});
         full("bmp named .jpg", "bmp:jpg", 1, {100, 50}, {50, 25, 100, 50});
@@ -365,6 +369,18 @@ private slots:
                 << "heic" << int(ScreenSaver) << o << c << 1.0 << QSize(321, 241)
                 << (turned ? QRect(-20, -110, 241, 321) : QRect(-60, -70, 321, 241)) << 1.0;
         }
+        for (int o = 2; o <= 8; ++o)
+            QTest::addRow("HEIF tiled, turned %d", o)
+                << "heic+tiled" << int(ScreenSaver) << o << c << 1.0 << QSize(321, 241)
+                << (o >= 5 ? QRect(-20, -110, 241, 321) : QRect(-60, -70, 321, 241)) << 1.0;
+        // The turn listed before the size: the size shows turned, as libheif decodes it.
+        QTest::newRow("HEIF turn before size") << "heic+single+turnsfirst" << int(ScreenSaver) << 6 << c
+                                               << 1.0 << QSize(150, 80) << QRect(60, -25, 80, 150) << 1.0;
+        QTest::newRow("HEIF tiled, turn before size")
+            << "heic+tiled+turnsfirst" << int(ScreenSaver) << 6 << c << 1.0 << QSize(321, 241)
+            << QRect(-20, -110, 241, 321) << 1.0;
+        QTest::newRow("HEIF tiled, preview") << "heic+tiled" << int(Preview) << 6 << c << 1.0
+                                             << QSize(1600, 1200) << QRect(40, -30, 120, 160) << 1.0;
         QTest::newRow("HEIF turned 6, preview") << "heic" << int(Preview) << 6 << c << 1.0
                                                 << QSize(1600, 1200) << QRect(40, -30, 120, 160) << 1.0;
     }
@@ -397,7 +413,13 @@ private slots:
             content = content.convertToFormat(QImage::Format_RGBX64);
         const QString path = m_dir.filePath(
             QString("%1.%2").arg(QTest::currentDataTag()).arg(parts.value(1, kind[0].right(3))));
-        if (heif)
+        const QSize tile = picture.width() > 4000 ? QSize(512, 512) : QSize(64, 64);
+        if (kind.contains("tiled") || kind.contains("single"))
+            QVERIFY(
+                vbtest::SaveTiledHeif(path, content,
+                                      {kind.contains("single") ? picture : tile, std::max(orientation, 1),
+                                       kind.contains("turnsfirst"), std::nullopt, kind.contains("single")}));
+        else if (heif)
             QVERIFY(vbtest::SaveHeif(
                 path, content,
                 {kind[0] == "avif", kind.contains("deep") ? 10 : 8, std::max(orientation, 1)}));
