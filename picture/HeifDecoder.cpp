@@ -9,6 +9,7 @@
 #include <QRgb>
 #include <QtEndian>
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <libheif/heif.h>
 #include <mutex>
@@ -78,6 +79,71 @@ heif_reader_grow_status WaitForFileSize(int64_t size, void* file)
 
 const heif_reader FileReader{1, Position, Read, Seek, WaitForFileSize};
 
+// HDR made fit for a screen of SDR: BT.2390's EETF. The light a PQ code gives (SMPTE ST 2084), or
+// HLG's (BT.2100: scene light through the display's OOTF, gamma 1.2 on a 1000-nit display, here
+// on each channel), is rolled off in PQ's scale from the mastering display's peak (1000 nits, what
+// most HDR pictures are graded on) to SDR's reference white (203 nits, BT.2408): unchanged up to
+// the knee (about 92 nits), a Hermite spline above it. The result, relative to that white, in
+// sRGB's curve: the picture's primaries stay, the colour conversion maps them.
+constexpr double HdrPeakNits = 1000, SdrWhiteNits = 203;
+
+double PqToNits(double e)
+{
+    constexpr double m1 = 2610.0 / 16384, m2 = 2523.0 / 4096 * 128, c1 = 3424.0 / 4096,
+                     c2 = 2413.0 / 4096 * 32, c3 = 2392.0 / 4096 * 32;
+    const double p = std::pow(std::clamp(e, 0.0, 1.0), 1 / m2);
+    return 10000 * std::pow(std::max(p - c1, 0.0) / (c2 - c3 * p), 1 / m1);
+}
+
+double NitsToPq(double nits)
+{
+    constexpr double m1 = 2610.0 / 16384, m2 = 2523.0 / 4096 * 128, c1 = 3424.0 / 4096,
+                     c2 = 2413.0 / 4096 * 32, c3 = 2392.0 / 4096 * 32;
+    const double y = std::pow(std::clamp(nits / 10000, 0.0, 1.0), m1);
+    return std::pow((c1 + c2 * y) / (1 + c3 * y), m2);
+}
+
+double HlgToNits(double e)
+{
+    constexpr double a = 0.17883277, b = 1 - 4 * a, c = 0.5 - a * std::log(4 * a);
+    e = std::clamp(e, 0.0, 1.0);
+    const double scene = e <= 0.5 ? e * e / 3 : (std::exp((e - c) / a) + b) / 12;
+    return HdrPeakNits * std::pow(scene, 1.2);
+}
+
+double Eetf(double nits)
+{
+    const double top = NitsToPq(HdrPeakNits);
+    const double e1 = std::min(NitsToPq(nits) / top, 1.0);
+    const double maxLum = NitsToPq(SdrWhiteNits) / top;
+    const double ks = 1.5 * maxLum - 0.5;
+    double e2 = e1;
+    if (e1 >= ks) {
+        const double t = (e1 - ks) / (1 - ks), t2 = t * t, t3 = t2 * t;
+        e2 = (2 * t3 - 3 * t2 + 1) * ks + (t3 - 2 * t2 + t) * (1 - ks) + (-2 * t3 + 3 * t2) * maxLum;
+    }
+    return PqToNits(e2 * top);
+}
+
+double SrgbEncoded(double linear)
+{
+    linear = std::clamp(linear, 0.0, 1.0);
+    return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+}
+
+// Each code of a `bits`-deep sample of PQ (16) or HLG (18) to its 8-bit tone-mapped value.
+std::vector<uchar> ToneCurve(int transfer, int bits)
+{
+    const int top = (1 << bits) - 1;
+    std::vector<uchar> curve(size_t(top) + 1);
+    for (int code = 0; code <= top; ++code) {
+        const double e = double(code) / top;
+        const double nits = Eetf(transfer == 16 ? PqToNits(e) : HlgToNits(e));
+        curve[size_t(code)] = uchar(std::lround(255 * SrgbEncoded(nits / SdrWhiteNits)));
+    }
+    return curve;
+}
+
 } // namespace
 
 struct HeifDecoder::Libheif
@@ -104,6 +170,8 @@ struct HeifDecoder::Pixels
         int stride = 0;
         int bits = 8;      // significant bits of a sample, 8 or more
         bool wide = false; // two bytes a sample
+        // For HDR colours: each code's 8-bit value, tone-mapped.
+        const std::vector<uchar>* curve = nullptr;
     };
 
     QByteArray file; // a tile's own file, which libheif reads in place
@@ -114,6 +182,7 @@ struct HeifDecoder::Pixels
     bool monochrome = false;
     bool alpha = false;
     bool premultiplied = false;
+    bool limitedAlpha = false;
     Plane red, green, blue, alphaPlane; // a grey picture has its grey in all three
 
     Pixels() = default;
@@ -175,9 +244,20 @@ struct HeifDecoder::Pixels
         return QString();
     }
 
+    // Tone-maps the colour planes through `curve` (ToneCurve of their depth).
+    void ToneMap(const std::vector<uchar>* curve) { red.curve = green.curve = blue.curve = curve; }
+
     static void Samples(const Plane& plane, int y, int x, int width, uchar* out)
     {
         const uchar* row = plane.data + qsizetype(y) * plane.stride;
+        if (plane.curve) {
+            const uchar* curve = plane.curve->data();
+            const int top = int(plane.curve->size()) - 1;
+            for (int i = 0; i < width; ++i)
+                out[i] = curve[std::min<int>(
+                    plane.wide ? reinterpret_cast<const quint16*>(row)[x + i] : row[x + i], top)];
+            return;
+        }
         if (!plane.wide) {
             const uchar* from = row + x;
             if (plane.bits == 8) {
@@ -218,6 +298,9 @@ struct HeifDecoder::Pixels
         }
         // Over black: each colour weighed by its alpha.
         Samples(alphaPlane, y, x, width, a);
+        if (limitedAlpha)
+            for (int i = 0; i < width; ++i)
+                a[i] = uchar(std::clamp((a[i] - 16) * 255 / 219, 0, 255));
         for (int i = 0; i < width; ++i) {
             const int v = a[i];
             out[i] = qRgb((r[i] * v + 127) / 255, (g[i] * v + 127) / 255, (b[i] * v + 127) / 255);
@@ -239,13 +322,31 @@ namespace {
 
 // A grid is drawn tile by tile when every tile is a coded picture of one size, and the picture
 // has no alpha (whose own grid libheif would have to decode whole).
+// An auxiliary picture's type: HEVC's and MPEG's names for alpha.
+bool IsAlpha(const HeifBoxes::Property* auxC)
+{
+    return auxC && (auxC->Content().contains("urn:mpeg:hevc:2015:auxid:1") ||
+                    auxC->Content().contains("urn:mpeg:mpegB:cicp:systems:auxiliary:alpha"));
+}
+
+// Whether the picture's alpha is coded in limited range (16 to 235 at 8 bits), as the alpha's
+// colour description says: libheif 1.15 hands it over as coded, so that opaque shows at 235.
+bool LimitedRangeAlpha(const HeifBoxes& boxes, quint32 id)
+{
+    for (const quint32 aux : boxes.ReferencesTo(id, "auxl")) {
+        const HeifBoxes::Property* colr = boxes.FindProperty(aux, "colr");
+        if (IsAlpha(boxes.FindProperty(aux, "auxC")) && colr && colr->Content().size() >= 11 &&
+            colr->Content().startsWith("nclx"))
+            return (uchar(colr->Content()[10]) & 0x80) == 0;
+    }
+    return false;
+}
+
 bool TileByTile(const HeifBoxes& boxes, quint32 id, const HeifBoxes::Grid& grid, QSize* tile)
 {
     for (const quint32 aux : boxes.ReferencesTo(id, "auxl")) {
         const HeifBoxes::Property* auxC = boxes.FindProperty(aux, "auxC");
-        if (!auxC ||
-            auxC->Content().sliced(std::min<qsizetype>(4, auxC->Content().size())).contains("alpha") ||
-            auxC->Content().contains("auxid:1"))
+        if (!auxC || IsAlpha(auxC))
             return false;
     }
     QByteArray kind;
@@ -341,6 +442,14 @@ HeifDecoder::HeifDecoder(QFile& file, const QString& path)
     const int bits = heif_image_handle_get_luma_bits_per_pixel(handle);
     m_sampleBytes = bits > 0 && bits <= 8 ? 1 : 2;
     m_alpha = heif_image_handle_has_alpha_channel(handle) != 0;
+    if (heif_color_profile_nclx* nclx = nullptr;
+        heif_image_handle_get_color_profile_type(handle) == heif_color_profile_type_nclx &&
+        heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx) {
+        const int transfer = nclx->transfer_characteristics;
+        heif_nclx_color_profile_free(nclx);
+        if (transfer == 16 || transfer == 18)
+            m_toneCurve = ToneCurve(transfer, bits >= 8 && bits <= 16 ? bits : 10);
+    }
 }
 
 HeifDecoder::~HeifDecoder() = default;
@@ -363,6 +472,37 @@ qint64 HeifDecoder::DecodeBytes() const
     if (m_coded.width() > MaxSide || m_coded.height() > MaxSide)
         return qint64(1) << 60;
     return m_fileBytes + decoding(m_coded, m_alpha);
+}
+
+PictureColours HeifDecoder::Colours() const
+{
+    PictureColours colours;
+    const heif_image_handle* handle = m_heif->handle;
+    switch (heif_image_handle_get_color_profile_type(handle)) {
+    case heif_color_profile_type_prof:
+    case heif_color_profile_type_rICC:
+        if (const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+            size > 0 && size <= MaxExifBytes) {
+            colours.icc.resize(qsizetype(size));
+            if (heif_image_handle_get_raw_color_profile(handle, colours.icc.data()).code != heif_error_Ok)
+                colours.icc.clear();
+        }
+        break;
+    case heif_color_profile_type_nclx:
+        if (heif_color_profile_nclx* nclx = nullptr;
+            heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx) {
+            colours.primaries = nclx->color_primaries;
+            colours.transfer = nclx->transfer_characteristics;
+            // Drawn tone-mapped, in sRGB's curve (ToneCurve).
+            if (colours.HighDynamicRange())
+                colours.transfer = 13;
+            heif_nclx_color_profile_free(nclx);
+        }
+        break;
+    default:
+        break;
+    }
+    return colours;
 }
 
 QByteArray HeifDecoder::ExifBlock() const
@@ -396,11 +536,22 @@ void HeifDecoder::Decode()
         whole->Decode(m_heif->handle, m_alpha && heif_image_handle_is_premultiplied_alpha(m_heif->handle));
     if (!why.isEmpty())
         throw Failure(m_path, why);
+    ToneMap(*whole);
+    whole->limitedAlpha = LimitedRangeAlpha(*m_heif->boxes, m_heif->boxes->Primary());
     if (whole->size != m_size && whole->size != m_turned)
         throw Failure(m_path, QStringLiteral("the picture decodes to another size than its header says"));
     m_size = whole->size;
     m_whole = std::move(whole);
     m_decoded = true;
+}
+
+void HeifDecoder::ToneMap(Pixels& pixels) const
+{
+    if (m_toneCurve.empty())
+        return;
+    if (pixels.red.bits + 1 > 16 || size_t(1) << pixels.red.bits != m_toneCurve.size())
+        throw Failure(m_path, QStringLiteral("the picture decodes to another depth than its header says"));
+    pixels.ToneMap(&m_toneCurve);
 }
 
 std::unique_ptr<HeifDecoder::Pixels> HeifDecoder::DecodeTile(const QByteArray& file) const
@@ -423,6 +574,7 @@ std::unique_ptr<HeifDecoder::Pixels> HeifDecoder::DecodeTile(const QByteArray& f
         throw Failure(m_path, why);
     if (tile->size != m_tiles->tile)
         throw Failure(m_path, QStringLiteral("a tile decodes to another size than its header says"));
+    ToneMap(*tile);
     return tile;
 }
 

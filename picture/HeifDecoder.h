@@ -1,5 +1,7 @@
 #pragma once
 
+#include "picture/Colours.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QRect>
@@ -20,7 +22,8 @@ namespace vb {
 // libheif reads the file through the open file it is given, never by name. It decodes a
 // picture whole; the colours then go to the window's image only for the part that shows, or
 // averaged down row by row when the picture is drawn reduced, so no 32-bit copy of the whole
-// picture is ever made. A picture made of a grid of tiles (as phones write their photos) is
+// picture is ever made. PQ and HLG pictures (HDR) are tone-mapped to SDR as their samples are
+// read (BT.2390's curve, ToneCurve). A picture made of a grid of tiles (as phones write their photos) is
 // never decoded whole: each tile is handed to libheif as a file of its own when it is drawn,
 // only the tiles that show at the picture's own size, every tile, one row of tiles at a time,
 // when it is drawn reduced. Such a picture costs about what a row of its tiles takes, whatever
@@ -44,6 +47,10 @@ public:
     // beside it, libheif's copy of that frame and the red, green and blue planes it makes of it.
     qint64 DecodeBytes() const;
 
+    // What the picture's colours mean, from its colour property ('colr': an ICC profile or a
+    // colour description).
+    PictureColours Colours() const;
+
     // The picture's EXIF block as stored, from its TIFF header on; empty when it has none.
     QByteArray ExifBlock() const;
 
@@ -65,6 +72,7 @@ private:
     // The tiles of the grid's row `row` that meet the columns [first, last], decoded.
     std::vector<std::unique_ptr<Pixels>> DecodeTiles(int row, int first, int last) const;
     std::unique_ptr<Pixels> DecodeTile(const QByteArray& file) const;
+    void ToneMap(Pixels& pixels) const;
     void DrawTiledRegion(const QRect& region, QImage& into) const;
     void DrawTiledReduced(QImage& into) const;
 
@@ -80,6 +88,7 @@ private:
     bool m_alpha = false;
     bool m_decoded = false;
     std::unique_ptr<Pixels> m_whole;
+    std::vector<uchar> m_toneCurve; // PQ and HLG: each code's 8-bit value, tone-mapped
 };
 
 } // namespace vb

@@ -106,10 +106,22 @@ bool SaveHeif(const QString& path, const QImage& image, HeifOptions options)
                     out[x * channels + c] = in[x * 4 + c];
             }
     }
+    const bool described = options.primaries != 2 || options.transfer != 2 || options.limitedRange;
+    if (described) {
+        heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+        heif_nclx_color_profile_set_color_primaries(nclx, uint16_t(options.primaries));
+        heif_nclx_color_profile_set_transfer_characteristics(nclx, uint16_t(options.transfer));
+        heif_nclx_color_profile_set_matrix_coefficients(nclx, 1);
+        nclx->full_range_flag = !options.limitedRange;
+        heif_image_set_nclx_color_profile(picture, nclx);
+        heif_nclx_color_profile_free(nclx);
+    }
     heif_context* context = heif_context_alloc();
     heif_encoder* encoder = nullptr;
     heif_encoding_options* encoding = heif_encoding_options_alloc();
     encoding->image_orientation = heif_orientation(options.orientation);
+    // libheif leaves out a colour description by default (macOS once misread one).
+    encoding->macOS_compatibility_workaround_no_nclx_profile = !described;
     bool ok = heif_context_get_encoder_for_format(
                   context, options.avif ? heif_compression_AV1 : heif_compression_HEVC, &encoder)
                   .code == heif_error_Ok;

@@ -32,12 +32,17 @@ bool SavePicture(const QString& path, const QImage& image, const char* format, i
 
 // HEIC (or AVIF) through libheif's encoders, with an alpha channel when the image has one:
 // `bits` 8 or 10; `orientation` (1 to 8, as EXIF counts) is written as the file's own rotation
-// and mirror ('irot', 'imir'), so the stored picture is `image` and the upright one turned.
+// and mirror ('irot', 'imir'), so the stored picture is `image` and the upright one turned;
+// `primaries` and `transfer` other than 2 (unspecified), or `limitedRange`, are written as its
+// colour description.
 struct HeifOptions
 {
     bool avif = false;
     int bits = 8;
     int orientation = 1;
+    int primaries = 2;
+    int transfer = 2;
+    bool limitedRange = false;
 };
 bool SaveHeif(const QString& path, const QImage& image, HeifOptions options = {});
 
