@@ -101,16 +101,15 @@ int RunIdleWatcher(int argc, char** argv)
         if (verbose)
             Say(QStringLiteral("inhibits: our own org.freedesktop.ScreenSaver"));
         checks.push_back(std::move(service));
-    } else if (auto desktop = DesktopInhibitCheck(bus)) {
-        if (verbose)
-            Say(QStringLiteral("inhibits: asked of the desktop (org.freedesktop.ScreenSaver is %1's)")
-                    .arg(owner));
-        checks.push_back(std::move(desktop));
     } else if (verbose) {
-        Say(owner.isEmpty()
-                ? QStringLiteral("inhibits: no session bus")
-                : QStringLiteral("inhibits: org.freedesktop.ScreenSaver is %1's, which cannot be asked")
-                      .arg(owner));
+        Say(owner.isEmpty() ? QStringLiteral("inhibits: no session bus")
+                            : QStringLiteral("inhibits: org.freedesktop.ScreenSaver is %1's").arg(owner));
+    }
+    // Asked also where the name is ours: a player may inhibit through the desktop's own interface.
+    if (auto desktop = DesktopInhibitCheck(bus)) {
+        if (verbose)
+            Say(QStringLiteral("inhibits: asked of the desktop's session too"));
+        checks.push_back(std::move(desktop));
     }
     if (auto logind = LogindCheck(QDBusConnection::systemBus())) {
         if (verbose)

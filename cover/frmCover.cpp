@@ -194,6 +194,7 @@ void frmCover::Form_Resize()
     // `AutoRedraw = True`: from here on all drawing goes to the persistent image.
     m_canvas.Resize(size(), devicePixelRatioF(), DeviceSize(*this), DevicePixelsPerBufferPixel(*this));
     m_canvas.SetLogicalDpi(logicalDpiY());
+    m_canvas.SetScreenProfile(MonitorColourProfile(*this));
     NextPictureTime = m_clock.Now();
     tmrShowPicture_Timer();
 }

@@ -97,7 +97,8 @@ std::vector<MappedMemfd> s_spares;
 
 bool ValidFrameSize(QSize size)
 {
-    return !size.isEmpty() && size.width() <= MaxFrameSide && size.height() <= MaxFrameSide;
+    return !size.isEmpty() && size.width() <= MaxFrameSide && size.height() <= MaxFrameSide &&
+           qint64(size.width()) * size.height() * 4 <= MaxFrameBytes;
 }
 
 } // namespace
@@ -179,40 +180,36 @@ QByteArray FrameMemory::Encode(Frame frame, int* fd)
     return FrameDone(frame, size);
 }
 
-std::optional<Frame> DecodeFrameDone(const QByteArray& bytes, int fd)
+QImage MapFrame(const FrameAnswer& answer, int fd)
 {
-    const std::optional<FrameAnswer> answer = DecodeFrameAnswer(bytes);
-    if (!answer) {
-        CloseQuietly(fd);
-        return std::nullopt;
-    }
-    Frame frame;
-    frame.id = answer->id;
-    frame.dateTaken = answer->dateTaken;
-    frame.missing = answer->missing;
+    const int width = answer.size.width(), height = answer.size.height();
+    const qint64 bytesPerLine = answer.bytesPerLine;
+    const qint64 size = bytesPerLine * height;
+    // Only a memfd answers F_GET_SEALS: any other file fails it, and the -1 of the failure would
+    // have every seal bit set. One of exactly the frame's size: a sparse one larger would still
+    // be mapped whole by MAP_POPULATE.
     struct stat facts
     {
     };
-    const int width = answer->size.width(), height = answer->size.height();
-    const qint64 bytesPerLine = answer->bytesPerLine;
-    const qint64 size = bytesPerLine * height;
-    if (answer->size.isEmpty() || fd < 0 || fstat(fd, &facts) != 0 || facts.st_size < size ||
-        (fcntl(fd, F_GET_SEALS) & (F_SEAL_SHRINK | F_SEAL_WRITE)) != (F_SEAL_SHRINK | F_SEAL_WRITE)) {
+    const int seals = fd >= 0 ? fcntl(fd, F_GET_SEALS) : -1;
+    constexpr int Needed = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
+    if (answer.size.isEmpty() || size > MaxFrameBytes || seals < 0 || (seals & Needed) != Needed ||
+        fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode) || facts.st_size != size) {
         CloseQuietly(fd);
-        return frame;
+        return QImage();
     }
     // Its pages mapped in one go, here on the reader rather than at a fault each as the window
     // thread draws it.
     void* memory = mmap(nullptr, size_t(size), PROT_READ, MAP_SHARED | MAP_POPULATE, fd, 0);
     close(fd);
     if (memory == MAP_FAILED)
-        return frame;
+        return QImage();
     struct Mapping
     {
         void* memory;
         size_t size;
     };
-    frame.image = QImage(
+    return QImage(
         static_cast<const uchar*>(memory), width, height, bytesPerLine, QImage::Format_RGB32,
         [](void* mapping) {
             auto* owned = static_cast<Mapping*>(mapping);
@@ -220,7 +217,16 @@ std::optional<Frame> DecodeFrameDone(const QByteArray& bytes, int fd)
             delete owned;
         },
         new Mapping{memory, size_t(size)});
-    return frame;
+}
+
+std::optional<Frame> DecodeFrameDone(const QByteArray& bytes, int fd)
+{
+    const std::optional<FrameAnswer> answer = DecodeFrameAnswer(bytes);
+    if (!answer) {
+        CloseQuietly(fd);
+        return std::nullopt;
+    }
+    return Frame{answer->id, MapFrame(*answer, fd), answer->dateTaken, answer->missing};
 }
 
 } // namespace vb::helper

@@ -37,8 +37,11 @@ private:
     const uchar* m_bits = nullptr;
 };
 
-// The frame, its image mapped read-only from `fd` (which it takes over); a null image when the
-// answer says so or the memfd is not sealed against shrinking and writing, or is too small.
+// In the program: the image of `answer`, mapped read-only from `fd` (which it takes over), once
+// the answer has been matched to its request; a null image when the answer says so, or `fd` is not
+// a memfd sealed against shrinking, growing and writing, of exactly the frame's size.
+QImage MapFrame(const FrameAnswer& answer, int fd);
+// DecodeFrameAnswer and MapFrame in one; none for a malformed packet.
 std::optional<Frame> DecodeFrameDone(const QByteArray& bytes, int fd);
 
 } // namespace vb::helper

@@ -24,6 +24,11 @@ constexpr size_t MaxLeftBehind = 3;
 constexpr int MaxAttempts = 2;
 constexpr int MaxFailedInARow = 3;
 constexpr std::chrono::seconds RetryFailingAfter{10};
+// A listing's parts: at most this many in all (about 190 MB of names, far beyond any folder), and
+// this many waiting for the listing's thread before the reader waits for it to catch up, so that
+// a helper cannot pile up the program's memory faster than a walk takes it.
+constexpr int MaxListParts = 4096;
+constexpr size_t MaxQueuedListParts = 64;
 
 using Clock = std::chrono::steady_clock;
 
@@ -45,6 +50,9 @@ struct HelperConnection::Helper
     // Wakes the reader when a frame is asked for, so that it starts timing it.
     int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     bool ended = false;
+    // The frames and listings asked of this helper and not answered yet: anything else it sends
+    // breaks the protocol.
+    std::set<quint64> asked;
 };
 
 struct HelperConnection::Listing
@@ -59,6 +67,7 @@ struct HelperConnection::Listing
     // the reader only hands them on.
     std::deque<std::pair<QByteArray, qsizetype>> parts;
     bool done = false;
+    int partsTaken = 0;
     helper::ListStatus status = helper::ListStatus::Listed;
     FolderId own;
     qint32 code = 0;
@@ -122,6 +131,7 @@ bool HelperConnection::SendFrame(const std::shared_ptr<Helper>& helper, quint64 
     // Never waits: a helper that does not take its requests is replaced by the reader.
     if (!helper::Send(helper->socket, helper::EncodeFrameRequest(request), -1, false))
         return false;
+    helper->asked.insert(id);
     const quint64 one = 1;
     (void)!write(helper->wake, &one, sizeof(one));
     return true;
@@ -130,8 +140,11 @@ bool HelperConnection::SendFrame(const std::shared_ptr<Helper>& helper, quint64 
 bool HelperConnection::SendListing(const std::shared_ptr<Helper>& helper, quint64 id, Listing& listing)
 {
     ++listing.attempts;
-    return helper::Send(helper->socket, helper::EncodeListRequest({id, listing.folder, listing.subfolders}),
-                        -1, false);
+    if (!helper::Send(helper->socket, helper::EncodeListRequest({id, listing.folder, listing.subfolders}), -1,
+                      false))
+        return false;
+    helper->asked.insert(id);
+    return true;
 }
 
 quint64 HelperConnection::Join()
@@ -184,6 +197,8 @@ std::optional<FolderId> HelperConnection::List(const QString& folder, bool subfo
         std::deque<std::pair<QByteArray, qsizetype>> parts;
         parts.swap(listing->parts);
         listing->delivered = true;
+        // The reader may wait for room.
+        listing->changed.notify_all();
         lock.unlock();
         bool whole = true;
         for (const auto& [part, from] : parts) {
@@ -220,51 +235,82 @@ std::optional<FolderId> HelperConnection::List(const QString& folder, bool subfo
     return listing->own;
 }
 
-void HelperConnection::Receive(const std::shared_ptr<Helper>&, QByteArray bytes, int fd)
+bool HelperConnection::Receive(const std::shared_ptr<Helper>& helper, QByteArray bytes, int fd)
 {
     // A helper that answers has started: the lock is taken once per packet for that and the rest.
     const quint64 id = helper::IdOf(bytes);
     const helper::Kind kind = helper::KindOf(bytes);
     if (kind == helper::Kind::FrameDone) {
-        // Mapped outside the lock: a large frame is a few milliseconds.
-        std::optional<Frame> frame = helper::DecodeFrameDone(bytes, fd);
-        const std::lock_guard lock(m_mutex);
+        const std::optional<helper::FrameAnswer> answer = helper::DecodeFrameAnswer(bytes);
+        std::unique_lock lock(m_mutex);
         m_failedInARow = 0;
+        // Matched to its request before anything of it is mapped.
+        if (!answer || helper->asked.erase(answer->id) == 0) {
+            helper::CloseQuietly(fd);
+            return false;
+        }
         const auto pending = m_frames.find(id);
-        if (!frame || pending == m_frames.end())
-            return;
+        if (pending == m_frames.end()) {
+            // Its cover has left.
+            helper::CloseQuietly(fd);
+            return true;
+        }
         PendingFrame taken = std::move(pending->second);
         m_frames.erase(pending);
-        Deliver(std::move(taken), std::move(*frame));
-        return;
+        if (!answer->size.isEmpty() && answer->size != helper::FrameSize(taken.request)) {
+            helper::CloseQuietly(fd);
+            Deliver(std::move(taken), Frame{});
+            return false;
+        }
+        // Mapped outside the lock: a large frame is a few milliseconds.
+        lock.unlock();
+        Frame frame{id, helper::MapFrame(*answer, fd), answer->dateTaken, answer->missing};
+        lock.lock();
+        Deliver(std::move(taken), std::move(frame));
+        return true;
     }
-    if (fd >= 0)
-        close(fd);
-    const std::lock_guard lock(m_mutex);
+    helper::CloseQuietly(fd);
+    std::optional<helper::ListEnd> end;
+    if (kind == helper::Kind::ListDone) {
+        end = helper::DecodeListDone(bytes);
+        if (!end)
+            return false;
+    } else if (kind != helper::Kind::ListPart) {
+        return false;
+    }
+    // Its entries read through once here, so that only whole ones reach the listing's thread.
+    const qsizetype from = end ? end->entriesFrom : helper::ListHeaderBytes;
+    if (!helper::ForEachListEntry(bytes, from, [](std::string_view, const FolderId*) {}))
+        return false;
+    std::unique_lock lock(m_mutex);
     m_failedInARow = 0;
+    if (!helper->asked.contains(id))
+        return false;
+    if (end)
+        helper->asked.erase(id);
     const auto pending = m_listings.find(id);
     if (pending == m_listings.end())
-        return;
-    Listing& listing = *pending->second;
-    if (listing.done)
-        return;
-    if (kind == helper::Kind::ListPart) {
-        listing.parts.emplace_back(std::move(bytes), helper::ListHeaderBytes);
-    } else if (kind == helper::Kind::ListDone) {
-        const std::optional<helper::ListEnd> end = helper::DecodeListDone(bytes);
-        if (end) {
-            listing.status = end->status;
-            listing.own = end->own;
-            listing.code = end->code;
-            listing.error = end->error;
-            if (end->entriesFrom < bytes.size())
-                listing.parts.emplace_back(std::move(bytes), end->entriesFrom);
-        } else {
-            listing.status = helper::ListStatus::Unreadable;
-        }
-        listing.done = true;
+        return true;
+    const std::shared_ptr<Listing> listing = pending->second;
+    if (listing->done)
+        return true;
+    if (++listing->partsTaken > MaxListParts)
+        return false;
+    listing->changed.wait(
+        lock, [&] { return listing->parts.size() < MaxQueuedListParts || listing->done || helper->ended; });
+    if (listing->done || helper->ended)
+        return true;
+    if (end) {
+        listing->status = end->status;
+        listing->own = end->own;
+        listing->code = end->code;
+        listing->error = end->error;
+        listing->done = true;
     }
-    listing.changed.notify_all();
+    if (from < bytes.size())
+        listing->parts.emplace_back(std::move(bytes), from);
+    listing->changed.notify_all();
+    return true;
 }
 
 void HelperConnection::Read(std::shared_ptr<Helper> helper)
@@ -308,7 +354,12 @@ void HelperConnection::Read(std::shared_ptr<Helper> helper)
                 Replace(helper, false, couldNotStart);
                 return;
             }
-            Receive(helper, std::move(packet->bytes), packet->fd);
+            if (!Receive(helper, std::move(packet->bytes), packet->fd)) {
+                // A helper that breaks the protocol is not trusted with anything more.
+                const std::lock_guard lock(m_mutex);
+                Replace(helper, false);
+                return;
+            }
         }
     }
 }

@@ -85,7 +85,8 @@ private:
     bool SendFrame(const std::shared_ptr<Helper>& helper, quint64 id, PendingFrame& frame);
     bool SendListing(const std::shared_ptr<Helper>& helper, quint64 id, Listing& listing);
     void Read(std::shared_ptr<Helper> helper);
-    void Receive(const std::shared_ptr<Helper>& helper, QByteArray bytes, int fd);
+    // False when the packet breaks the protocol (the frame it answered, if any, has had its cross).
+    bool Receive(const std::shared_ptr<Helper>& helper, QByteArray bytes, int fd);
     void Replace(const std::shared_ptr<Helper>& helper, bool hung, bool couldNotStart = false);
     void Deliver(PendingFrame frame, Frame answer);
 

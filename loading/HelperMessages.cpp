@@ -2,6 +2,7 @@
 
 #include <QDataStream>
 #include <QIODevice>
+#include <cmath>
 
 namespace vb::helper {
 
@@ -78,6 +79,17 @@ std::optional<ListEnd> DecodeListDone(const QByteArray& bytes)
     return end;
 }
 
+QSize FrameSize(const FrameRequest& request)
+{
+    // As ImageCanvas::Resize makes it.
+    const ImageCanvas& canvas = request.canvas;
+    if (canvas.DeviceSize().isValid())
+        return canvas.DeviceSize();
+    const QSize logical = canvas.LogicalSize().expandedTo(QSize(0, 0));
+    return QSize(int(std::ceil(logical.width() * canvas.DevicePixelRatio())),
+                 int(std::ceil(logical.height() * canvas.DevicePixelRatio())));
+}
+
 QByteArray EncodeFrameRequest(const FrameRequest& request)
 {
     QByteArray bytes;
@@ -151,7 +163,7 @@ std::optional<FrameAnswer> DecodeFrameAnswer(const QByteArray& bytes)
     if (in.status() != QDataStream::Ok || Kind(kind) != Kind::FrameDone)
         return std::nullopt;
     if (shown && width > 0 && height > 0 && width <= MaxFrameSide && height <= MaxFrameSide &&
-        answer.bytesPerLine == qint64(width) * 4)
+        answer.bytesPerLine == qint64(width) * 4 && answer.bytesPerLine * height <= MaxFrameBytes)
         answer.size = QSize(width, height);
     return answer;
 }

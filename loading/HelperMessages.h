@@ -24,13 +24,17 @@ enum class Kind : quint8 {
     ListDone = 5,
 };
 
-// Beyond any monitor: a frame is the size of a cover.
+// Beyond any monitor: a frame is the size of a cover. Its bytes are bounded too, well above an
+// 8K monitor's 133 MB; the helper's file-size limit is the same.
 inline constexpr int MaxFrameSide = 1 << 15;
+inline constexpr qint64 MaxFrameBytes = qint64(256) << 20;
 
 // How a listing ended.
 enum class ListStatus : quint8 { Listed = 0, Missing = 1, Unreadable = 2 };
 
 QByteArray EncodeFrameRequest(const FrameRequest& request);
+// The size of the frame that answers `request` (a picture's is its canvas's in device pixels).
+QSize FrameSize(const FrameRequest& request);
 // The request as the program made it; none for a malformed packet.
 std::optional<FrameRequest> DecodeFrameRequest(const QByteArray& bytes);
 
@@ -50,8 +54,7 @@ struct FrameAnswer
     QSize size;
     qint64 bytesPerLine = 0;
     QDate dateTaken;
-    // No picture because its file was not there.
-    bool missing = false;
+    bool missing = false; // the file was not there: the tick picks another at once
 };
 QByteArray EncodeFrameAnswer(const FrameAnswer& answer);
 // None for a malformed packet; a size or line length that no frame has reads as no picture.

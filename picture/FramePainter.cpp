@@ -65,6 +65,7 @@ Frame RenderFrame(FrameRequest request, const ImageCanvas::ImageMaker& makeImage
         // Its size in twips is its size in the monitor's device pixels.
         picture.SetDevicePixelRatio(canvas.DevicePixelRatio() * canvas.DevicePixelsPerPixel());
         picture.SetReadDateTaken(request.readDateTaken);
+        picture.SetScreenProfile(canvas.ScreenProfile());
         // Loaded before the frame's image is made: a picture decoded whole at loading is, and
         // what its decoder holds on the way is gone before the image takes its memory.
         picture.Load(request.path);

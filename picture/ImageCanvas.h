@@ -29,6 +29,10 @@ public:
     using ImageMaker = std::function<QImage(QSize)>;
     void Resize(QSize logicalSize, qreal devicePixelRatio, QSize deviceSize = QSize(),
                 qreal devicePixelsPerPixel = 1.0, const ImageMaker& makeImage = {});
+    // The ICC profile of the monitor the canvas shows on (empty: sRGB), which pictures' colours
+    // are converted to.
+    void SetScreenProfile(const QByteArray& profile) { m_screenProfile = profile; }
+    const QByteArray& ScreenProfile() const { return m_screenProfile; }
     // Dots per inch of the window's logical pixels, for the font's point size.
     void SetLogicalDpi(qreal dpi);
 
@@ -83,6 +87,7 @@ private:
     qreal m_devicePixelRatio = 1.0;
     qreal m_devicePixelsPerPixel = 1.0;
     qreal m_logicalDpi = 96.0;
+    QByteArray m_screenProfile;
     QFont m_font;
     QColor m_foreColor = Qt::white;
     QColor m_backColor = Qt::black;

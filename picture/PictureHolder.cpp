@@ -8,6 +8,7 @@
 #include "platform/files/RegularFile.h"
 #include "platform/runtime/RuntimeError.h"
 
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QFile>
 #include <QImageReader>
@@ -159,6 +160,7 @@ struct PictureHolder::Source
     // For HEIC, HEIF and AVIF, in place of the reader.
     std::unique_ptr<HeifDecoder> heif;
     QDate dateTaken;
+    PictureColours colours;
 };
 
 qint64 PictureHolder::LimitBytes() const
@@ -200,6 +202,7 @@ std::unique_ptr<PictureHolder::Source> PictureHolder::OpenSource(const QString& 
         source->heif = std::make_unique<HeifDecoder>(source->file, path);
         if (readDateTaken)
             source->dateTaken = ExifBlockDateTaken(source->heif->ExifBlock());
+        source->colours = source->heif->Colours();
         return source;
     }
     // The kind the content shows, whatever the name says: a reader told the wrong kind fails.
@@ -210,6 +213,10 @@ std::unique_ptr<PictureHolder::Source> PictureHolder::OpenSource(const QString& 
             QStringLiteral("cannot load picture \"%1\": not a picture of a known kind").arg(path));
     if (readDateTaken && source->facts.jpeg) {
         source->dateTaken = JpegDateTaken(source->file);
+        rewind();
+    }
+    if (source->facts.jpeg) {
+        source->colours.icc = JpegIccProfile(source->file);
         rewind();
     }
     source->reader.setDevice(&source->file);
@@ -263,6 +270,7 @@ void PictureHolder::Load(const QString& path)
         m_transformation = QImageIOHandler::TransformationNone;
         m_path = path;
         m_dateTaken = dateTaken;
+        m_colours = m_source->colours;
         return;
     }
 
@@ -275,6 +283,7 @@ void PictureHolder::Load(const QString& path)
         m_size = Upright(stored, transformation);
         m_path = path;
         m_dateTaken = dateTaken;
+        m_colours = m_source->colours;
         return;
     }
 
@@ -299,6 +308,9 @@ void PictureHolder::Load(const QString& path)
     if (const qint64 bytes = WholeBytes(whole.size(), whole.format()); bytes > LimitBytes())
         throw TooLarge(path, bytes, LimitBytes());
     m_source.reset();
+    m_colours = PictureColours();
+    if (const QColorSpace space = whole.colorSpace(); space.isValid() && space != QColorSpace::SRgb)
+        m_colours.icc = space.iccProfile();
     m_whole = std::move(whole);
     m_transformation = QImageIOHandler::TransformationNone;
     m_size = m_whole.size();
@@ -361,6 +373,24 @@ QImage PictureHolder::DecodeBmp(Source& source, QSize size, const QString& path)
 }
 
 PictureHolder::Part PictureHolder::Decode(QSize target, const QRect& part, QImage buffer)
+{
+    Part decoded = DecodeAsStored(target, part, std::move(buffer));
+    if (!m_colours.Managed() && m_screenProfile.isEmpty())
+        return decoded;
+    // Converted in place where the pixels are the frame's own; the whole picture decoded at
+    // loading, or pixels of another format, only for the part that shows.
+    QImage& image = decoded.image;
+    const bool own = image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32;
+    if (!own || (!m_whole.isNull() && image.constBits() == m_whole.constBits())) {
+        image = image.copy(decoded.source)
+                    .convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        decoded.source = image.rect();
+    }
+    ConvertColours(image, decoded.source, m_colours, m_screenProfile);
+    return decoded;
+}
+
+PictureHolder::Part PictureHolder::DecodeAsStored(QSize target, const QRect& part, QImage buffer)
 {
     if (IsEmpty())
         throw RuntimeError(ErrorCode::InvalidPicture, QStringLiteral("no picture loaded"));

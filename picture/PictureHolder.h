@@ -1,5 +1,7 @@
 #pragma once
 
+#include "picture/Colours.h"
+
 #include <QDate>
 #include <QImage>
 #include <QImageIOHandler>
@@ -58,6 +60,11 @@ public:
     // reduces it.
     void SetReduceInSteps(bool on) { m_reduceInSteps = on; }
 
+    // The ICC profile of the monitor the picture shows on; empty: sRGB. A picture's colours are
+    // converted from its own profile (or colour description) to this one as it is drawn, only
+    // the pixels that show; a picture without one is taken as sRGB.
+    void SetScreenProfile(const QByteArray& profile) { m_screenProfile = profile; }
+
     // Whether Load also reads the date the photo was taken (ShowDateTaken), from the EXIF block of
     // a JPEG or of a HEIF file.
     void SetReadDateTaken(bool on) { m_readDateTaken = on; }
@@ -90,6 +97,7 @@ public:
 
 private:
     struct Source;
+    Part DecodeAsStored(QSize target, const QRect& part, QImage buffer);
     std::unique_ptr<Source> OpenSource(const QString& path, bool readDateTaken = false) const;
     // The stored size of a picture decoded when drawn, after checking what its decoder will hold.
     QSize CheckParts(Source& source, const QString& path) const;
@@ -103,6 +111,8 @@ private:
     qreal m_devicePixelRatio = 1.0;
     bool m_reduceInSteps = false;
     bool m_readDateTaken = false;
+    QByteArray m_screenProfile;
+    PictureColours m_colours;
     QDate m_dateTaken;
     // A picture decoded when drawn: its open file and reader (or HEIF decoder), header read, and
     // the stored orientation.

@@ -15,16 +15,17 @@ VB_LINT_PACKAGES=(git clang-format shellcheck)
 # the X tools the tests drive windows with, picture tools (heif-convert decodes the reference of a
 # HEIF picture, exiftool writes dates, also those of scripts/run's demo pictures), a font, and FUSE for
 # the file system whose reads hang on demand (tests/stallfs.py), and valgrind's memory checker
-# (tests/sanitizers/valgrind-pictures).
+# (tests/sanitizers/valgrind-pictures), lcms2's tools and colord's profiles (the reference colour
+# conversions).
 # shellcheck disable=SC2034 # for the scripts that source this file
 VB_PACKAGES=(
     g++ cmake ninja-build ccache pkg-config qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev libxcb-randr0-dev
-    libxcb-screensaver0-dev
+    libxcb-screensaver0-dev liblcms2-dev
     libjpeg-dev libwayland-dev wayland-protocols libheif-dev libdav1d-dev libexif-dev libseccomp-dev qt6-wayland
     qt6-image-formats-plugins
     "${VB_LINT_PACKAGES[@]}" xvfb xauth x11-utils x11-xserver-utils xdotool imagemagick libjpeg-turbo-progs
     libheif-examples libimage-exiftool-perl fonts-dejavu-core desktop-file-utils appstream libxml2-utils man-db
-    groff-base dpkg-dev python3-fusepy fuse3 valgrind
+    groff-base dpkg-dev python3-fusepy fuse3 valgrind liblcms2-utils colord-data
 )
 
 vb_install_packages() {

@@ -181,6 +181,17 @@ void FolderTreeWalk::Deliver(int node, FolderReading reading)
     at.read = true;
     if (at.dropped)
         return;
+    // A walk has an end whatever its lister reports (a helper gone wrong can claim a new folder
+    // under each folder): so many folders and names at most, and no path longer than a path can
+    // be. What lies beyond is left out, as an unreadable folder is.
+    std::erase_if(reading.subfolders,
+                  [](const auto& subfolder) { return subfolder.first.size() > MaxWalkPath; });
+    const size_t room = MaxWalkFolders - std::min(MaxWalkFolders, m_nodes.size());
+    if (reading.subfolders.size() > room)
+        reading.subfolders.resize(room);
+    m_names += reading.pictures.size();
+    if (m_names > MaxWalkNames)
+        reading.pictures = PathList();
     at.id = reading.id;
     if (reading.error && node != 0) {
         // Skipped whole, also what it listed before the failure.

@@ -108,8 +108,12 @@ private:
     // Moves the cursor through what is read, entering subfolders and handing out pictures.
     void Settle();
 
+    static constexpr size_t MaxWalkFolders = 1 << 20;
+    static constexpr qsizetype MaxWalkNames = qsizetype(1) << 25;
+    static constexpr qsizetype MaxWalkPath = 4096;
     std::vector<Node> m_nodes;
     std::vector<int> m_waiting;
+    qsizetype m_names = 0;
     std::set<FolderId> m_entered;
     std::set<FolderId> m_seen; // entered, or read ahead
     std::optional<FolderId> m_rootId;

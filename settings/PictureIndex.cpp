@@ -318,6 +318,38 @@ std::optional<PathList> PictureIndex::Parse(QByteArrayView bytes, const QStringL
     return PathList::FromParts(std::move(*listFolders), std::move(entries), std::move(names));
 }
 
+namespace {
+
+// The rest of an index after its header, which has been checked against the file.
+std::optional<PathList> ReadAfterHeader(QFile& file, const Header& header, QByteArray bytes,
+                                        const QStringList& folders)
+{
+    bytes.resize(HeaderBytes + qsizetype(header.textBytes));
+    if (!ReadFully(file, bytes.data() + HeaderBytes, header.textBytes))
+        return std::nullopt;
+    std::optional<QStringList> listFolders = ReadTexts(QByteArrayView(bytes).sliced(HeaderBytes), folders);
+    if (!listFolders)
+        return std::nullopt;
+    std::vector<PathList::Entry> entries(header.entryCount);
+    QByteArray names(header.nameBytes, Qt::Uninitialized);
+    char checksum[ChecksumBytes];
+    Summer entriesSum, namesSum;
+    if (!ReadFully(file, reinterpret_cast<char*>(entries.data()),
+                   qint64(entries.size() * sizeof(PathList::Entry)), &entriesSum) ||
+        !ReadFully(file, names.data(), names.size(), &namesSum) || !ReadFully(file, checksum, ChecksumBytes))
+        return std::nullopt;
+    if (Checksum(bytes, entriesSum.Value(), namesSum.Value()) != Read64(checksum))
+        return std::nullopt;
+    EntriesFromFile(entries);
+    std::optional<PathList> list =
+        PathList::FromParts(std::move(*listFolders), std::move(entries), std::move(names));
+    if (list)
+        list->SetFromIndex(true);
+    return list;
+}
+
+} // namespace
+
 std::optional<PathList> PictureIndex::Load(const QStringList& folders, CatalogueOptions options) const
 {
     OpenRefusal refusal;
@@ -336,28 +368,18 @@ std::optional<PathList> PictureIndex::Load(const QStringList& folders, Catalogue
     const std::optional<Header> header = ReadHeader(bytes, options);
     if (!header || header->FileBytes() != quint64(file.size()))
         return std::nullopt;
-    bytes.resize(HeaderBytes + qsizetype(header->textBytes));
-    if (!ReadFully(file, bytes.data() + HeaderBytes, header->textBytes))
+    // The lengths are the file's, but a sparse file holds none of what they claim: a hole would
+    // have its gigabytes allocated here before the checksum could tell.
+    const off_t firstHole = lseek(fd, 0, SEEK_HOLE);
+    if (firstHole < 0 || quint64(firstHole) < header->FileBytes() ||
+        lseek(fd, HeaderBytes, SEEK_SET) != HeaderBytes)
         return std::nullopt;
-    std::optional<QStringList> listFolders = ReadTexts(QByteArrayView(bytes).sliced(HeaderBytes), folders);
-    if (!listFolders)
+    try {
+        return ReadAfterHeader(file, *header, std::move(bytes), folders);
+    } catch (const std::bad_alloc&) {
+        // No memory for what the file does hold: it is rebuilt as any unusable index is.
         return std::nullopt;
-    std::vector<PathList::Entry> entries(header->entryCount);
-    QByteArray names(header->nameBytes, Qt::Uninitialized);
-    char checksum[ChecksumBytes];
-    Summer entriesSum, namesSum;
-    if (!ReadFully(file, reinterpret_cast<char*>(entries.data()),
-                   qint64(entries.size() * sizeof(PathList::Entry)), &entriesSum) ||
-        !ReadFully(file, names.data(), names.size(), &namesSum) || !ReadFully(file, checksum, ChecksumBytes))
-        return std::nullopt;
-    if (Checksum(bytes, entriesSum.Value(), namesSum.Value()) != Read64(checksum))
-        return std::nullopt;
-    EntriesFromFile(entries);
-    std::optional<PathList> list =
-        PathList::FromParts(std::move(*listFolders), std::move(entries), std::move(names));
-    if (list)
-        list->SetFromIndex(true);
-    return list;
+    }
 }
 
 bool PictureIndex::Save(const QStringList& folders, CatalogueOptions options, const PathList& list) const

@@ -20,7 +20,8 @@ namespace vb {
 // compared on load), the list's parts as PathList keeps them, and a checksum over all of it. A
 // file that is missing, cut short, damaged, of another version or made for other settings is
 // ignored: Load gives none, and the next complete catalogue replaces it. Every length in it is
-// checked against the file's size before anything is allocated for it.
+// checked against the file's size, and the file against holes (a sparse file holds none of what
+// its lengths claim), before anything is allocated for it.
 class PictureIndex
 {
 public:

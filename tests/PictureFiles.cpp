@@ -1,11 +1,13 @@
 #include "PictureFiles.h"
 
 #include "TestSupport.h"
+#include "picture/HeifBoxes.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QImageReader>
 #include <QPainter>
 #include <QProcess>
@@ -104,10 +106,22 @@ bool SaveHeif(const QString& path, const QImage& image, HeifOptions options)
                     out[x * channels + c] = in[x * 4 + c];
             }
     }
+    const bool described = options.primaries != 2 || options.transfer != 2 || options.limitedRange;
+    if (described) {
+        heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+        heif_nclx_color_profile_set_color_primaries(nclx, uint16_t(options.primaries));
+        heif_nclx_color_profile_set_transfer_characteristics(nclx, uint16_t(options.transfer));
+        heif_nclx_color_profile_set_matrix_coefficients(nclx, 1);
+        nclx->full_range_flag = !options.limitedRange;
+        heif_image_set_nclx_color_profile(picture, nclx);
+        heif_nclx_color_profile_free(nclx);
+    }
     heif_context* context = heif_context_alloc();
     heif_encoder* encoder = nullptr;
     heif_encoding_options* encoding = heif_encoding_options_alloc();
     encoding->image_orientation = heif_orientation(options.orientation);
+    // libheif leaves out a colour description by default (macOS once misread one).
+    encoding->macOS_compatibility_workaround_no_nclx_profile = !described;
     bool ok = heif_context_get_encoder_for_format(
                   context, options.avif ? heif_compression_AV1 : heif_compression_HEVC, &encoder)
                   .code == heif_error_Ok;
@@ -201,6 +215,165 @@ bool Near(QRgb a, QRgb b, int tolerance)
 {
     return std::abs(qRed(a) - qRed(b)) <= tolerance && std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
            std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+} // namespace vbtest
+
+namespace vbtest {
+
+namespace {
+QByteArray Box(const char* type, const QByteArray& content)
+{
+    QByteArray size(4, '\0');
+    qToBigEndian(quint32(8 + content.size()), size.data());
+    return size + QByteArray(type, 4) + content;
+}
+QByteArray Be(quint32 value, int bytes)
+{
+    QByteArray out;
+    for (int i = bytes - 1; i >= 0; --i)
+        out += char((value >> (8 * i)) & 0xff);
+    return out;
+}
+} // namespace
+
+bool SaveTiledHeif(const QString& path, const QImage& image, TiledOptions options)
+{
+    const QSize tile = options.tile;
+    const int columns = (image.width() + tile.width() - 1) / tile.width();
+    const int rows = (image.height() + tile.height() - 1) / tile.height();
+    // Each tile's configuration and coded data, from a file libheif writes of it alone.
+    QHash<QByteArray, std::pair<QByteArray, QByteArray>> encoded;
+    QList<std::pair<QByteArray, QByteArray>> tiles;
+    QTemporaryDir dir;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c) {
+            QImage part(tile, QImage::Format_RGB32);
+            part.fill(Qt::black);
+            QPainter(&part).drawImage(QPoint(0, 0), image,
+                                      QRect(QPoint(c * tile.width(), r * tile.height()), tile));
+            const QByteArray key(reinterpret_cast<const char*>(part.constBits()), part.sizeInBytes());
+            if (!encoded.contains(key)) {
+                const QString file = dir.filePath("tile.heic");
+                QFile read(file);
+                if (!SaveHeif(file, part) || !read.open(QIODevice::ReadOnly))
+                    return false;
+                QString why;
+                const auto boxes = vb::HeifBoxes::Read(read, &why);
+                const vb::HeifBoxes::Property* hvcC =
+                    boxes ? boxes->FindProperty(boxes->Primary(), "hvcC") : nullptr;
+                const auto data = boxes ? boxes->Data(read, boxes->Primary(), 1 << 26) : std::nullopt;
+                if (!hvcC || !data)
+                    return false;
+                encoded.insert(key, {hvcC->box, *data});
+            }
+            tiles.append(encoded.value(key));
+        }
+
+    // Items: 1 the grid, 2.. the tiles, and, for an overlay, the overlay last (the primary one).
+    const quint32 count = quint32(tiles.size());
+    const quint32 overlay = count + 2;
+    const quint32 primary = options.overlayAt ? overlay : 1;
+    QByteArray ipco, ipma;
+    int properties = 0;
+    const auto property = [&](const QByteArray& box) {
+        ipco += box;
+        return ++properties;
+    };
+    const auto associate = [&](quint32 item, const QList<int>& indices) {
+        ipma += Be(item, 2) + char(indices.size());
+        for (const int index : indices)
+            ipma += Be(quint32(index), 2);
+    };
+    const int tileSize =
+        property(Box("ispe", Be(0, 4) + Be(quint32(tile.width()), 4) + Be(quint32(tile.height()), 4)));
+    const int gridSize =
+        property(Box("ispe", Be(0, 4) + Be(quint32(image.width()), 4) + Be(quint32(image.height()), 4)));
+    // EXIF's orientations as turns (counter-clockwise quarters) and mirrors (0: left and right).
+    const int turns[] = {0, 0, 0, 2, 0, 1, 3, 3, 1};
+    const int mirrors[] = {-1, -1, 0, -1, 1, 0, -1, 0, -1};
+    QList<int> turning;
+    if (turns[options.orientation])
+        turning.append(property(Box("irot", QByteArray(1, char(turns[options.orientation])))));
+    if (mirrors[options.orientation] >= 0)
+        turning.append(property(Box("imir", QByteArray(1, char(mirrors[options.orientation])))));
+    QList<int> gridProperties =
+        options.turnsFirst ? turning + QList<int>{gridSize} : QList<int>{gridSize} + turning;
+    QHash<QByteArray, int> configurations;
+    if (options.single) {
+        const int hvcC = property(tiles[0].first);
+        gridProperties.prepend(hvcC | 0x8000);
+        associate(1, gridProperties);
+        const QByteArray iloc = Be(0, 4) + char(0x44) + char(0) + Be(1, 2) + Be(1, 2) + Be(0, 2) + Be(1, 2);
+        const QByteArray ftyp = Box("ftyp", QByteArray("heic") + Be(0, 4) + "mif1heic");
+        const auto meta = [&](qint64 at) {
+            return Box("meta",
+                       Be(0, 4) + Box("hdlr", Be(0, 8) + "pict" + QByteArray(13, '\0')) +
+                           Box("pitm", Be(0, 4) + Be(1, 2)) +
+                           Box("iloc", iloc + Be(quint32(at), 4) + Be(quint32(tiles[0].second.size()), 4)) +
+                           Box("iinf", Be(0, 4) + Be(1, 2) +
+                                           Box("infe", Be(0x02000000, 4) + Be(1, 2) + Be(0, 2) + "hvc1" +
+                                                           QByteArray(1, '\0'))) +
+                           Box("iprp", Box("ipco", ipco) + Box("ipma", Be(1, 4) + Be(1, 4) + ipma)));
+        };
+        return count == 1 &&
+               WriteFile(path, ftyp + meta(ftyp.size() + meta(0).size() + 8) + Box("mdat", tiles[0].second));
+    }
+    associate(1, options.overlayAt ? QList<int>{gridSize} : gridProperties);
+    for (quint32 i = 0; i < count; ++i) {
+        const QByteArray& hvcC = tiles[int(i)].first;
+        if (!configurations.contains(hvcC))
+            configurations.insert(hvcC, property(hvcC));
+        associate(i + 2, {configurations.value(hvcC) | 0x8000, tileSize});
+    }
+    if (options.overlayAt)
+        associate(overlay, gridProperties);
+
+    // The items' data, in 'mdat' order: the grid's description, the tiles, the overlay's.
+    QList<QByteArray> data;
+    data.append(QByteArray(1, '\0') + char(1) + char(rows - 1) + char(columns - 1) +
+                Be(quint32(image.width()), 4) + Be(quint32(image.height()), 4));
+    for (const auto& t : tiles)
+        data.append(t.second);
+    if (options.overlayAt)
+        data.append(QByteArray(2, '\0') + QByteArray(8, '\0') + Be(quint32(image.width()), 2) +
+                    Be(quint32(image.height()), 2) + Be(quint32(options.overlayAt->x()), 2) +
+                    Be(quint32(options.overlayAt->y()), 2));
+
+    QByteArray iinf = Be(0, 4) + Be(quint32(data.size()), 2);
+    QByteArray dimg = Be(1, 2) + Be(count, 2);
+    for (quint32 i = 0; i < count; ++i)
+        dimg += Be(i + 2, 2);
+    QByteArray iref = Be(0, 4) + Box("dimg", dimg);
+    if (options.overlayAt)
+        iref += Box("dimg", Be(overlay, 2) + Be(1, 2) + Be(1, 2));
+    for (quint32 id = 1; id <= quint32(data.size()); ++id) {
+        const char* type = id == 1 ? "grid" : id == overlay ? "iovl" : "hvc1";
+        const bool hidden = id != primary;
+        iinf += Box("infe", Be(0x02000000u | (hidden ? 1 : 0), 4) + Be(id, 2) + Be(0, 2) + type +
+                                QByteArray(1, '\0'));
+    }
+    const QByteArray ftyp = Box("ftyp", QByteArray("heic") + Be(0, 4) + "mif1heic");
+    QByteArray iloc = Be(0, 4) + char(0x44) + char(0) + Be(quint32(data.size()), 2);
+    const auto meta = [&](qint64 dataStart) {
+        QByteArray locations = iloc;
+        qint64 at = dataStart;
+        for (quint32 id = 1; id <= quint32(data.size()); ++id) {
+            locations += Be(id, 2) + Be(0, 2) + Be(1, 2) + Be(quint32(at), 4) +
+                         Be(quint32(data[int(id - 1)].size()), 4);
+            at += data[int(id - 1)].size();
+        }
+        return Box("meta", Be(0, 4) + Box("hdlr", Be(0, 8) + "pict" + QByteArray(13, '\0')) +
+                               Box("pitm", Be(0, 4) + Be(primary, 2)) + Box("iloc", locations) +
+                               Box("iinf", iinf) + Box("iref", iref) +
+                               Box("iprp", Box("ipco", ipco) +
+                                               Box("ipma", Be(1, 4) + Be(quint32(data.size()), 4) + ipma)));
+    };
+    const qint64 dataStart = ftyp.size() + meta(0).size() + 8;
+    QByteArray mdat;
+    for (const QByteArray& d : data)
+        mdat += d;
+    return WriteFile(path, ftyp + meta(dataStart) + Box("mdat", mdat));
 }
 
 } // namespace vbtest

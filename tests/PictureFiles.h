@@ -3,8 +3,10 @@
 #include <QByteArray>
 #include <QColor>
 #include <QImage>
+#include <QPoint>
 #include <QSize>
 #include <QString>
+#include <optional>
 
 namespace vbtest {
 
@@ -30,14 +32,35 @@ bool SavePicture(const QString& path, const QImage& image, const char* format, i
 
 // HEIC (or AVIF) through libheif's encoders, with an alpha channel when the image has one:
 // `bits` 8 or 10; `orientation` (1 to 8, as EXIF counts) is written as the file's own rotation
-// and mirror ('irot', 'imir'), so the stored picture is `image` and the upright one turned.
+// and mirror ('irot', 'imir'), so the stored picture is `image` and the upright one turned;
+// `primaries` and `transfer` other than 2 (unspecified), or `limitedRange`, are written as its
+// colour description.
 struct HeifOptions
 {
     bool avif = false;
     int bits = 8;
     int orientation = 1;
+    int primaries = 2;
+    int transfer = 2;
+    bool limitedRange = false;
 };
 bool SaveHeif(const QString& path, const QImage& image, HeifOptions options = {});
+
+// A HEIC as phones write large photos: a grid of `tile`-sized HEVC tiles, each encoded apart by
+// libheif (tiles alike in content encoded once), the grid's boxes written here. `orientation` is
+// written as the grid's 'irot' and 'imir' (5 to 8 turn it a quarter); `turnsFirst` lists them
+// before its size ('ispe'). `overlayAt` instead makes the primary picture an overlay of the grid
+// placed at that offset on a canvas of the grid's size; `single` (for a picture of one tile) makes
+// the tile itself the primary picture, with the grid's properties.
+struct TiledOptions
+{
+    QSize tile{512, 512};
+    int orientation = 1;
+    bool turnsFirst = false;
+    std::optional<QPoint> overlayAt{};
+    bool single = false;
+};
+bool SaveTiledHeif(const QString& path, const QImage& image, TiledOptions options = {});
 
 // The picture as a reference decoder shows it, upright: heif-convert for HEIC, HEIF and AVIF
 // (ImageMagick reads them with wrong colours), Qt's reader for the rest. Null when it cannot.

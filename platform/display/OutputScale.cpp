@@ -2,7 +2,9 @@
 
 #include "platform/display/DisplayServer.h"
 #include "platform/wayland/WaylandOutputs.h"
+#include "platform/x11/X11Windows.h"
 
+#include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
 #include <cmath>
@@ -20,6 +22,13 @@ double DevicePixelsPerBufferPixel(const QWidget& window)
         return 1.0;
     const double ratio = *scale / drawn;
     return std::abs(ratio - 1.0) < 1e-6 ? 1.0 : ratio;
+}
+
+QByteArray MonitorColourProfile(const QWidget& window)
+{
+    if (CurrentDisplayServer() != DisplayServer::X11 || !window.screen())
+        return QByteArray();
+    return x11::MonitorIccProfile(int(QGuiApplication::screens().indexOf(window.screen())));
 }
 
 } // namespace vb

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+
 class QWidget;
 
 namespace vb {
@@ -13,5 +15,14 @@ namespace vb {
 // it: 0.75 at scale 1.5 (Qt 6.4, or a compositor without fractional scaling for clients, such as
 // sway 1.7). A picture meant to cover its own size in device pixels is drawn larger by the inverse.
 double DevicePixelsPerBufferPixel(const QWidget& window);
+
+} // namespace vb
+
+namespace vb {
+
+// The ICC profile of the monitor that shows the window, where the desktop publishes one (on X11:
+// colord or the desktop's settings, on the root window); empty elsewhere, and on Wayland, where
+// the compositor manages colours itself.
+QByteArray MonitorColourProfile(const QWidget& window);
 
 } // namespace vb

@@ -7,10 +7,11 @@
 
 namespace vb {
 
-// Where a desktop owns org.freedesktop.ScreenSaver, the players' inhibits go to it: the watcher
-// asks the desktop's session instead. GNOME: org.gnome.SessionManager.IsInhibited with the idle
-// flag; KDE: PolicyAgent.HasInhibition with the flag for the screen's settings. Null where the
-// bus has neither.
+// Where a desktop owns org.freedesktop.ScreenSaver, the players' inhibits go to it, and some
+// players inhibit through the desktop's own interface anyway: the watcher asks the desktop's
+// session too. GNOME: org.gnome.SessionManager.IsInhibited with the idle flag; KDE:
+// PolicyAgent.HasInhibition with the flag for the screen's settings. Null where the bus has
+// neither.
 std::unique_ptr<InhibitCheck> DesktopInhibitCheck(QDBusConnection bus);
 
 // logind's view of this session: the saver does not start while the session is locked (a screen

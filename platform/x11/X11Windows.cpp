@@ -96,6 +96,28 @@ xcb_window_t FindClient(xcb_connection_t* c, const Atoms& atoms, xcb_window_t w,
 
 } // namespace
 
+QByteArray MonitorIccProfile(int index)
+{
+    // A monitor's profile is some kilobytes; one with large lookup tables some hundreds.
+    constexpr uint32_t MaxWords = 1 << 20;
+    xcb_connection_t* c = Connection();
+    if (!c || index < 0)
+        return QByteArray();
+    const QByteArray name =
+        index == 0 ? QByteArray("_ICC_PROFILE") : "_ICC_PROFILE_" + QByteArray::number(index);
+    const xcb_atom_t atom = Atom(c, name.constData());
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    if (atom == XCB_ATOM_NONE || !screen)
+        return QByteArray();
+    const auto reply =
+        Get(xcb_get_property_reply, c,
+            xcb_get_property(c, 0, screen->root, atom, XCB_GET_PROPERTY_TYPE_ANY, 0, MaxWords));
+    if (!reply || reply->type == XCB_ATOM_NONE || reply->format != 8 || reply->bytes_after > 0)
+        return QByteArray();
+    return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
+                      xcb_get_property_value_length(reply.get()));
+}
+
 bool Available()
 {
     return Connection() != nullptr;

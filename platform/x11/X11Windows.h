@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QRect>
 #include <QString>
 #include <QtGlobal>
@@ -32,6 +33,11 @@ QScreen* ScreenShowing(WindowId window);
 // Asks the X server to report the window's size changes and its destruction to this program,
 // on top of anything else the program already listens to on it. False when the window is gone.
 bool WatchStructure(WindowId window);
+
+// The ICC profile of the `index`-th monitor as the desktop's colour manager (colord, a desktop's
+// settings) publishes it on the root window: `_ICC_PROFILE` for the first, `_ICC_PROFILE_<index>`
+// for the others, as the ICC Profiles in X convention names them. Empty when none is published.
+QByteArray MonitorIccProfile(int index);
 
 // Used by tests and the preview's watch on its host.
 struct WindowState

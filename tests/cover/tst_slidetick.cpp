@@ -3,6 +3,7 @@
 #include "PictureFiles.h"
 #include "TestSupport.h"
 #include "cover/SlideTick.h"
+#include "picture/Colours.h"
 #include "picture/FramePainter.h"
 #include "picture/ImageCanvas.h"
 #include "picture/InlineLoader.h"
@@ -323,6 +324,10 @@ private slots:
         full("heic 10 bits", "heic+deep", 1, {100, 50}, {50, 25, 100, 50});
         full("heic, EXIF orientation 6 not applied", "heic+exif6", 1, {100, 50}, {50, 25, 100, 50});
         full("avif larger, ratio 2", "avif", 2, {1000, 500}, {-300, -150, 1000, 500});
+        // "+tiled": a grid of 64 x 64 tiles (512 x 512 for a phone's photo), as phones write.
+        full("heic tiled, cropped", "heic+tiled", 1, {400, 300}, {-100, -100, 400, 300});
+        full("heic tiled 24 MP, centre", "heic+tiled", 1, {5712, 4284}, {-2756, -2092, 5712, 4284});
+        full("heic tiled 48 MP, centre", "heic+tiled", 1, {8064, 6048}, {-3932, -2974, 8064, 6048});
         full("avif with alpha", "avif+alpha", 1, {100, 50}, {50, 25, 100, 50});
         full("png named .jpg", "png:jpg", 1, {100, 50}, {50, 25, 100, 50});
         full("bmp named .jpg", "bmp:jpg", 1, {100, 50}, {50, 25, 100, 50});
@@ -365,6 +370,18 @@ private slots:
                 << "heic" << int(ScreenSaver) << o << c << 1.0 << QSize(321, 241)
                 << (turned ? QRect(-20, -110, 241, 321) : QRect(-60, -70, 321, 241)) << 1.0;
         }
+        for (int o = 2; o <= 8; ++o)
+            QTest::addRow("HEIF tiled, turned %d", o)
+                << "heic+tiled" << int(ScreenSaver) << o << c << 1.0 << QSize(321, 241)
+                << (o >= 5 ? QRect(-20, -110, 241, 321) : QRect(-60, -70, 321, 241)) << 1.0;
+        // The turn listed before the size: the size shows turned, as libheif decodes it.
+        QTest::newRow("HEIF turn before size") << "heic+single+turnsfirst" << int(ScreenSaver) << 6 << c
+                                               << 1.0 << QSize(150, 80) << QRect(60, -25, 80, 150) << 1.0;
+        QTest::newRow("HEIF tiled, turn before size")
+            << "heic+tiled+turnsfirst" << int(ScreenSaver) << 6 << c << 1.0 << QSize(321, 241)
+            << QRect(-20, -110, 241, 321) << 1.0;
+        QTest::newRow("HEIF tiled, preview") << "heic+tiled" << int(Preview) << 6 << c << 1.0
+                                             << QSize(1600, 1200) << QRect(40, -30, 120, 160) << 1.0;
         QTest::newRow("HEIF turned 6, preview") << "heic" << int(Preview) << 6 << c << 1.0
                                                 << QSize(1600, 1200) << QRect(40, -30, 120, 160) << 1.0;
     }
@@ -397,7 +414,13 @@ private slots:
             content = content.convertToFormat(QImage::Format_RGBX64);
         const QString path = m_dir.filePath(
             QString("%1.%2").arg(QTest::currentDataTag()).arg(parts.value(1, kind[0].right(3))));
-        if (heif)
+        const QSize tile = picture.width() > 4000 ? QSize(512, 512) : QSize(64, 64);
+        if (kind.contains("tiled") || kind.contains("single"))
+            QVERIFY(
+                vbtest::SaveTiledHeif(path, content,
+                                      {kind.contains("single") ? picture : tile, std::max(orientation, 1),
+                                       kind.contains("turnsfirst"), std::nullopt, kind.contains("single")}));
+        else if (heif)
             QVERIFY(vbtest::SaveHeif(
                 path, content,
                 {kind[0] == "avif", kind.contains("deep") ? 10 : 8, std::max(orientation, 1)}));
@@ -461,6 +484,90 @@ private slots:
             const QPoint shown = drawn.topLeft() + (QPointF(source) * scale).toPoint();
             QVERIFY2(vbtest::Near(image.pixel(shown), upright.pixel(source), 40),
                      qPrintable(QString("(%1, %2)").arg(shown.x()).arg(shown.y())));
+        }
+    }
+
+    // Colours converted from the picture's profile to sRGB as lcms2's own transicc converts the
+    // stored colours (within 2/255): an ICC profile embedded in a JPEG or PNG, or a HEIF colour
+    // description. A PQ picture's tones: 50 nits, below the operator's knee, shows as SDR's 50
+    // nits (sRGB 136 of 203 nits' white); the 1000-nit peak at white.
+    void colours_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("profile"); // in colord's folder; "P3": Display P3
+        const QString colord = "/usr/share/color/icc/colord/";
+        QTest::newRow("jpg Adobe RGB") << "jpg" << colord + "AdobeRGB1998.icc";
+        QTest::newRow("jpg red and green swapped") << "jpg" << colord + "SwappedRedAndGreen.icc";
+        QTest::newRow("jpg Display P3") << "jpg"
+                                        << "P3";
+        QTest::newRow("png Adobe RGB") << "png" << colord + "AdobeRGB1998.icc";
+        QTest::newRow("heic described as Display P3") << "heic"
+                                                      << "P3";
+        QTest::newRow("heic PQ") << "heic"
+                                 << "PQ";
+    }
+    void colours()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, profile);
+        const QList<QRgb> patches{qRgb(200, 60, 40), qRgb(60, 160, 70), qRgb(40, 70, 190),
+                                  qRgb(128, 128, 128)};
+        QImage stored(64, 32, QImage::Format_RGB32);
+        for (int x = 0; x < 64; ++x)
+            for (int y = 0; y < 32; ++y)
+                stored.setPixel(x, y, patches[x / 16]);
+        const QString path = m_dir.filePath(QString("%1.%2").arg(QTest::currentDataTag()).arg(format));
+        if (profile == "P3") {
+            profile = m_dir.filePath("p3.icc");
+            QVERIFY(vbtest::WriteFile(profile, ProfileOf(12, 13)));
+        }
+        QList<QRgb> expected;
+        if (profile == "PQ") {
+            // Grey at PQ's codes for 50 and 1000 nits, 10 bits.
+            QImage deep(64, 32, QImage::Format_RGBX64);
+            for (int x = 0; x < 64; ++x)
+                for (int y = 0; y < 32; ++y) {
+                    const quint16 level = quint16((x < 32 ? 450 : 769) * 65535 / 1023);
+                    deep.setPixelColor(x, y, QColor::fromRgba64(level, level, level));
+                }
+            QVERIFY(vbtest::SaveHeif(path, deep, {false, 10, 1, 9, 16}));
+            expected = {qRgb(136, 136, 136), qRgb(136, 136, 136), qRgb(255, 255, 255), qRgb(255, 255, 255)};
+        } else {
+            if (format == "heic")
+                QVERIFY(vbtest::SaveHeif(path, stored, {false, 8, 1, 12, 13}));
+            else // tagged with the profile, the pixels kept as they are
+                QVERIFY(vbtest::SavePicture(path + ".png", stored, "png") &&
+                        QProcess::execute(
+                            "convert", {path + ".png", "-quality", "100", "-profile", profile, path}) == 0);
+            const QImage raw = vbtest::ReadReference(path);
+            QProcess transicc;
+            transicc.start("transicc", {"-i", profile, "-t", "0", "-n"});
+            for (int i = 0; i < 4; ++i) {
+                const QRgb c = raw.pixel(i * 16 + 8, 16);
+                transicc.write(QString("%1 %2 %3\n").arg(qRed(c)).arg(qGreen(c)).arg(qBlue(c)).toLatin1());
+            }
+            transicc.closeWriteChannel();
+            QVERIFY(transicc.waitForFinished());
+            for (const QByteArray& line : transicc.readAllStandardOutput().split('\n')) {
+                const QList<QByteArray> v = line.simplified().split(' ');
+                if (v.size() == 3)
+                    expected.append(qRgb(std::clamp(qRound(v[0].toDouble()), 0, 255),
+                                         std::clamp(qRound(v[1].toDouble()), 0, 255),
+                                         std::clamp(qRound(v[2].toDouble()), 0, 255)));
+            }
+            QCOMPARE(expected.size(), 4);
+        }
+
+        RunMode = ScreenSaver;
+        ShowFileNames = 0;
+        PictureList = {path};
+        Rig rig;
+        QVERIFY(rig.Change());
+        for (int i = 0; i < 4; ++i) {
+            const QRgb shown = rig.canvas.Image().pixel(68 + i * 16 + 8, 34 + 16);
+            QVERIFY2(
+                vbtest::Near(shown, expected[i], 2),
+                qPrintable(QString("patch %1: %2, not %3").arg(i).arg(shown, 0, 16).arg(expected[i], 0, 16)));
         }
     }
 

@@ -44,6 +44,8 @@ private slots:
         QTest::newRow("memfd not sealed") << "not sealed" << true << false;
         QTest::newRow("sealed against shrinking only") << "shrink only" << true << false;
         QTest::newRow("memfd shorter than the frame") << "short" << true << false;
+        QTest::newRow("memfd longer than the frame") << "long" << true << false;
+        QTest::newRow("a file, not a memfd") << "file" << true << false;
         QTest::newRow("line length not the width's") << "line length" << true << false;
         QTest::newRow("side beyond any screen") << "huge" << true << false;
         QTest::newRow("a request in place of an answer") << "request" << false << false;
@@ -60,12 +62,16 @@ private slots:
         QVERIFY(fd >= 0);
         const QByteArray pixels(reinterpret_cast<const char*>(picture.constBits()), picture.sizeInBytes());
         const int sealed = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL;
+        QTemporaryFile file;
         if (tamper == "no descriptor" || tamper == "not sealed" || tamper == "shrink only" ||
-            tamper == "short") {
+            tamper == "short" || tamper == "long" || tamper == "file") {
             close(fd);
+            QVERIFY(file.open() && file.write(pixels) == pixels.size() && file.flush());
             fd = tamper == "no descriptor" ? -1
                  : tamper == "not sealed"  ? MemfdWith(pixels, 0)
                  : tamper == "shrink only" ? MemfdWith(pixels, F_SEAL_SHRINK)
+                 : tamper == "long"        ? MemfdWith(pixels + QByteArray(4096, 0), sealed)
+                 : tamper == "file"        ? dup(file.handle())
                                            : MemfdWith(pixels.left(pixels.size() / 2), sealed);
         } else if (tamper == "in place" || tamper == "shared") {
             close(fd);

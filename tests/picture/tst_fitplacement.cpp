@@ -84,6 +84,13 @@ private slots:
             << "heic" << 0 << full << 1.0 << QSize(600, 400) << QRect(25, 0, 150, 100);
         QTest::newRow("heic turned 6 by the file")
             << "heic" << 6 << full << 1.0 << QSize(600, 400) << QRect(67, 0, 67, 100);
+        // A grid of tiles, as phones write their photos: 512 x 512 tiles, 64 x 64 for the small.
+        QTest::newRow("heic tiled 24 MP")
+            << "heic+tiled" << 0 << full << 1.0 << QSize(5712, 4284) << QRect(33, 0, 133, 100);
+        QTest::newRow("heic tiled, turned 6 by the file")
+            << "heic+tiled" << 6 << full << 1.0 << QSize(600, 400) << QRect(67, 0, 67, 100);
+        QTest::newRow("heic tiled 48 MP, preview")
+            << "heic+tiled" << 0 << int(Preview) << 1.0 << QSize(8064, 6048) << QRect(33, 0, 133, 100);
         QTest::newRow("avif smaller, own size")
             << "avif" << 0 << full << 1.0 << QSize(100, 60) << QRect(50, 20, 100, 60);
         QTest::newRow("webp landscape")
@@ -109,11 +116,17 @@ private slots:
         QFETCH(qreal, ratio);
         QFETCH(QSize, picture);
         QFETCH(QRect, drawn);
+        const bool tiled = format.endsWith("+tiled");
+        format.remove("+tiled");
         const bool heif = format == "heic" || format == "avif";
         const QImage content =
             format == "jpg" || heif ? vbtest::GreyQuadrants(picture) : vbtest::Quadrants(picture);
         const QString path = m_dir.filePath(QString("%1.%2").arg(QTest::currentDataTag()).arg(format));
-        if (heif)
+        if (tiled)
+            QVERIFY(vbtest::SaveTiledHeif(path, content,
+                                          {picture.width() > 4000 ? QSize(512, 512) : QSize(64, 64),
+                                           std::max(orientation, 1), false, std::nullopt, false}));
+        else if (heif)
             QVERIFY(vbtest::SaveHeif(path, content, {format == "avif", 8, std::max(orientation, 1)}));
         else if (orientation > 0)
             QVERIFY(vbtest::WriteFile(path, vbtest::JpegWithOrientation(content, orientation)));

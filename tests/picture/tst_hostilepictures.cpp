@@ -243,7 +243,20 @@ QList<Hostile> MakeSet(const QString& kind, const QString& dir, bool* ok)
     m.ok = m.ok && !jpeg.isEmpty() && !progressive.isEmpty() && !multiScan.isEmpty() && !bmp.isEmpty();
     const QByteArray heic = Heif(photo, false);
     const QByteArray avif = Heif(photo, true);
-    m.ok = m.ok && !heic.isEmpty() && !avif.isEmpty();
+    QByteArray tiled, overlay, overlayOutside;
+    {
+        // Three by two tiles, the last column cut by the picture's edge.
+        QTemporaryDir tiles;
+        const QString path = tiles.filePath("tiled.heic");
+        const QImage large = Pattern(QSize(160, 128));
+        m.ok = m.ok && vbtest::SaveTiledHeif(path, large, {QSize(64, 64), 6, true, std::nullopt, false});
+        tiled = vbtest::ReadFile(path);
+        m.ok = m.ok && vbtest::SaveTiledHeif(path, large, {QSize(64, 64), 1, false, QPoint(0, 0), false});
+        overlay = vbtest::ReadFile(path);
+        m.ok = m.ok && vbtest::SaveTiledHeif(path, large, {QSize(64, 64), 1, false, QPoint(40, -8), false});
+        overlayOutside = vbtest::ReadFile(path);
+    }
+    m.ok = m.ok && !heic.isEmpty() && !avif.isEmpty() && !tiled.isEmpty();
     QByteArray gif;
     {
         QTemporaryDir gifDir;
@@ -260,6 +273,7 @@ QList<Hostile> MakeSet(const QString& kind, const QString& dir, bool* ok)
         m.Truncated("gif", "gif", gif);
         m.Truncated("heic", "heic", heic);
         m.Truncated("avif", "avif", avif);
+        m.Truncated("tiled", "heic", tiled);
     } else if (kind == "random") {
         const char* suffixes[] = {"bmp", "jpg", "jpeg", "gif", "heic"};
         const QByteArray magics[] = {QByteArray(), QByteArray("BM"), QByteArray("\xff\xd8\xff", 3),
@@ -270,14 +284,21 @@ QList<Hostile> MakeSet(const QString& kind, const QString& dir, bool* ok)
                    magic + RandomBytes(random, 1 + random.bounded(4096)));
         }
     } else if (kind == "bit flips") {
-        for (int i = 0; i < 320; ++i) {
-            QByteArray flipped = i >= 240 ? (i % 2 ? avif : heic) : i % 3 == 2 ? progressive : jpeg;
+        for (int i = 0; i < 360; ++i) {
+            QByteArray flipped = i >= 320     ? tiled
+                                 : i >= 240   ? (i % 2 ? avif : heic)
+                                 : i % 3 == 2 ? progressive
+                                              : jpeg;
             for (int k = 0; k <= i % 8; ++k) {
                 const qsizetype at = random.bounded(flipped.size());
                 flipped[at] = char(flipped[at] ^ (1 << random.bounded(8)));
             }
             m.File(QString("flipped-%1.%2").arg(i).arg(i >= 240 ? "heic" : "jpg"), flipped);
         }
+    } else if (kind == "HEIF overlays") {
+        // libheif 1.15 copies an overlay's pictures wherever its offsets say.
+        m.File("overlay-inside.heic", overlay);
+        m.File("overlay-outside.heic", overlayOutside, Expect::Cross);
     } else if (kind == "empty") {
         for (const char* suffix : {"bmp", "jpg", "jpeg", "gif"})
             m.File(QString("empty.%1").arg(suffix), QByteArray(), Expect::Cross);
@@ -337,8 +358,8 @@ QList<Hostile> MakeSet(const QString& kind, const QString& dir, bool* ok)
     return m.made;
 }
 
-const QStringList Kinds{"truncated",       "random",      "bit flips", "empty",      "bombs",
-                        "huge GIF screen", "BMP heights", "BMP gaps",  "no pictures"};
+const QStringList Kinds{"truncated",       "random",      "bit flips", "empty",       "bombs",
+                        "huge GIF screen", "BMP heights", "BMP gaps",  "no pictures", "HEIF overlays"};
 
 // --- Measuring ---------------------------------------------------------------------------------
 

@@ -53,6 +53,7 @@ private slots:
         QTest::newRow("hostile entry count") << "entries" << both << false << false;
         QTest::newRow("hostile folder count") << "count" << both << false << false;
         QTest::newRow("hostile text length") << "length" << both << false << false;
+        QTest::newRow("sparse, as long as its lengths claim") << "sparse" << both << false << false;
         QTest::newRow("cache folder is a file") << "unwritable" << both << false << false;
     }
     void startUp()
@@ -85,11 +86,12 @@ private slots:
             bytes.chop(3);
         else if (spoil == "header")
             bytes.truncate(32);
-        else if (spoil == "flip a name")
-            bytes[bytes.size() - 10] ^= 1;
+        else if (spoil == "flip a name") // the first name's first byte, which the list returns
+            bytes[32 + qFromLittleEndian<quint32>(bytes.data() + 16) +
+                  8 * qFromLittleEndian<quint32>(bytes.data() + 20)] ^= 1;
         else if (spoil == "version")
             put32(8, 2);
-        else if (spoil == "entries")
+        else if (spoil == "entries" || spoil == "sparse")
             put32(20, 0xffffffff);
         else if (spoil == "count")
             put32(32, 0x7fffffff);
@@ -101,6 +103,9 @@ private slots:
             QVERIFY(QFile::remove(file));
         else if (spoil != "unwritable")
             QVERIFY(vbtest::WriteFile(file, bytes));
+        if (spoil == "sparse") // 34 GB of entries claimed, the file's size theirs, none of them there
+            QVERIFY(
+                QFile::resize(file, bytes.size() + 8 * (qint64(0xffffffff) - Indexed().Entries().size())));
 
         vbtest::FakeLister lister;
         lister.folders["/a/"].entries = {{"1.jpg"}};

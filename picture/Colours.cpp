@@ -1,0 +1,286 @@
+#include "picture/Colours.h"
+
+#include <QCryptographicHash>
+#include <QIODevice>
+#include <QtEndian>
+#include <algorithm>
+#include <lcms2.h>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace vb {
+
+namespace {
+
+// A profile is a few kilobytes; a camera's with lookup tables some hundreds.
+constexpr qsizetype MaxProfileBytes = 4 << 20;
+// Transforms kept; a slideshow meets few profiles.
+constexpr size_t KeptTransforms = 8;
+// Below this many pixels a second thread costs more than it saves.
+constexpr qint64 PixelsForTwoThreads = 256 * 1024;
+
+struct Primaries
+{
+    double rx, ry, gx, gy, bx, by, wx, wy;
+};
+
+bool PrimariesOf(int code, Primaries* out)
+{
+    constexpr double D65x = 0.3127, D65y = 0.3290;
+    switch (code) {
+    case 1:
+        *out = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06, D65x, D65y};
+        return true;
+    case 5:
+        *out = {0.64, 0.33, 0.29, 0.60, 0.15, 0.06, D65x, D65y};
+        return true;
+    case 6:
+    case 7:
+        *out = {0.630, 0.340, 0.310, 0.595, 0.155, 0.070, D65x, D65y};
+        return true;
+    case 9:
+        *out = {0.708, 0.292, 0.170, 0.797, 0.131, 0.046, D65x, D65y};
+        return true;
+    case 11:
+        *out = {0.680, 0.320, 0.265, 0.690, 0.150, 0.060, 0.314, 0.351};
+        return true;
+    case 12:
+        *out = {0.680, 0.320, 0.265, 0.690, 0.150, 0.060, D65x, D65y};
+        return true;
+    default:
+        return false;
+    }
+}
+
+// lcms2's curve of type 4: Y = (aX + b)^g above d, cX below.
+cmsToneCurve* CurveOf(int transfer)
+{
+    switch (transfer) {
+    case 1:
+    case 6:
+    case 14:
+    case 15: {
+        const double p[] = {1 / 0.45, 1 / 1.099, 0.099 / 1.099, 1 / 4.5, 0.081};
+        return cmsBuildParametricToneCurve(nullptr, 4, p);
+    }
+    case 2:
+    case 13: {
+        const double p[] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+        return cmsBuildParametricToneCurve(nullptr, 4, p);
+    }
+    case 4:
+        return cmsBuildGamma(nullptr, 2.2);
+    case 5:
+        return cmsBuildGamma(nullptr, 2.8);
+    case 8:
+    case 16:
+    case 18:
+        return cmsBuildGamma(nullptr, 1.0);
+    default:
+        return nullptr;
+    }
+}
+
+cmsHPROFILE OpenProfile(const PictureColours& colours)
+{
+    if (!colours.icc.isEmpty())
+        return cmsOpenProfileFromMem(colours.icc.constData(), cmsUInt32Number(colours.icc.size()));
+    const QByteArray made = ProfileOf(colours.primaries == 2 ? 1 : colours.primaries, colours.transfer);
+    return made.isEmpty() ? nullptr : cmsOpenProfileFromMem(made.constData(), cmsUInt32Number(made.size()));
+}
+
+// The kept transforms, by the hash of both profiles; the oldest goes first.
+class TransformCache
+{
+public:
+    ~TransformCache()
+    {
+        for (auto& [key, entry] : m_kept)
+            cmsDeleteTransform(entry.transform);
+    }
+
+    cmsHTRANSFORM Get(const PictureColours& from, const QByteArray& screen)
+    {
+        QCryptographicHash hash(QCryptographicHash::Sha1);
+        hash.addData(from.icc);
+        hash.addData(QByteArray::number(from.primaries) + '/' + QByteArray::number(from.transfer) + '/');
+        hash.addData(screen);
+        const QByteArray key = hash.result();
+        std::lock_guard lock(m_mutex);
+        if (const auto found = m_kept.find(key); found != m_kept.end()) {
+            found->second.used = ++m_clock;
+            ++found->second.users;
+            return found->second.transform;
+        }
+        cmsHPROFILE source = OpenProfile(from);
+        cmsHPROFILE target = screen.isEmpty()
+                                 ? cmsCreate_sRGBProfile()
+                                 : cmsOpenProfileFromMem(screen.constData(), cmsUInt32Number(screen.size()));
+        cmsHTRANSFORM transform = nullptr;
+        // Only RGB profiles describe what these pixels hold; a CMYK or grey profile of a JPEG
+        // that Qt has already turned into RGB does not.
+        if (source && target && cmsGetColorSpace(source) == cmsSigRgbData &&
+            cmsGetColorSpace(target) == cmsSigRgbData)
+            // No one-pixel cache: the transform runs on two threads at once.
+            transform = cmsCreateTransform(source, TYPE_BGRA_8, target, TYPE_BGRA_8, INTENT_PERCEPTUAL,
+                                           cmsFLAGS_COPY_ALPHA | cmsFLAGS_NOCACHE);
+        if (source)
+            cmsCloseProfile(source);
+        if (target)
+            cmsCloseProfile(target);
+        if (!transform)
+            return nullptr;
+        if (m_kept.size() >= KeptTransforms) {
+            auto oldest = std::min_element(m_kept.begin(), m_kept.end(), [](const auto& a, const auto& b) {
+                return a.second.used < b.second.used;
+            });
+            // A transform another thread still uses is not deleted: it stays, one more is kept.
+            if (oldest->second.users == 0) {
+                cmsDeleteTransform(oldest->second.transform);
+                m_kept.erase(oldest);
+            }
+        }
+        m_kept.emplace(key, Entry{transform, ++m_clock, 1});
+        return transform;
+    }
+
+    // A transform from Get, once the picture is converted.
+    void Release(cmsHTRANSFORM transform)
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto& [key, entry] : m_kept)
+            if (entry.transform == transform)
+                --entry.users;
+    }
+
+private:
+    struct Entry
+    {
+        cmsHTRANSFORM transform;
+        quint64 used;
+        int users;
+    };
+    std::mutex m_mutex;
+    std::map<QByteArray, Entry> m_kept;
+    quint64 m_clock = 0;
+};
+
+TransformCache& Cache()
+{
+    static TransformCache cache;
+    return cache;
+}
+
+} // namespace
+
+bool PictureColours::Managed() const
+{
+    if (!icc.isEmpty())
+        return true;
+    Primaries known;
+    const bool srgbPrimaries = primaries == 1 || primaries == 2;
+    const bool srgbCurve =
+        transfer == 1 || transfer == 2 || transfer == 6 || transfer == 13 || transfer == 14 || transfer == 15;
+    const bool knownCurve =
+        srgbCurve || transfer == 4 || transfer == 5 || transfer == 8 || HighDynamicRange();
+    return !(srgbPrimaries && srgbCurve) && (srgbPrimaries || PrimariesOf(primaries, &known)) && knownCurve;
+}
+
+QByteArray ProfileOf(int primaries, int transfer)
+{
+    Primaries p;
+    if (!PrimariesOf(primaries, &p))
+        return QByteArray();
+    cmsToneCurve* curve = CurveOf(transfer);
+    if (!curve)
+        return QByteArray();
+    const cmsCIExyY white{p.wx, p.wy, 1.0};
+    const cmsCIExyYTRIPLE triple{{p.rx, p.ry, 1.0}, {p.gx, p.gy, 1.0}, {p.bx, p.by, 1.0}};
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    cmsHPROFILE profile = cmsCreateRGBProfile(&white, &triple, curves);
+    cmsFreeToneCurve(curve);
+    QByteArray bytes;
+    cmsUInt32Number size = 0;
+    if (profile && cmsSaveProfileToMem(profile, nullptr, &size) && size > 0) {
+        bytes.resize(qsizetype(size));
+        if (!cmsSaveProfileToMem(profile, bytes.data(), &size))
+            bytes.clear();
+    }
+    if (profile)
+        cmsCloseProfile(profile);
+    return bytes;
+}
+
+bool ConvertColours(QImage& image, const QRect& area, const PictureColours& from, const QByteArray& screen)
+{
+    if (from.icc.size() > MaxProfileBytes || screen.size() > MaxProfileBytes)
+        return false;
+    const QRect rect = area.intersected(image.rect());
+    if (rect.isEmpty() || (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32))
+        return false;
+    cmsHTRANSFORM transform = Cache().Get(from, screen);
+    if (!transform)
+        return false;
+    const qsizetype stride = image.bytesPerLine();
+    uchar* first = image.scanLine(rect.top()) + rect.left() * 4;
+    const auto rows = [&](int from, int count) {
+        uchar* start = first + qsizetype(from) * stride;
+        cmsDoTransformLineStride(transform, start, start, cmsUInt32Number(rect.width()),
+                                 cmsUInt32Number(count), cmsUInt32Number(stride), cmsUInt32Number(stride), 0,
+                                 0);
+    };
+    const int half = rect.height() / 2;
+    if (qint64(rect.width()) * rect.height() >= PixelsForTwoThreads &&
+        std::thread::hardware_concurrency() > 1) {
+        std::thread other(rows, half, rect.height() - half);
+        rows(0, half);
+        other.join();
+    } else {
+        rows(0, rect.height());
+    }
+    Cache().Release(transform);
+    return true;
+}
+
+QByteArray JpegIccProfile(QIODevice& device)
+{
+    if (!device.seek(0))
+        return QByteArray();
+    const QByteArray start = device.read(2);
+    if (start != QByteArray("\xff\xd8", 2))
+        return QByteArray();
+    std::map<int, QByteArray> chunks;
+    int count = 0;
+    for (;;) {
+        const QByteArray marker = device.read(4);
+        if (marker.size() < 4 || uchar(marker[0]) != 0xff)
+            break;
+        const uchar kind = uchar(marker[1]);
+        if (kind == 0xda || kind == 0xd9)
+            break;
+        const int length = qFromBigEndian<quint16>(marker.constData() + 2);
+        if (length < 2)
+            break;
+        const QByteArray content = device.read(length - 2);
+        if (content.size() != length - 2)
+            break;
+        // "ICC_PROFILE\0", then this chunk's number and the number of chunks.
+        if (kind == 0xe2 && content.size() > 14 && content.startsWith(QByteArray("ICC_PROFILE\0", 12))) {
+            const int number = uchar(content[12]);
+            count = uchar(content[13]);
+            chunks[number] = content.mid(14);
+        }
+    }
+    QByteArray profile;
+    for (int i = 1; i <= count; ++i) {
+        const auto chunk = chunks.find(i);
+        if (chunk == chunks.end() || profile.size() + chunk->second.size() > MaxProfileBytes)
+            return QByteArray();
+        profile += chunk->second;
+    }
+    return profile;
+}
+
+} // namespace vb
