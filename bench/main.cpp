@@ -24,6 +24,11 @@ int main(int argc, char** argv)
     if (argc == 6 && std::strcmp(argv[1], "--changes") == 0)
         return ChangesForProfiler(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                                   QString::fromLocal8Bit(argv[4]), std::atoi(argv[5]));
+    if (argc == 4 && std::strcmp(argv[1], "--make-tiled") == 0)
+        return MakeCorpusFile(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]),
+                              QString::fromLocal8Bit(argv[3]));
+    if (argc == 3 && std::strcmp(argv[1], "--display-p3") == 0)
+        return MakeCorpusFile(QString::fromLocal8Bit(argv[1]), QString(), QString::fromLocal8Bit(argv[2]));
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s CORPUS_DIR [REPETITIONS]\n", argv[0]);
         return 2;
@@ -37,11 +42,17 @@ int main(int argc, char** argv)
     // VB_BENCH_ONLY=index,program (say) measures only those groups, to look again at a few figures.
     const QStringList only = qEnvironmentVariable("VB_BENCH_ONLY").split(u',', Qt::SkipEmptyParts);
     const std::pair<const char*, void (*)(const Context&, std::vector<Row>&)> groups[] = {
-        {"catalogue", CatalogueFigures},        {"index", IndexFigures},
-        {"change", PictureChangeFigures},       {"memory", PeakMemoryFigures},
-        {"heif-memory", HeifPeakMemoryFigures}, {"program", ProgramFigures},
-        {"warm-index", WarmIndexFigures},       {"shuffle", ShuffleFigures},
-        {"helper-change", HelperChangeFigures}, {"helper-memory", HelperPeakMemoryFigures}};
+        {"catalogue", CatalogueFigures},
+        {"index", IndexFigures},
+        {"change", PictureChangeFigures},
+        {"memory", PeakMemoryFigures},
+        {"heif-memory", HeifPeakMemoryFigures},
+        {"program", ProgramFigures},
+        {"warm-index", WarmIndexFigures},
+        {"shuffle", ShuffleFigures},
+        {"helper-change", HelperChangeFigures},
+        {"helper-memory", HelperPeakMemoryFigures},
+        {"photos", PhotoFigures}};
     std::vector<Row> rows;
     for (const auto& [name, figures] : groups)
         if (only.isEmpty() || only.contains(QLatin1String(name)))
