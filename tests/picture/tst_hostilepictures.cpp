@@ -375,7 +375,7 @@ QList<Hostile> MakeSet(const QString& kind, const QString& dir, bool* ok)
 }
 
 const QStringList Kinds{"truncated",       "random",      "bit flips", "empty",       "bombs",
-                        "huge GIF screen", "BMP heights", "BMP gaps",  "no pictures", "HEIF overlays"};
+                        "huge GIF screen", "BMP heights", "BMP gaps",  "no pictures", "HEIF seeds"};
 
 // --- Measuring ---------------------------------------------------------------------------------
 
