@@ -54,6 +54,9 @@ void ShuffleFigures(const Context& context, std::vector<Row>& rows);
 void IndexFigures(const Context& context, std::vector<Row>& rows);
 void WarmIndexFigures(const Context& context, std::vector<Row>& rows);
 void IdleFigures(const Context& context, std::vector<Row>& rows);
+void PhotoFigures(const Context& context, std::vector<Row>& rows);
+// Corpus files only this program can make: a tiled HEIC, a Display P3 profile.
+int MakeCorpusFile(const QString& what, const QString& from, const QString& to);
 
 // The child side of the peak-memory figure (a process of its own per sample).
 int PeakMemoryChild(const QString& work, const QString& path, const QString& warmUp);

@@ -2,9 +2,11 @@
 // loader reads, decodes and draws) against libjpeg-turbo's own decoder on the same file (for a
 // HEIC or AVIF photo: libheif's heif-convert), and the memory a change adds.
 #include "Measure.h"
+#include "PictureFiles.h"
 #include "cover/SlideTick.h"
 #include "loading/HelperConnection.h"
 #include "picture/BackgroundLoader.h"
+#include "picture/Colours.h"
 #include "picture/ImageCanvas.h"
 #include "picture/InlineLoader.h"
 #include "picture/PictureHolder.h"
@@ -453,6 +455,67 @@ void HeifPeakMemoryFigures(const Context& context, std::vector<Row>& rows)
                                .arg(text),
                            change, convert - convertSmall, QStringLiteral("MB"), QString(), 0});
     }
+}
+
+// Phone photos as phones write them, a grid of 512 x 512 HEVC tiles (bench/run makes them with
+// `--make-tiled`), 24 and 48 megapixels: a full-screen change, own size and fitted, against
+// heif-convert of the same file, and the memory each adds; and the colour conversion of a
+// Display P3 JPEG against the same JPEG without its profile.
+void PhotoFigures(const Context& context, std::vector<Row>& rows)
+{
+    const QSize screen(1920, 1080);
+    const QString small = context.corpus + QStringLiteral("/pictures/small.heic");
+    for (const char* name : {"phone24", "phone48"}) {
+        const QString path = context.corpus + QStringLiteral("/photos/%1.heic").arg(QLatin1String(name));
+        if (!QFileInfo::exists(path) || !QFileInfo::exists(small))
+            continue;
+        const QString text = SizeText(PictureSize(path)) + QStringLiteral(" tiled HEIC");
+        const QStringList convert{QStringLiteral("heif-convert"), path,
+                                  context.corpus + QStringLiteral("/heif-convert-out.jpg")};
+        for (const bool fit : {false, true}) {
+            const QString mode = fit ? QStringLiteral("FitLargePictures: ") : QString();
+            CommandChangeFigure(
+                context, rows,
+                QStringLiteral("%1full-screen change, %2 on 1920x1080 (vs heif-convert to JPEG)")
+                    .arg(mode, text),
+                path, screen, vb::ScreenSaver, convert, fit ? 1.2 : 0.5, fit);
+            const double added = PeakMemoryMegabytes(
+                context, fit ? QStringLiteral("fitted") : QStringLiteral("change"), path, small);
+            if (added >= 0)
+                rows.push_back(
+                    Row{QStringLiteral("%1peak memory added, full-screen change of a %2 on 1920x1080")
+                            .arg(mode, text),
+                        added, 0, QStringLiteral("MB"), QStringLiteral("<= 64 MB"), 0, 64.0});
+        }
+    }
+
+    const QString plain = context.corpus + QStringLiteral("/pictures/photo.jpg");
+    const QString p3 = context.corpus + QStringLiteral("/photos/photo-p3.jpg");
+    if (!QFileInfo::exists(plain) || !QFileInfo::exists(p3))
+        return;
+    Slideshow show(screen, vb::ScreenSaver);
+    show.Change(p3);
+    std::vector<double> managed, unmanaged;
+    for (int i = 0; i < context.repetitions; ++i) {
+        managed.push_back(Seconds([&] { show.Change(p3); }));
+        unmanaged.push_back(Seconds([&] { show.Change(plain); }));
+    }
+    rows.push_back(
+        Row{QStringLiteral("full-screen change, %1 Display P3 JPEG on 1920x1080, colours converted (vs "
+                           "the same JPEG without its profile)")
+                .arg(SizeText(PictureSize(plain))),
+            Median(managed) * 1000, Median(unmanaged) * 1000, QStringLiteral("ms"),
+            QStringLiteral("<= 1.15 x"), 1.15});
+}
+
+//   vellumbright_bench --make-tiled PICTURE OUT.heic: the picture as a grid of 512 x 512 tiles.
+//   vellumbright_bench --display-p3 OUT.icc: a Display P3 profile.
+int MakeCorpusFile(const QString& what, const QString& from, const QString& to)
+{
+    if (what == QLatin1String("--make-tiled"))
+        return vbtest::SaveTiledHeif(to, QImage(from).convertToFormat(QImage::Format_RGB32)) ? 0 : 1;
+    QFile out(to);
+    return out.open(QIODevice::WriteOnly) && out.write(vb::ProfileOf(12, 13)) > 0 ? 0 : 1;
 }
 
 //   vellumbright_bench --changes PATH WIDTHxHEIGHT full|fit|preview COUNT

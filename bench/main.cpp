@@ -24,6 +24,11 @@ int main(int argc, char** argv)
     if (argc == 6 && std::strcmp(argv[1], "--changes") == 0)
         return ChangesForProfiler(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
                                   QString::fromLocal8Bit(argv[4]), std::atoi(argv[5]));
+    if (argc == 4 && std::strcmp(argv[1], "--make-tiled") == 0)
+        return MakeCorpusFile(QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]),
+                              QString::fromLocal8Bit(argv[3]));
+    if (argc == 3 && std::strcmp(argv[1], "--display-p3") == 0)
+        return MakeCorpusFile(QString::fromLocal8Bit(argv[1]), QString(), QString::fromLocal8Bit(argv[2]));
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s CORPUS_DIR [REPETITIONS]\n", argv[0]);
         return 2;
@@ -47,7 +52,8 @@ int main(int argc, char** argv)
         {"shuffle", ShuffleFigures},
         {"helper-change", HelperChangeFigures},
         {"helper-memory", HelperPeakMemoryFigures},
-        {"idle", IdleFigures}};
+        {"idle", IdleFigures},
+        {"photos", PhotoFigures}};
     std::vector<Row> rows;
     for (const auto& [name, figures] : groups)
         if (only.isEmpty() || only.contains(QLatin1String(name)))

@@ -98,7 +98,7 @@ QByteArray EncodeFrameRequest(const FrameRequest& request)
     out << quint8(Kind::Frame) << quint64(request.id) << request.path << canvas.LogicalSize()
         << canvas.DeviceSize() << double(canvas.DevicePixelRatio()) << double(canvas.DevicePixelsPerPixel())
         << request.preview << request.screen << qint32(request.decodeLimitMegabytes)
-        << request.fitLargePictures << request.readDateTaken;
+        << request.fitLargePictures << request.readDateTaken << canvas.ScreenProfile();
     return bytes;
 }
 
@@ -111,8 +111,9 @@ std::optional<FrameRequest> DecodeFrameRequest(const QByteArray& bytes)
     QSize logical, device;
     double ratio = 1, perPixel = 1;
     qint32 limit = 0;
+    QByteArray screenProfile;
     in >> kind >> id >> request.path >> logical >> device >> ratio >> perPixel >> request.preview >>
-        request.screen >> limit >> request.fitLargePictures >> request.readDateTaken;
+        request.screen >> limit >> request.fitLargePictures >> request.readDateTaken >> screenProfile;
     if (in.status() != QDataStream::Ok || Kind(kind) != Kind::Frame || logical.width() > MaxFrameSide ||
         logical.height() > MaxFrameSide || device.width() > MaxFrameSide || device.height() > MaxFrameSide ||
         !(ratio > 0 && ratio < 64) || !(perPixel > 0 && perPixel < 64))
@@ -120,6 +121,7 @@ std::optional<FrameRequest> DecodeFrameRequest(const QByteArray& bytes)
     request.id = id;
     request.decodeLimitMegabytes = limit;
     request.canvas.SetSizeWithoutImage(logical, ratio, device, perPixel);
+    request.canvas.SetScreenProfile(screenProfile);
     return request;
 }
 

@@ -295,10 +295,26 @@ QList<Hostile> MakeSet(const QString& kind, const QString& dir, bool* ok)
             }
             m.File(QString("flipped-%1.%2").arg(i).arg(i >= 240 ? "heic" : "jpg"), flipped);
         }
-    } else if (kind == "HEIF overlays") {
-        // libheif 1.15 copies an overlay's pictures wherever its offsets say.
+    } else if (kind == "HEIF seeds") {
+        // Each way a HEIF picture is made, for valgrind: tiled and turned, alpha, 10 bits, and
+        // overlays (libheif 1.15 copies an overlay's pictures wherever its offsets say).
+        m.File("tiled-turned.heic", tiled);
         m.File("overlay-inside.heic", overlay);
         m.File("overlay-outside.heic", overlayOutside, Expect::Cross);
+        QImage alpha = photo.convertToFormat(QImage::Format_ARGB32);
+        alpha.setPixel(0, 0, 0x20ffffff);
+        QTemporaryDir seeds;
+        for (const bool avif : {false, true}) {
+            const QString suffix = avif ? "avif" : "heic";
+            const QString path = seeds.filePath("seed." + suffix);
+            m.ok = m.ok && vbtest::SaveHeif(path, alpha, {avif, 8, 6});
+            m.File("alpha-turned." + suffix, vbtest::ReadFile(path));
+            // (aom here asserts on 10-bit RGB input: the deep seed is HEIC's.)
+            if (!avif) {
+                m.ok = m.ok && vbtest::SaveHeif(path, photo, {avif, 10, 3});
+                m.File("deep-turned." + suffix, vbtest::ReadFile(path));
+            }
+        }
     } else if (kind == "empty") {
         for (const char* suffix : {"bmp", "jpg", "jpeg", "gif"})
             m.File(QString("empty.%1").arg(suffix), QByteArray(), Expect::Cross);
@@ -359,7 +375,7 @@ QList<Hostile> MakeSet(const QString& kind, const QString& dir, bool* ok)
 }
 
 const QStringList Kinds{"truncated",       "random",      "bit flips", "empty",       "bombs",
-                        "huge GIF screen", "BMP heights", "BMP gaps",  "no pictures", "HEIF overlays"};
+                        "huge GIF screen", "BMP heights", "BMP gaps",  "no pictures", "HEIF seeds"};
 
 // --- Measuring ---------------------------------------------------------------------------------
 
