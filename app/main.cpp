@@ -57,8 +57,12 @@ int RunHelper(int argc, char** argv)
     options.socket = vb::LoadingHelperSocket;
     const int limit = argc > 2 ? std::atoi(argv[2]) : 0;
     options.decodeLimitMegabytes = limit > 0 ? limit : vb::PictureHolder::DefaultDecodeLimitMegabytes;
+    options.first = argc > 3 && std::strcmp(argv[3], vb::LoadingHelperFirst) == 0;
 #ifdef VELLUMBRIGHT_TEST_HOOKS
     options.beforeLoad = TestHook;
+    // A kernel with an older Landlock, or none, as the helper sees it.
+    if (const char* abi = std::getenv("VB_TEST_LANDLOCK_ABI"))
+        options.landlockAbiAtMost = std::atoi(abi);
 #endif
     return vb::RunLoadingHelper(options);
 }
