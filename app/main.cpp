@@ -25,6 +25,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/ptrace.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
 
@@ -42,6 +52,43 @@ int Leave(int status)
 }
 
 #ifdef VELLUMBRIGHT_TEST_HOOKS
+// Test builds only: what code taken over in a decoder would try, each reported on standard error
+// as "probe NAME allowed|refused". `other` is a process the test started for the helper to aim at;
+// kill probes send signal 0, which only asks whether a signal would be let through.
+void RunProbes(pid_t other)
+{
+    const auto report = [](const char* name, bool allowed) {
+        std::fprintf(stderr, "probe %s %s\n", name, allowed ? "allowed" : "refused");
+    };
+    char typed = ' ';
+    report("TIOCSTI on standard input", ioctl(0, TIOCSTI, &typed) == 0);
+    const int tty = open("/dev/tty", O_RDONLY | O_CLOEXEC);
+    report("open /dev/tty", tty >= 0);
+    report("kill the program", other > 0 && kill(getppid(), 0) == 0);
+    report("kill another process", other > 0 && kill(other, 0) == 0);
+    report("kill -1", kill(-1, 0) == 0);
+    report("pidfd_open", other > 0 && syscall(SYS_pidfd_open, other, 0) >= 0);
+    char buffer[8];
+    iovec local{buffer, sizeof buffer}, remote{reinterpret_cast<void*>(0x400000), sizeof buffer};
+    report("process_vm_readv",
+           other > 0 && syscall(SYS_process_vm_readv, other, &local, 1, &remote, 1, 0) >= 0);
+    report("ptrace", other > 0 && ptrace(PTRACE_ATTACH, other, nullptr, nullptr) == 0);
+    report("unshare a user namespace", unshare(CLONE_NEWUSER) == 0);
+    report("userfaultfd", syscall(SYS_userfaultfd, O_CLOEXEC) >= 0);
+    report("ftruncate standard error", ftruncate(2, 0) == 0);
+    // Standard output is there to write on: only /dev/null may be behind it.
+    struct stat out
+    {
+    };
+    report("standard output other than /dev/null",
+           fstat(1, &out) != 0 || !S_ISCHR(out.st_mode) || out.st_rdev != makedev(1, 3));
+    const int memfd = memfd_create("probe", MFD_CLOEXEC);
+    report("memfd grown to 1 GiB", memfd >= 0 && ftruncate(memfd, off_t(1) << 30) == 0);
+    report("socket", socket(AF_UNIX, SOCK_STREAM, 0) >= 0);
+    char* const argv[] = {const_cast<char*>("true"), nullptr};
+    report("execve", execve("/bin/true", argv, environ) == 0);
+}
+
 // Test builds only: a picture whose name asks for it ends or hangs the helper that loads it.
 void TestHook(const QString& path)
 {
@@ -53,6 +100,8 @@ void TestHook(const QString& path)
     if (path.contains(QLatin1String("hang-the-helper")))
         for (;;)
             pause();
+    if (path.contains(QLatin1String("probe-the-helper")))
+        RunProbes(path.section(u'/', -1).toInt());
 }
 #endif
 
@@ -62,8 +111,12 @@ int RunHelper(int argc, char** argv)
     options.socket = vb::LoadingHelperSocket;
     const int limit = argc > 2 ? std::atoi(argv[2]) : 0;
     options.decodeLimitMegabytes = limit > 0 ? limit : vb::PictureHolder::DefaultDecodeLimitMegabytes;
+    options.first = argc > 3 && std::strcmp(argv[3], vb::LoadingHelperFirst) == 0;
 #ifdef VELLUMBRIGHT_TEST_HOOKS
     options.beforeLoad = TestHook;
+    // A kernel with an older Landlock, or none, as the helper sees it.
+    if (const char* abi = std::getenv("VB_TEST_LANDLOCK_ABI"))
+        options.landlockAbiAtMost = std::atoi(abi);
 #endif
     return vb::RunLoadingHelper(options);
 }

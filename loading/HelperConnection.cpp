@@ -36,8 +36,8 @@ using Clock = std::chrono::steady_clock;
 
 struct HelperConnection::Helper
 {
-    Helper(const QString& program, int decodeLimitMegabytes)
-        : process(program, decodeLimitMegabytes), socket(process.Socket())
+    Helper(const QString& program, int decodeLimitMegabytes, bool first)
+        : process(program, decodeLimitMegabytes, first), socket(process.Socket())
     {
     }
     ~Helper()
@@ -98,7 +98,7 @@ std::shared_ptr<HelperConnection::Helper> HelperConnection::CurrentHelper(std::u
         (m_failedInARow >= MaxFailedInARow && Clock::now() - m_lastStart < RetryFailingAfter))
         return nullptr;
     m_lastStart = Clock::now();
-    auto helper = std::make_shared<Helper>(m_options.program, m_options.decodeLimitMegabytes);
+    auto helper = std::make_shared<Helper>(m_options.program, m_options.decodeLimitMegabytes, m_started == 0);
     if (!helper->process.Started() || helper->wake < 0)
         return nullptr;
     ++m_started;

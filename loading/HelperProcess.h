@@ -11,8 +11,8 @@ namespace vb {
 class HelperProcess
 {
 public:
-    // Started; `Started()` false when it could not be.
-    HelperProcess(const QString& program, int decodeLimitMegabytes);
+    // Started; `Started()` false when it could not be. `first`: the run's first helper.
+    HelperProcess(const QString& program, int decodeLimitMegabytes, bool first);
     HelperProcess(const HelperProcess&) = delete;
     HelperProcess& operator=(const HelperProcess&) = delete;
     // Ends it (unless it has been ended) and closes the program's end of its socket.

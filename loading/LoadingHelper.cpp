@@ -26,6 +26,11 @@ namespace vb {
 
 namespace {
 
+// Descriptors at once: the socket and standard error, a listing's folder on each listing thread,
+// a frame's memfd on each frame's thread and the few kept for the next frames, a library or
+// plugin being loaded.
+constexpr int MaxOpenFiles = 256;
+
 // A listing's names go back in parts of about this size.
 constexpr qsizetype ListPartBytes = 48 * 1024;
 
@@ -219,13 +224,29 @@ int RunLoadingHelper(const LoadingHelperOptions& options)
     // threads' stacks and the frames on top.
     const qint64 limitBytes = qint64(options.decodeLimitMegabytes) << 20;
     const qint64 base = AddressSpaceNow();
+    SandboxApplied applied;
     try {
-        EnterSandbox({{QStringLiteral("/")}, base > 0 ? base + 2 * limitBytes + (256 << 20) : 0});
+        SandboxRules rules{{QStringLiteral("/")},
+                           base > 0 ? base + 2 * limitBytes + (256 << 20) : 0,
+                           helper::MaxFrameBytes,
+                           MaxOpenFiles};
+        rules.landlockAbiAtMost = options.landlockAbiAtMost;
+        applied = EnterSandbox(rules);
     } catch (const RuntimeError& error) {
         std::fprintf(stderr, "vellumbright: the loading helper cannot lock itself down: %s\n",
                      qPrintable(error.cause()));
         return 1;
     }
+    // Signals are fenced by Landlock from its sixth ABI (kernel 6.12); below it the filter alone
+    // keeps signals to other processes, their descriptors and memory, and terminals away.
+    if (options.first && applied.landlockAbi == 0)
+        std::fprintf(stderr, "this kernel has no Landlock: the system-call filter alone confines this "
+                             "process (no writes, signals, terminals or other processes)\n");
+    else if (options.first && applied.landlockAbi < 6)
+        std::fprintf(stderr,
+                     "this kernel's Landlock (ABI %d) does not fence signals: the system-call filter "
+                     "keeps them, terminals and other processes away\n",
+                     applied.landlockAbi);
     PictureHolder::SetQtDecodeLimit(options.decodeLimitMegabytes);
     // A picture that cannot be shown gets the cross on the cover; Qt's decoders would also warn
     // on standard error. QT_LOGGING_RULES still turns them back on.

@@ -16,6 +16,10 @@ struct LoadingHelperOptions
     int socket = -1;
     // The picture decode limit: the address space is limited a little above it.
     int decodeLimitMegabytes = 0;
+    // The program's first helper: it says what the kernel's sandbox lacks, once for the run.
+    bool first = false;
+    // Tests only: Landlock as on a kernel of this ABI at most (0: none); -1 as the kernel has it.
+    int landlockAbiAtMost = -1;
     // Test builds only: runs on the request's thread before a picture is loaded.
     std::function<void(const QString& path)> beforeLoad;
 };
@@ -26,5 +30,7 @@ int RunLoadingHelper(const LoadingHelperOptions& options);
 // The argument that starts the program as its loading helper, with its socket as descriptor 3.
 inline constexpr char LoadingHelperArgument[] = "--loading-helper";
 inline constexpr int LoadingHelperSocket = 3;
+// The argument after the decode limit that marks the first helper of a run.
+inline constexpr char LoadingHelperFirst[] = "first";
 
 } // namespace vb

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstddef>
 #include <cstring>
 #include <fcntl.h>
@@ -74,10 +75,14 @@ void AllowBeneath(int ruleset, const QByteArray& path, quint64 rights)
     close(fd);
 }
 
-int ApplyLandlock(const QStringList& readableFolders)
+int ApplyLandlock(const QStringList& readableFolders, int abiAtMost)
 {
-    const long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
     if (abi < 0 && (errno == ENOSYS || errno == EOPNOTSUPP))
+        return 0;
+    if (abiAtMost >= 0 && abi > abiAtMost)
+        abi = abiAtMost;
+    if (abi == 0)
         return 0;
     if (abi < 0)
         throw SandboxError("landlock_create_ruleset", errno);
@@ -111,18 +116,23 @@ int ApplyLandlock(const QStringList& readableFolders)
     return int(abi);
 }
 
+// Lowers a limit, the hard one too, so that nothing in the process can raise it again.
+bool Limit(int resource, qint64 value)
+{
+    rlimit limit{};
+    if (value <= 0 || getrlimit(resource, &limit) != 0)
+        return false;
+    limit.rlim_cur = limit.rlim_max = std::min(rlim_t(value), limit.rlim_max);
+    return setrlimit(resource, &limit) == 0;
+}
+
 bool LimitAddressSpace(qint64 bytes)
 {
 #ifdef VB_SHADOW_MEMORY
     Q_UNUSED(bytes);
     return false;
 #else
-    rlimit limit{};
-    if (bytes <= 0 || getrlimit(RLIMIT_AS, &limit) != 0)
-        return false;
-    // The hard limit too, so that nothing in the process can raise it again.
-    limit.rlim_cur = limit.rlim_max = std::min(rlim_t(bytes), limit.rlim_max);
-    return setrlimit(RLIMIT_AS, &limit) == 0;
+    return Limit(RLIMIT_AS, bytes);
 #endif
 }
 
@@ -134,8 +144,11 @@ SandboxApplied EnterSandbox(const SandboxRules& rules)
     if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
         throw SandboxError("PR_SET_NO_NEW_PRIVS", errno);
     SandboxApplied applied;
-    applied.landlockAbi = ApplyLandlock(rules.readableFolders);
+    applied.landlockAbi = ApplyLandlock(rules.readableFolders, rules.landlockAbiAtMost);
     applied.addressSpaceLimited = LimitAddressSpace(rules.addressSpaceBytes);
+    std::signal(SIGXFSZ, SIG_IGN);
+    applied.fileSizeLimited = Limit(RLIMIT_FSIZE, rules.fileSizeBytes);
+    Limit(RLIMIT_NOFILE, rules.openFiles);
     sandbox::InstallSystemCallFilter();
     applied.seccomp = true;
     return applied;

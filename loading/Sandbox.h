@@ -17,6 +17,14 @@ struct SandboxRules
     // The address space limit (RLIMIT_AS) in bytes; 0 leaves it as it is. Not applied in builds with
     // AddressSanitizer or ThreadSanitizer (their shadow memory needs terabytes of address space).
     qint64 addressSpaceBytes = 0;
+    // The largest file the process may make or grow (RLIMIT_FSIZE), memfds included, which the
+    // address space limit does not count until they are mapped; 0 leaves it. Growing past it
+    // fails with EFBIG (SIGXFSZ is ignored).
+    qint64 fileSizeBytes = 0;
+    // The descriptors it may hold at once (RLIMIT_NOFILE), and so the memfds; 0 leaves it.
+    int openFiles = 0;
+    // Tests only: Landlock used as a kernel of this ABI would offer it at most (0: as none).
+    int landlockAbiAtMost = -1;
 };
 
 // What EnterSandbox applied, for the helper's diagnostics and the tests.
@@ -25,6 +33,7 @@ struct SandboxApplied
     bool seccomp = false;
     int landlockAbi = 0; // 0: the kernel offers no Landlock
     bool addressSpaceLimited = false;
+    bool fileSizeLimited = false;
 };
 
 // Applies the rules to the whole process, for good. The system-call filter binds every thread;

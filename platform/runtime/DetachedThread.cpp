@@ -27,11 +27,11 @@ void StartDetachedThread(std::function<void()> work)
             // Below the window thread, so that input is handled at once however busy this is: ten
             // steps below the nice the thread was started with (Linux keeps it per thread and a new
             // thread inherits it), so that a saver started with `nice` stays below its windows.
-            const id_t self = id_t(syscall(SYS_gettid));
+            // Who 0 is the calling thread, the only one a locked-down helper may change.
             errno = 0;
-            const int nice = getpriority(PRIO_PROCESS, self);
+            const int nice = getpriority(PRIO_PROCESS, 0);
             if (errno == 0)
-                setpriority(PRIO_PROCESS, self, std::min(nice + BackgroundNiceStep, LowestNice));
+                setpriority(PRIO_PROCESS, 0, std::min(nice + BackgroundNiceStep, LowestNice));
             // And scheduled as batch work: a thread that wakes (the window thread on a key) takes
             // the CPU from it at once rather than after its slice; its share stays that of its nice.
             const sched_param none{};
@@ -53,7 +53,7 @@ void StartDetachedThread(std::function<void()> work)
 
 void LowerThisThreadPriority()
 {
-    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), LowestNice);
+    setpriority(PRIO_PROCESS, 0, LowestNice);
 }
 
 int DetachedThreadsRunning()
