@@ -228,7 +228,7 @@ QByteArray Box(const char* type, const QByteArray& content)
     qToBigEndian(quint32(8 + content.size()), size.data());
     return size + QByteArray(type, 4) + content;
 }
-QByteArray Be(quint32 value, int bytes)
+QByteArray Be(quint64 value, int bytes)
 {
     QByteArray out;
     for (int i = bytes - 1; i >= 0; --i)
