@@ -105,7 +105,9 @@ double NitsToPq(double nits)
 
 double HlgToNits(double e)
 {
-    constexpr double a = 0.17883277, b = 1 - 4 * a, c = 0.5 - a * std::log(4 * a);
+    // BT.2100's constants; c is 0.5 - a * ln(4 * a), written out as the standard gives it (std::log
+    // is not constexpr in every compiler).
+    constexpr double a = 0.17883277, b = 1 - 4 * a, c = 0.55991073;
     e = std::clamp(e, 0.0, 1.0);
     const double scene = e <= 0.5 ? e * e / 3 : (std::exp((e - c) / a) + b) / 12;
     return HdrPeakNits * std::pow(scene, 1.2);
