@@ -12,6 +12,7 @@
 #include <cmath>
 #include <exception>
 #include <libheif/heif.h>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -101,6 +102,20 @@ double NitsToPq(double nits)
                      c2 = 2413.0 / 4096 * 32, c3 = 2392.0 / 4096 * 32;
     const double y = std::pow(std::clamp(nits / 10000, 0.0, 1.0), m1);
     return std::pow((c1 + c2 * y) / (1 + c3 * y), m2);
+}
+
+using NclxProfile = std::unique_ptr<heif_color_profile_nclx, decltype(&heif_nclx_color_profile_free)>;
+
+// The picture's colour description, or none. libheif 1.15 may have made the description before it
+// fails (unknown primaries), so whatever it handed out is freed, failure or not.
+NclxProfile NclxOf(const heif_image_handle* handle)
+{
+    heif_color_profile_nclx* nclx = nullptr;
+    const bool read = heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok;
+    NclxProfile profile(nclx, heif_nclx_color_profile_free);
+    if (!read)
+        profile.reset();
+    return profile;
 }
 
 double HlgToNits(double e)
@@ -444,11 +459,11 @@ HeifDecoder::HeifDecoder(QFile& file, const QString& path)
     const int bits = heif_image_handle_get_luma_bits_per_pixel(handle);
     m_sampleBytes = bits > 0 && bits <= 8 ? 1 : 2;
     m_alpha = heif_image_handle_has_alpha_channel(handle) != 0;
-    if (heif_color_profile_nclx* nclx = nullptr;
-        heif_image_handle_get_color_profile_type(handle) == heif_color_profile_type_nclx &&
-        heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx) {
+    if (const NclxProfile nclx =
+            heif_image_handle_get_color_profile_type(handle) == heif_color_profile_type_nclx
+                ? NclxOf(handle)
+                : NclxProfile(nullptr, heif_nclx_color_profile_free)) {
         const int transfer = nclx->transfer_characteristics;
-        heif_nclx_color_profile_free(nclx);
         if (transfer == 16 || transfer == 18)
             m_toneCurve = ToneCurve(transfer, bits >= 8 && bits <= 16 ? bits : 10);
     }
@@ -491,14 +506,12 @@ PictureColours HeifDecoder::Colours() const
         }
         break;
     case heif_color_profile_type_nclx:
-        if (heif_color_profile_nclx* nclx = nullptr;
-            heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx) {
+        if (const NclxProfile nclx = NclxOf(handle)) {
             colours.primaries = nclx->color_primaries;
             colours.transfer = nclx->transfer_characteristics;
             // Drawn tone-mapped, in sRGB's curve (ToneCurve).
             if (colours.HighDynamicRange())
                 colours.transfer = 13;
-            heif_nclx_color_profile_free(nclx);
         }
         break;
     default:
