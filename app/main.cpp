@@ -19,6 +19,7 @@
 #include "state/ModuleState.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <cerrno>
 #include <csignal>
@@ -35,6 +36,7 @@
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/uio.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -70,12 +72,37 @@ void RunProbes(pid_t other)
     report("pidfd_open", other > 0 && syscall(SYS_pidfd_open, other, 0) >= 0);
     char buffer[8];
     iovec local{buffer, sizeof buffer}, remote{reinterpret_cast<void*>(0x400000), sizeof buffer};
+    // An address `other` may not have mapped: EFAULT still means the call was let through.
     report("process_vm_readv",
-           other > 0 && syscall(SYS_process_vm_readv, other, &local, 1, &remote, 1, 0) >= 0);
+           other > 0 &&
+               (syscall(SYS_process_vm_readv, other, &local, 1, &remote, 1, 0) >= 0 || errno == EFAULT));
     report("ptrace", other > 0 && ptrace(PTRACE_ATTACH, other, nullptr, nullptr) == 0);
-    report("unshare a user namespace", unshare(CLONE_NEWUSER) == 0);
-    report("userfaultfd", syscall(SYS_userfaultfd, O_CLOEXEC) >= 0);
-    report("ftruncate standard error", ftruncate(2, 0) == 0);
+    // unshare refuses a process of several threads, as this one is, whatever the filter says: a
+    // child in a user namespace of its own asks the kernel for the same.
+    bool newUser = unshare(CLONE_NEWUSER) == 0;
+    if (!newUser) {
+        const long child = syscall(SYS_clone, CLONE_NEWUSER | SIGCHLD, nullptr, nullptr, nullptr, 0);
+        if (child == 0)
+            _exit(0);
+        newUser = child > 0;
+        if (newUser)
+            waitpid(pid_t(child), nullptr, 0);
+    }
+    report("unshare a user namespace", newUser);
+    // User mode only: what the kernel lets any user have.
+    constexpr int userModeOnly = 1;
+    report("userfaultfd", syscall(SYS_userfaultfd, O_CLOEXEC | userModeOnly) >= 0);
+    // The user's keys and settings, in the home folder the test made for the helper.
+    for (const char* folder : {"/.ssh", "/.config"}) {
+        const QByteArray path = QByteArray(std::getenv("HOME")) + folder;
+        report(("open ~" + QByteArray(folder)).constData(),
+               open(path.constData(), O_RDONLY | O_DIRECTORY) >= 0);
+    }
+    // To its own length: were it let through, nothing of what it holds is lost.
+    struct stat errors
+    {
+    };
+    report("ftruncate standard error", fstat(2, &errors) == 0 && ftruncate(2, errors.st_size) == 0);
     // Standard output is there to write on: only /dev/null may be behind it.
     struct stat out
     {
@@ -85,8 +112,11 @@ void RunProbes(pid_t other)
     const int memfd = memfd_create("probe", MFD_CLOEXEC);
     report("memfd grown to 1 GiB", memfd >= 0 && ftruncate(memfd, off_t(1) << 30) == 0);
     report("socket", socket(AF_UNIX, SOCK_STREAM, 0) >= 0);
-    char* const argv[] = {const_cast<char*>("true"), nullptr};
-    report("execve", execve("/bin/true", argv, environ) == 0);
+    // A program started in its place says so itself.
+    char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                          const_cast<char*>("echo probe execve allowed >&2"), nullptr};
+    execve("/bin/sh", argv, environ);
+    report("execve", false);
 }
 
 // Test builds only: a picture whose name asks for it ends or hangs the helper that loads it.
@@ -112,11 +142,17 @@ int RunHelper(int argc, char** argv)
     const int limit = argc > 2 ? std::atoi(argv[2]) : 0;
     options.decodeLimitMegabytes = limit > 0 ? limit : vb::PictureHolder::DefaultDecodeLimitMegabytes;
     options.first = argc > 3 && std::strcmp(argv[3], vb::LoadingHelperFirst) == 0;
+    for (int i = 4; i < argc; ++i)
+        options.folders.append(QFile::decodeName(argv[i]));
 #ifdef VELLUMBRIGHT_TEST_HOOKS
     options.beforeLoad = TestHook;
-    // A kernel with an older Landlock, or none, as the helper sees it.
+    // A kernel with an older Landlock, or none, as the helper sees it; or one protection left
+    // out, to see that the probes it holds back would succeed without it.
     if (const char* abi = std::getenv("VB_TEST_LANDLOCK_ABI"))
         options.landlockAbiAtMost = std::atoi(abi);
+    const QByteArray off = qgetenv("VB_TEST_PROTECTION_OFF");
+    options.withoutFilter = off == "filter";
+    options.withoutLimits = off == "limits";
 #endif
     return vb::RunLoadingHelper(options);
 }

@@ -263,8 +263,12 @@ void HelperChangeFigures(const Context& context, std::vector<Row>& rows)
                                    false, QSizeF(), vb::PictureHolder::DefaultDecodeLimitMegabytes,
                                    false, false};
     // Kept to the end of the bench, as the program keeps its own: its reader thread outlives it.
-    static vb::HelperConnection* helper = new vb::HelperConnection(
-        {context.program, vb::PictureHolder::DefaultDecodeLimitMegabytes, std::chrono::seconds(30)});
+    static vb::HelperConnection* helper =
+        new vb::HelperConnection({context.program,
+                                  vb::PictureHolder::DefaultDecodeLimitMegabytes,
+                                  {},
+                                  false,
+                                  std::chrono::seconds(30)});
     // The helper's start, its first frame's decoder plugin and its pages are not the change's.
     if (HelperFrameSeconds(*helper, request) < 0) {
         std::fprintf(stderr, "the loading helper sent no picture; its change figures are left out\n");

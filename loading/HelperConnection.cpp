@@ -6,6 +6,9 @@
 #include "platform/runtime/MainThreadPost.h"
 #include "platform/runtime/RuntimeError.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 #include <algorithm>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -29,6 +32,9 @@ constexpr std::chrono::seconds RetryFailingAfter{10};
 // a helper cannot pile up the program's memory faster than a walk takes it.
 constexpr int MaxListParts = 4096;
 constexpr size_t MaxQueuedListParts = 64;
+// Folders that links lead to, let read in a run: a helper gone wrong cannot have helpers started
+// without end by naming folder after folder.
+constexpr int MaxLinksFollowed = 256;
 
 using Clock = std::chrono::steady_clock;
 
@@ -36,8 +42,9 @@ using Clock = std::chrono::steady_clock;
 
 struct HelperConnection::Helper
 {
-    Helper(const QString& program, int decodeLimitMegabytes, bool first)
-        : process(program, decodeLimitMegabytes, first), socket(process.Socket())
+    Helper(const HelperConnection::Options& options, bool first, const QStringList& folders)
+        : process(options.program, options.decodeLimitMegabytes, first, folders, options.sharedStreams),
+          socket(process.Socket())
     {
     }
     ~Helper()
@@ -72,11 +79,15 @@ struct HelperConnection::Listing
     FolderId own;
     qint32 code = 0;
     QString error;
+    QString target;
 };
 
 HelperConnection::HelperConnection(Options options)
     : m_options(std::move(options)), m_leftBehind(std::make_unique<LeftBehindHelpers>())
 {
+    for (const QString& folder : m_options.folders)
+        if (const QString clean = QDir::cleanPath(folder); !helper::FolderWithin(clean, m_folders))
+            m_folders.append(clean);
     // Started here, on the thread that makes the connection (the window thread), and replaced
     // from the helper's reader, a thread that thread started: a helper inherits the priority of
     // the thread that starts it, and one started from a walk would decode below its rank.
@@ -98,13 +109,59 @@ std::shared_ptr<HelperConnection::Helper> HelperConnection::CurrentHelper(std::u
         (m_failedInARow >= MaxFailedInARow && Clock::now() - m_lastStart < RetryFailingAfter))
         return nullptr;
     m_lastStart = Clock::now();
-    auto helper = std::make_shared<Helper>(m_options.program, m_options.decodeLimitMegabytes, m_started == 0);
+    // A folder wanted replaces those below it.
+    for (const QString& folder : std::as_const(m_wanted)) {
+        m_folders.removeIf([&folder](const QString& had) { return helper::FolderWithin(had, {folder}); });
+        m_folders.append(folder);
+    }
+    m_wanted.clear();
+    m_widened.notify_all();
+    auto helper = std::make_shared<Helper>(m_options, m_started == 0, m_folders);
     if (!helper->process.Started() || helper->wake < 0)
         return nullptr;
     ++m_started;
     m_helper = helper;
     std::thread([this, helper] { Read(helper); }).detach();
     return helper;
+}
+
+void HelperConnection::Reach(const QString& folder, bool now, std::unique_lock<std::mutex>& lock)
+{
+    if (helper::FolderWithin(folder, m_folders) || helper::FolderWithin(folder, m_wanted))
+        return;
+    m_wanted.append(folder);
+    if (!m_helper)
+        return;
+    if (now) {
+        Retire(m_helper);
+        CurrentHelper(lock);
+    } else {
+        const quint64 one = 1;
+        (void)!write(m_helper->wake, &one, sizeof(one));
+    }
+}
+
+// With the lock held (`helper` a copy: it may be m_helper itself). New requests go to the next
+// helper; this one ends once it has answered.
+void HelperConnection::Retire(std::shared_ptr<Helper> helper)
+{
+    if (m_helper == helper)
+        m_helper = nullptr;
+    const quint64 one = 1;
+    (void)!write(helper->wake, &one, sizeof(one));
+}
+
+// A link's target as a helper names it: it cannot be checked here without opening the folder, so
+// nothing is let read through it that holds the user's own keys and settings (the home folder
+// whole, a hidden folder such as ~/.ssh or ~/.config) or the whole system.
+bool HelperConnection::MayFollow(const QString& target)
+{
+    if (!QDir::isAbsolutePath(target) || QDir::cleanPath(target) != target ||
+        helper::FolderWithin(QDir::homePath(), {target}) || target.contains(QLatin1String("/.")) ||
+        m_linksFollowed >= MaxLinksFollowed)
+        return false;
+    ++m_linksFollowed;
+    return true;
 }
 
 void HelperConnection::Deliver(PendingFrame frame, Frame answer)
@@ -159,6 +216,8 @@ void HelperConnection::RequestFrame(const FrameRequest& request, quint64 client,
     std::unique_lock lock(m_mutex);
     const quint64 id = ++m_lastId;
     PendingFrame frame{client, std::move(receiver), request, Clock::now(), 0};
+    // Frames are asked for on the window thread: a helper started here has its priority.
+    Reach(QFileInfo(QDir::cleanPath(request.path)).path(), true, lock);
     const std::shared_ptr<Helper> helper = CurrentHelper(lock);
     if (!helper || !SendFrame(helper, id, frame)) {
         Deliver(std::move(frame), Frame{});
@@ -179,11 +238,45 @@ std::optional<FolderId> HelperConnection::List(const QString& folder, bool subfo
                                                const DirectoryLister::Found& found,
                                                const DirectoryLister::FoundFolder& subfolder)
 {
+    std::shared_ptr<Listing> listing = ListOnce(folder, subfolders, wanted, found, subfolder);
+    // A link to a folder elsewhere: listed again by a helper that may read where it leads (once:
+    // that helper lists it, or it cannot be listed).
+    if (listing->status == helper::ListStatus::Elsewhere && !listing->delivered) {
+        bool follow = false;
+        {
+            std::unique_lock lock(m_mutex);
+            follow = MayFollow(listing->target);
+            if (follow)
+                Reach(listing->target, false, lock);
+        }
+        if (follow)
+            listing = ListOnce(folder, subfolders, wanted, found, subfolder);
+    }
+    switch (listing->status) {
+    case helper::ListStatus::Missing:
+        return std::nullopt;
+    case helper::ListStatus::Unreadable:
+    case helper::ListStatus::Elsewhere:
+        throw RuntimeError(ErrorCode(listing->code ? listing->code : qint32(ErrorCode::DeviceIO)),
+                           listing->error.isEmpty() ? QStringLiteral("cannot list folder \"%1\"").arg(folder)
+                                                    : listing->error);
+    case helper::ListStatus::Listed:
+        break;
+    }
+    return listing->own;
+}
+
+std::shared_ptr<HelperConnection::Listing>
+HelperConnection::ListOnce(const QString& folder, bool subfolders, const DirectoryLister::Wanted& wanted,
+                           const DirectoryLister::Found& found, const DirectoryLister::FoundFolder& subfolder)
+{
     auto listing = std::make_shared<Listing>();
     listing->folder = folder;
     listing->subfolders = subfolders;
     std::unique_lock lock(m_mutex);
     const quint64 id = ++m_lastId;
+    Reach(QDir::cleanPath(folder), false, lock);
+    m_widened.wait(lock, [this] { return m_wanted.isEmpty() || !m_helper; });
     const std::shared_ptr<Helper> helper = CurrentHelper(lock);
     if (!helper || !SendListing(helper, id, *listing))
         throw RuntimeError(
@@ -222,17 +315,7 @@ std::optional<FolderId> HelperConnection::List(const QString& folder, bool subfo
         }
     }
     m_listings.erase(id);
-    switch (listing->status) {
-    case helper::ListStatus::Missing:
-        return std::nullopt;
-    case helper::ListStatus::Unreadable:
-        throw RuntimeError(ErrorCode(listing->code ? listing->code : qint32(ErrorCode::DeviceIO)),
-                           listing->error.isEmpty() ? QStringLiteral("cannot list folder \"%1\"").arg(folder)
-                                                    : listing->error);
-    case helper::ListStatus::Listed:
-        break;
-    }
-    return listing->own;
+    return listing;
 }
 
 bool HelperConnection::Receive(const std::shared_ptr<Helper>& helper, QByteArray bytes, int fd)
@@ -305,6 +388,7 @@ bool HelperConnection::Receive(const std::shared_ptr<Helper>& helper, QByteArray
         listing->own = end->own;
         listing->code = end->code;
         listing->error = end->error;
+        listing->target = end->target;
         listing->done = true;
     }
     if (from < bytes.size())
@@ -318,13 +402,24 @@ void HelperConnection::Read(std::shared_ptr<Helper> helper)
     for (;;) {
         int timeout = -1;
         {
-            const std::lock_guard lock(m_mutex);
+            std::unique_lock lock(m_mutex);
             if (helper->ended)
                 return;
-            if (!m_frames.empty()) {
-                Clock::time_point oldest = Clock::time_point::max();
-                for (const auto& [id, frame] : m_frames)
-                    oldest = std::min(oldest, frame.sent);
+            if (helper == m_helper && !m_wanted.isEmpty()) {
+                Retire(helper);
+                CurrentHelper(lock);
+            }
+            if (helper != m_helper && helper->asked.empty()) {
+                // Retired, and all it was asked is answered.
+                helper->ended = true;
+                helper->process.EndInto(*m_leftBehind);
+                return;
+            }
+            Clock::time_point oldest = Clock::time_point::max();
+            for (const quint64 id : helper->asked)
+                if (const auto frame = m_frames.find(id); frame != m_frames.end())
+                    oldest = std::min(oldest, frame->second.sent);
+            if (oldest != Clock::time_point::max()) {
                 const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                     oldest + m_options.hungAfter - Clock::now());
                 if (left.count() <= 0) {
@@ -373,10 +468,14 @@ void HelperConnection::Replace(const std::shared_ptr<Helper>& helper, bool hung,
     const auto overdue = [&](const PendingFrame& frame) {
         return now - frame.sent >= m_options.hungAfter;
     };
+    // Only what was asked of this helper: another may be serving the rest.
+    const auto mine = [&](quint64 id) {
+        return helper->asked.contains(id);
+    };
     if (hung && m_leftBehind->Reap() >= MaxLeftBehind) {
         // Kept: only the hung frames are given up.
         for (auto it = m_frames.begin(); it != m_frames.end();) {
-            if (overdue(it->second)) {
+            if (mine(it->first) && overdue(it->second)) {
                 Deliver(std::move(it->second), Frame{});
                 it = m_frames.erase(it);
             } else {
@@ -395,7 +494,7 @@ void HelperConnection::Replace(const std::shared_ptr<Helper>& helper, bool hung,
     // The hung frames, and those that have ended a helper before, get the cross; the rest and the
     // listings go to a new helper.
     for (auto it = m_frames.begin(); it != m_frames.end();) {
-        if ((hung && overdue(it->second)) || it->second.attempts >= MaxAttempts) {
+        if (mine(it->first) && ((hung && overdue(it->second)) || it->second.attempts >= MaxAttempts)) {
             Deliver(std::move(it->second), Frame{});
             it = m_frames.erase(it);
         } else {
@@ -406,7 +505,9 @@ void HelperConnection::Replace(const std::shared_ptr<Helper>& helper, bool hung,
     const std::shared_ptr<Helper> next = CurrentHelper(held);
     held.release();
     for (auto it = m_frames.begin(); it != m_frames.end();) {
-        if (!next || !SendFrame(next, it->first, it->second)) {
+        if (!mine(it->first)) {
+            ++it;
+        } else if (!next || !SendFrame(next, it->first, it->second)) {
             Deliver(std::move(it->second), Frame{});
             it = m_frames.erase(it);
         } else {
@@ -414,7 +515,7 @@ void HelperConnection::Replace(const std::shared_ptr<Helper>& helper, bool hung,
         }
     }
     for (auto& [id, listing] : m_listings) {
-        if (listing->done)
+        if (listing->done || !mine(id))
             continue;
         // What the old helper listed and the caller has not had yet is dropped: the new one lists
         // the folder whole.

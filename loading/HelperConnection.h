@@ -4,6 +4,7 @@
 #include "platform/files/DirectoryLister.h"
 
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -28,6 +29,11 @@ class LeftBehindHelpers;
 // (the cross), the others and every listing under way go to the new helper. A helper stuck in a
 // dead share is left behind, holding nothing of the program's, and ends when the share answers;
 // a few such helpers at most: then the last one is kept.
+//
+// A helper reads only the folders it was started with. A folder asked for outside them starts a
+// helper that may read it too; the one before serves what it was asked and ends. A link in a
+// folder to a folder elsewhere comes back as that folder's real path, which is added the same way
+// (this process never opens a picture folder to see for itself).
 class HelperConnection
 {
 public:
@@ -36,6 +42,11 @@ public:
         // The program to start with LoadingHelperArgument.
         QString program;
         int decodeLimitMegabytes = 0;
+        // The folders a helper may read from the start; each folder listed and each picture's
+        // folder asked for is added as it comes (a helper that may read it replaces the current).
+        QStringList folders{};
+        // Tests only: helpers keep the program's session and standard streams.
+        bool sharedStreams = false;
         // ThreadSanitizer makes our decoding code several times slower: a fitted 24-megapixel
         // photo on a loaded machine went past 4 s there and was given up at each try.
 #if defined(__SANITIZE_THREAD__)
@@ -82,6 +93,17 @@ private:
     struct Listing;
 
     std::shared_ptr<Helper> CurrentHelper(std::unique_lock<std::mutex>& lock);
+    // With the lock held: whether a helper may read `folder`, adding it to the folders wanted when
+    // not. `now`: the current helper is replaced on this thread; else by its reader, which has
+    // the priority a helper is started with.
+    void Reach(const QString& folder, bool now, std::unique_lock<std::mutex>& lock);
+    void Retire(std::shared_ptr<Helper> helper);
+    // Whether a helper may be let read a link's target that a helper reported.
+    bool MayFollow(const QString& target);
+    std::shared_ptr<Listing> ListOnce(const QString& folder, bool subfolders,
+                                      const DirectoryLister::Wanted& wanted,
+                                      const DirectoryLister::Found& found,
+                                      const DirectoryLister::FoundFolder& subfolder);
     bool SendFrame(const std::shared_ptr<Helper>& helper, quint64 id, PendingFrame& frame);
     bool SendListing(const std::shared_ptr<Helper>& helper, quint64 id, Listing& listing);
     void Read(std::shared_ptr<Helper> helper);
@@ -105,6 +127,11 @@ private:
     std::set<quint64> m_clients;
     quint64 m_lastClient = 0;
     std::map<quint64, std::shared_ptr<Listing>> m_listings;
+    // The folders the current helper may read, and those the next one is to read as well.
+    QStringList m_folders;
+    QStringList m_wanted;
+    std::condition_variable m_widened;
+    int m_linksFollowed = 0;
 };
 
 } // namespace vb

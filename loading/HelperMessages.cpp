@@ -2,6 +2,7 @@
 
 #include <QDataStream>
 #include <QIODevice>
+#include <algorithm>
 #include <cmath>
 
 namespace vb::helper {
@@ -51,12 +52,20 @@ void AppendListEntry(QByteArray& part, std::string_view name, const FolderId* fo
     }
 }
 
+bool FolderWithin(const QString& path, const QStringList& folders)
+{
+    return std::any_of(folders.begin(), folders.end(), [&path](const QString& folder) {
+        return path.startsWith(folder) &&
+               (path.size() == folder.size() || folder.endsWith(u'/') || path.at(folder.size()) == u'/');
+    });
+}
+
 QByteArray EncodeListDone(quint64 id, const ListEnd& end, const QByteArray& lastPart, bool* tookPart)
 {
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
     out << quint8(Kind::ListDone) << id << quint8(end.status) << end.own.device << end.own.inode << end.code
-        << end.error;
+        << end.error << end.target;
     const qsizetype entries = lastPart.size() - ListHeaderBytes;
     *tookPart = entries > 0 && bytes.size() + entries <= MaxMessageBytes;
     if (*tookPart)
@@ -70,9 +79,9 @@ std::optional<ListEnd> DecodeListDone(const QByteArray& bytes)
     quint8 kind = 0, status = 0;
     quint64 id = 0;
     ListEnd end;
-    in >> kind >> id >> status >> end.own.device >> end.own.inode >> end.code >> end.error;
+    in >> kind >> id >> status >> end.own.device >> end.own.inode >> end.code >> end.error >> end.target;
     if (in.status() != QDataStream::Ok || Kind(kind) != Kind::ListDone ||
-        status > quint8(ListStatus::Unreadable))
+        status > quint8(ListStatus::Elsewhere))
         return std::nullopt;
     end.status = ListStatus(status);
     end.entriesFrom = qsizetype(in.device()->pos());

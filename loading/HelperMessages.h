@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstring>
 #include <optional>
 #include <string_view>
@@ -29,8 +30,12 @@ enum class Kind : quint8 {
 inline constexpr int MaxFrameSide = 1 << 15;
 inline constexpr qint64 MaxFrameBytes = qint64(256) << 20;
 
-// How a listing ended.
-enum class ListStatus : quint8 { Listed = 0, Missing = 1, Unreadable = 2 };
+// How a listing ended. `Elsewhere`: the folder leads (through a link) out of the folders the
+// helper may read; the listing's end names where, so that a helper that may read there is started.
+enum class ListStatus : quint8 { Listed = 0, Missing = 1, Unreadable = 2, Elsewhere = 3 };
+
+// Whether `path` is one of `folders` or lies below one (as text: both sides clean and absolute).
+bool FolderWithin(const QString& path, const QStringList& folders);
 
 QByteArray EncodeFrameRequest(const FrameRequest& request);
 // The size of the frame that answers `request` (a picture's is its canvas's in device pixels).
@@ -75,6 +80,8 @@ struct ListEnd
     FolderId own;
     qint32 code = 0;
     QString error;
+    // Elsewhere: the folder's real path.
+    QString target{};
     // Where the entries that came with it start in the packet.
     qsizetype entriesFrom = 0;
 };

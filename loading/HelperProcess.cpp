@@ -70,7 +70,8 @@ void RelayErrors(int fd)
 
 } // namespace
 
-HelperProcess::HelperProcess(const QString& program, int decodeLimitMegabytes, bool first)
+HelperProcess::HelperProcess(const QString& program, int decodeLimitMegabytes, bool first,
+                             const QStringList& folders, bool sharedStreams)
 {
     int sockets[2];
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0)
@@ -79,8 +80,15 @@ HelperProcess::HelperProcess(const QString& program, int decodeLimitMegabytes, b
     const QByteArray limit = QByteArray::number(decodeLimitMegabytes);
     // The name `ps` shows.
     char name[] = "vellumbright-loading-helper";
-    char* const argv[] = {name, const_cast<char*>(LoadingHelperArgument),
-                          const_cast<char*>(limit.constData()), nullptr};
+    std::vector<QByteArray> folderBytes;
+    for (const QString& folder : folders)
+        folderBytes.push_back(QFile::encodeName(folder));
+    std::vector<char*> argv{name, const_cast<char*>(LoadingHelperArgument),
+                            const_cast<char*>(limit.constData()),
+                            const_cast<char*>(first ? LoadingHelperFirst : LoadingHelperLater)};
+    for (QByteArray& folder : folderBytes)
+        argv.push_back(folder.data());
+    argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // dup2 onto itself would keep close-on-exec: the end goes to 3 from elsewhere.
@@ -99,9 +107,11 @@ HelperProcess::HelperProcess(const QString& program, int decodeLimitMegabytes, b
             close(childEnd);
         return;
     }
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
+    if (!sharedStreams) {
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
+    }
     // Nothing else of this process's goes along (a pipe its starter waits on included): a helper
     // left behind in a dead share must hold nothing that keeps anyone waiting.
     posix_spawn_file_actions_addclosefrom_np(&actions, LoadingHelperSocket + 1);
@@ -115,11 +125,12 @@ HelperProcess::HelperProcess(const QString& program, int decodeLimitMegabytes, b
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     // A session of its own: no controlling terminal, none to open as /dev/tty.
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                              (sharedStreams ? 0 : POSIX_SPAWN_SETSID));
     pid_t pid = -1;
-    const int failed =
-        childEnd >= 0 ? posix_spawn(&pid, path.constData(), &actions, &attributes, argv, environ) : EBADF;
+    const int failed = childEnd >= 0
+                           ? posix_spawn(&pid, path.constData(), &actions, &attributes, argv.data(), environ)
+                           : EBADF;
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (childEnd >= 0)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <sys/types.h>
 #include <vector>
 
@@ -11,8 +12,11 @@ namespace vb {
 class HelperProcess
 {
 public:
-    // Started; `Started()` false when it could not be. `first`: the run's first helper.
-    HelperProcess(const QString& program, int decodeLimitMegabytes, bool first);
+    // Started; `Started()` false when it could not be. `first`: the run's first helper; `folders`:
+    // those it may read. `sharedStreams` (tests only): it keeps the program's session, standard
+    // input, output and error, to see what that would let it do.
+    HelperProcess(const QString& program, int decodeLimitMegabytes, bool first, const QStringList& folders,
+                  bool sharedStreams = false);
     HelperProcess(const HelperProcess&) = delete;
     HelperProcess& operator=(const HelperProcess&) = delete;
     // Ends it (unless it has been ended) and closes the program's end of its socket.

@@ -12,6 +12,7 @@
 
 #include <QDataStream>
 #include <QFile>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QLoggingCategory>
 #include <condition_variable>
@@ -69,6 +70,24 @@ void AnswerFrame(Answers& answers, const FrameRequest& request, const LoadingHel
     }
 }
 
+// The folders the helper may read, as their links resolve: where Landlock granted it.
+QStringList& ReadableFolders()
+{
+    static QStringList folders;
+    return folders;
+}
+
+// A folder that cannot be listed because it leads out of the readable folders (a link to a folder
+// elsewhere): its real path goes to the program, which may start a helper that can read it.
+void ExplainFailure(const QString& folder, helper::ListEnd& end)
+{
+    const QString target = QFileInfo(folder).canonicalFilePath();
+    if (!target.isEmpty() && !helper::FolderWithin(target, ReadableFolders())) {
+        end.status = helper::ListStatus::Elsewhere;
+        end.target = target;
+    }
+}
+
 void AnswerListing(Answers& answers, quint64 id, const QString& folder, bool subfolders)
 {
     QByteArray part = helper::BeginListPart(id);
@@ -107,6 +126,7 @@ void AnswerListing(Answers& answers, quint64 id, const QString& folder, bool sub
         end.status = helper::ListStatus::Unreadable;
         end.error = failure.cause();
         end.code = qint32(failure.code());
+        ExplainFailure(folder, end);
     } catch (const std::exception&) {
         end.status = helper::ListStatus::Unreadable;
     }
@@ -218,19 +238,22 @@ int RunLoadingHelper(const LoadingHelperOptions& options)
     // Each thread would reserve an arena of its own, address space the limit below counts.
     mallopt(M_ARENA_MAX, 2);
     // Locked down before the first request, and before any thread of its own (the file-system
-    // rules bind the threads started after them). Reading stays open everywhere: a chosen folder
-    // may hold links to folders elsewhere, which the walk follows. Two pictures may decode at once
-    // (the change due and the next, or two monitors), each up to the decode limit, with their
-    // threads' stacks and the frames on top.
+    // rules bind the threads started after them). It reads only the folders it was given: a link
+    // in one to a folder elsewhere is reported (ExplainFailure), and read by a helper given that
+    // folder too. Two pictures may decode at once (the change due and the next, or two monitors),
+    // each up to the decode limit, with their threads' stacks and the frames on top.
     const qint64 limitBytes = qint64(options.decodeLimitMegabytes) << 20;
-    const qint64 base = AddressSpaceNow();
+    const qint64 base = options.withoutLimits ? 0 : AddressSpaceNow();
+    for (const QString& folder : options.folders)
+        if (const QString real = QFileInfo(folder).canonicalFilePath(); !real.isEmpty())
+            ReadableFolders().append(real);
     SandboxApplied applied;
     try {
-        SandboxRules rules{{QStringLiteral("/")},
-                           base > 0 ? base + 2 * limitBytes + (256 << 20) : 0,
-                           helper::MaxFrameBytes,
-                           MaxOpenFiles};
+        SandboxRules rules{options.folders, base > 0 ? base + 2 * limitBytes + (256 << 20) : 0,
+                           options.withoutLimits ? 0 : helper::MaxFrameBytes,
+                           options.withoutLimits ? 0 : MaxOpenFiles};
         rules.landlockAbiAtMost = options.landlockAbiAtMost;
+        rules.systemCallFilter = !options.withoutFilter;
         applied = EnterSandbox(rules);
     } catch (const RuntimeError& error) {
         std::fprintf(stderr, "vellumbright: the loading helper cannot lock itself down: %s\n",

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 namespace vb {
@@ -18,8 +19,14 @@ struct LoadingHelperOptions
     int decodeLimitMegabytes = 0;
     // The program's first helper: it says what the kernel's sandbox lacks, once for the run.
     bool first = false;
+    // The folders it may read (besides the system's): the chosen ones, and those links in them
+    // lead to that the program has let it read.
+    QStringList folders;
     // Tests only: Landlock as on a kernel of this ABI at most (0: none); -1 as the kernel has it.
+    // And the system-call filter or the limits left out, to see what each protection holds.
     int landlockAbiAtMost = -1;
+    bool withoutFilter = false;
+    bool withoutLimits = false;
     // Test builds only: runs on the request's thread before a picture is loaded.
     std::function<void(const QString& path)> beforeLoad;
 };
@@ -30,7 +37,9 @@ int RunLoadingHelper(const LoadingHelperOptions& options);
 // The argument that starts the program as its loading helper, with its socket as descriptor 3.
 inline constexpr char LoadingHelperArgument[] = "--loading-helper";
 inline constexpr int LoadingHelperSocket = 3;
-// The argument after the decode limit that marks the first helper of a run.
+// The argument after the decode limit: the first helper of a run, or a later one. The folders it
+// may read follow.
 inline constexpr char LoadingHelperFirst[] = "first";
+inline constexpr char LoadingHelperLater[] = "later";
 
 } // namespace vb

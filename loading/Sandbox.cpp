@@ -99,12 +99,13 @@ int ApplyLandlock(const QStringList& readableFolders, int abiAtMost)
     const int ruleset = int(syscall(SYS_landlock_create_ruleset, &attr, size, 0));
     if (ruleset < 0)
         throw SandboxError("landlock_create_ruleset", errno);
-    // Libraries and plugins load lazily and are mapped executable. The system's configuration, the
-    // process's own entries in /proc and the processor count (glibc and the decoders' thread pools
-    // read it) are only read.
+    // Libraries and plugins load lazily and are mapped executable. Of /etc only what the loader
+    // (its cache), Qt's image plugins and the date taken (the time zone) read; the process's own
+    // entries in /proc and the processor count (glibc and the decoders' thread pools read it).
     for (const char* path : {"/usr", "/lib", "/lib64", "/lib32", "/libx32"})
         AllowBeneath(ruleset, path, kRead | LANDLOCK_ACCESS_FS_EXECUTE);
-    for (const char* path : {"/etc", "/proc/self", "/sys/devices/system/cpu", "/dev/null", "/dev/urandom"})
+    for (const char* path : {"/etc/ld.so.cache", "/etc/localtime", "/proc/self", "/sys/devices/system/cpu",
+                             "/dev/null", "/dev/urandom"})
         AllowBeneath(ruleset, path, kRead);
     for (const QString& folder : readableFolders)
         AllowBeneath(ruleset, QFile::encodeName(folder), kRead);
@@ -149,8 +150,9 @@ SandboxApplied EnterSandbox(const SandboxRules& rules)
     std::signal(SIGXFSZ, SIG_IGN);
     applied.fileSizeLimited = Limit(RLIMIT_FSIZE, rules.fileSizeBytes);
     Limit(RLIMIT_NOFILE, rules.openFiles);
-    sandbox::InstallSystemCallFilter();
-    applied.seccomp = true;
+    if (rules.systemCallFilter)
+        sandbox::InstallSystemCallFilter();
+    applied.seccomp = rules.systemCallFilter;
     return applied;
 }
 

@@ -10,9 +10,11 @@ namespace vb {
 // network nor start programs.
 struct SandboxRules
 {
-    // Folders the process may read below (the chosen picture folders). Everything else the process
-    // still needs to read (system libraries and plugins loaded lazily, /usr, /lib*, /etc, /proc/self,
-    // /dev/null and /dev/urandom) is added by EnterSandbox itself.
+    // Folders the process may read below (the chosen picture folders and the folders links in them
+    // lead to). Everything else the process still needs to read (libraries and plugins loaded
+    // lazily under /usr and /lib*, the loader's cache and the time zone in /etc, /proc/self, the
+    // processor count, /dev/null and /dev/urandom) is added by EnterSandbox itself; nothing else
+    // of the home folder.
     QStringList readableFolders;
     // The address space limit (RLIMIT_AS) in bytes; 0 leaves it as it is. Not applied in builds with
     // AddressSanitizer or ThreadSanitizer (their shadow memory needs terabytes of address space).
@@ -23,8 +25,10 @@ struct SandboxRules
     qint64 fileSizeBytes = 0;
     // The descriptors it may hold at once (RLIMIT_NOFILE), and so the memfds; 0 leaves it.
     int openFiles = 0;
-    // Tests only: Landlock used as a kernel of this ABI would offer it at most (0: as none).
+    // Tests only: Landlock used as a kernel of this ABI would offer it at most (0: as none), and
+    // the system-call filter left out, to see what each protection alone holds.
     int landlockAbiAtMost = -1;
+    bool systemCallFilter = true;
 };
 
 // What EnterSandbox applied, for the helper's diagnostics and the tests.

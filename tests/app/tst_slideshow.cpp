@@ -124,7 +124,8 @@ private slots:
     // "/S" covers the screen in black with the picture centred at its own size, and ends with
     // status 0, silent, on a key, a click, a one-pixel move after the first report, SIGTERM or
     // SIGINT. A picture that cannot be shown gives the cross and says nothing on standard error.
-    // FitLargePictures: a 6000 x 4000 photo shows whole on the screen.
+    // FitLargePictures: a 6000 x 4000 photo shows whole on the screen. A picture in a folder that a
+    // link in the chosen folder leads to shows too, though the helper may read only what it is given.
     void fullScreen_data()
     {
         QTest::addColumn<QString>("picture");
@@ -136,6 +137,7 @@ private slots:
         QTest::newRow("SIGINT") << "quadrants" << int(ProgramRun::Interrupt);
         QTest::newRow("failing picture is silent") << "no data" << int(ProgramRun::Key);
         QTest::newRow("fitted large photo") << "large photo" << int(ProgramRun::Key);
+        QTest::newRow("behind a link to a folder elsewhere") << "linked" << int(ProgramRun::Key);
     }
     void fullScreen()
     {
@@ -160,6 +162,13 @@ private slots:
                 vbtest::SettingsFor({folder},
                                     "ShowFileNames=True\nFitLargePictures=True\nOutlineFileNames=True\n")));
             shown = FittedPhotoShown;
+        } else if (picture == "linked") {
+            QVERIFY(vbtest::SavePicture(run.Path("elsewhere/quadrants.bmp"),
+                                        vbtest::Quadrants(QSize(200, 100)), "bmp"));
+            QVERIFY(QDir().mkpath(folder) && QFile::link(run.Path("elsewhere"), folder + "/link"));
+            QVERIFY(vbtest::WriteFile(
+                run.SettingsFile(),
+                vbtest::SettingsFor({folder}, "Interval=60\nShowFileNames=False\nIncludeSubfolders=True\n")));
         }
         run.ShowThenEnd({"/S"}, shown, ProgramRun::Ending(ending));
         QCOMPARE(run.Check(0), QString());
