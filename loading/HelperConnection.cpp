@@ -410,9 +410,16 @@ void HelperConnection::Read(std::shared_ptr<Helper> helper)
                 CurrentHelper(lock);
             }
             if (helper != m_helper && helper->asked.empty()) {
-                // Retired, and all it was asked is answered.
+                // Retired, and all it was asked is answered. Ended and waited for here, outside the
+                // lock: only one that does not go at once counts among those left behind, which
+                // would otherwise stop new helpers when several folders are added in a row.
                 helper->ended = true;
-                helper->process.EndInto(*m_leftBehind);
+                lock.unlock();
+                helper->process.End();
+                helper->process.EndedOnItsOwn();
+                lock.lock();
+                if (!helper->process.Reaped())
+                    m_leftBehind->Add(helper->process.Pid());
                 return;
             }
             Clock::time_point oldest = Clock::time_point::max();

@@ -31,6 +31,8 @@ public:
     // For a helper whose socket has closed: whether it ended with a status of its own (it could
     // not start or lock itself down) rather than of a signal (a decoder's fault, or a limit).
     bool EndedOnItsOwn() const;
+    // Whether it has been waited for (by EndedOnItsOwn).
+    bool Reaped() const { return m_reaped; }
     // Ends it and hands it to `leftBehind` to be waited for, unless that has been done.
     void EndInto(class LeftBehindHelpers& leftBehind);
 
