@@ -164,6 +164,25 @@ bool HelperConnection::MayFollow(const QString& target)
     return true;
 }
 
+// With the lock held, on the reader's thread. A picture behind a link that no listing of this run
+// has met yet (the index offered it first): asked again of a helper that may read where it leads.
+bool HelperConnection::FollowFrame(quint64 id, const helper::FrameAnswer& answer, int fd,
+                                   std::unique_lock<std::mutex>& lock)
+{
+    helper::CloseQuietly(fd);
+    const auto pending = m_frames.find(id);
+    const bool follow =
+        answer.size.isEmpty() && pending->second.attempts < MaxAttempts && MayFollow(answer.elsewhere);
+    if (follow)
+        Reach(answer.elsewhere, true, lock);
+    const std::shared_ptr<Helper> next = follow ? CurrentHelper(lock) : nullptr;
+    if (!next || !SendFrame(next, id, pending->second)) {
+        Deliver(std::move(pending->second), Frame{});
+        m_frames.erase(pending);
+    }
+    return true;
+}
+
 void HelperConnection::Deliver(PendingFrame frame, Frame answer)
 {
     answer.id = frame.request.id;
@@ -338,6 +357,8 @@ bool HelperConnection::Receive(const std::shared_ptr<Helper>& helper, QByteArray
             helper::CloseQuietly(fd);
             return true;
         }
+        if (!answer->elsewhere.isEmpty())
+            return FollowFrame(id, *answer, fd, lock);
         PendingFrame taken = std::move(pending->second);
         m_frames.erase(pending);
         if (!answer->size.isEmpty() && answer->size != helper::FrameSize(taken.request)) {

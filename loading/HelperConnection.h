@@ -18,6 +18,9 @@
 namespace vb {
 
 class LeftBehindHelpers;
+namespace helper {
+struct FrameAnswer;
+}
 
 // The program's side of its loading helper (LoadingHelper): the one process that lists folders
 // and reads and decodes pictures for every cover, the preview and the dialog, so that this
@@ -100,6 +103,8 @@ private:
     void Retire(std::shared_ptr<Helper> helper);
     // Whether a helper may be let read a link's target that a helper reported.
     bool MayFollow(const QString& target);
+    bool FollowFrame(quint64 id, const helper::FrameAnswer& answer, int fd,
+                     std::unique_lock<std::mutex>& lock);
     std::shared_ptr<Listing> ListOnce(const QString& folder, bool subfolders,
                                       const DirectoryLister::Wanted& wanted,
                                       const DirectoryLister::Found& found,

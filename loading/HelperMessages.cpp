@@ -158,7 +158,8 @@ QByteArray EncodeFrameAnswer(const FrameAnswer& answer)
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
     out << quint8(Kind::FrameDone) << answer.id << !answer.size.isEmpty() << qint32(answer.size.width())
-        << qint32(answer.size.height()) << answer.bytesPerLine << answer.dateTaken << answer.missing;
+        << qint32(answer.size.height()) << answer.bytesPerLine << answer.dateTaken << answer.missing
+        << answer.elsewhere;
     return bytes;
 }
 
@@ -170,7 +171,7 @@ std::optional<FrameAnswer> DecodeFrameAnswer(const QByteArray& bytes)
     qint32 width = 0, height = 0;
     FrameAnswer answer;
     in >> kind >> answer.id >> shown >> width >> height >> answer.bytesPerLine >> answer.dateTaken >>
-        answer.missing;
+        answer.missing >> answer.elsewhere;
     if (in.status() != QDataStream::Ok || Kind(kind) != Kind::FrameDone)
         return std::nullopt;
     if (shown && width > 0 && height > 0 && width <= MaxFrameSide && height <= MaxFrameSide &&

@@ -60,6 +60,9 @@ struct FrameAnswer
     qint64 bytesPerLine = 0;
     QDate dateTaken;
     bool missing = false; // the file was not there: the tick picks another at once
+    // The picture's folder leads out of what the helper may read (a link to a folder elsewhere):
+    // its real path, which a helper that may read it is then asked for the picture.
+    QString elsewhere;
 };
 QByteArray EncodeFrameAnswer(const FrameAnswer& answer);
 // None for a malformed packet; a size or line length that no frame has reads as no picture.

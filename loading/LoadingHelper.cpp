@@ -51,6 +51,23 @@ private:
     const int m_socket;
 };
 
+// The folders the helper may read, as their links resolve: where Landlock granted it.
+QStringList& ReadableFolders()
+{
+    static QStringList folders;
+    return folders;
+}
+
+// A picture that could not be read because its folder leads out of the readable folders (a link to
+// a folder elsewhere, met first in the index rather than in a listing): the folder's real path.
+QString Elsewhere(const FrameRequest& request, const Frame& frame)
+{
+    if (!frame.image.isNull() || frame.missing)
+        return {};
+    const QString target = QFileInfo(QFileInfo(request.path).path()).canonicalFilePath();
+    return target.isEmpty() || helper::FolderWithin(target, ReadableFolders()) ? QString() : target;
+}
+
 void AnswerFrame(Answers& answers, const FrameRequest& request, const LoadingHelperOptions& options)
 {
     if (options.beforeLoad)
@@ -60,6 +77,10 @@ void AnswerFrame(Answers& answers, const FrameRequest& request, const LoadingHel
     helper::FrameMemory memory;
     // A statement of its own: the request's copy, whose canvas shares the image, is gone after it.
     Frame frame = RenderFrame(request, [&memory](QSize size) { return memory.Make(size); });
+    if (QString target = Elsewhere(request, frame); !target.isEmpty()) {
+        answers.Send(helper::EncodeFrameAnswer({request.id, QSize(), 0, {}, false, std::move(target)}));
+        return;
+    }
     const QSize size = frame.image.size();
     const QByteArray answer = memory.Encode(std::move(frame), &fd);
     answers.Send(answer, fd);
@@ -68,13 +89,6 @@ void AnswerFrame(Answers& answers, const FrameRequest& request, const LoadingHel
         // After the answer, so that the next frame of this size finds its memory made.
         helper::FrameMemory::PrepareNext(size);
     }
-}
-
-// The folders the helper may read, as their links resolve: where Landlock granted it.
-QStringList& ReadableFolders()
-{
-    static QStringList folders;
-    return folders;
 }
 
 // A folder that cannot be listed because it leads out of the readable folders (a link to a folder

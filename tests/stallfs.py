@@ -72,6 +72,9 @@ class StallFs(Operations):
         attrs["st_mode"] = (st.st_mode & ~0o7777) | (0o755 if stat.S_ISDIR(st.st_mode) else 0o444)
         return attrs
 
+    def readlink(self, path):
+        return os.readlink(self._path(path))
+
     def readdir(self, path, fh):
         self._stall("list")
         return [".", ".."] + os.listdir(self._path(path))
