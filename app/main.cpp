@@ -3,6 +3,7 @@
 #include "app/SubMain.h"
 #include "loading/HelperConnection.h"
 #include "loading/HelperLoader.h"
+#include "loading/HelperMessages.h"
 #include "loading/LoadingHelper.h"
 #include "picture/PictureHolder.h"
 #include "platform/display/CursorCounter.h"
@@ -89,15 +90,41 @@ void RunProbes(pid_t other)
     report("execve", execve("/bin/true", argv, environ) == 0);
 }
 
-// Test builds only: a picture whose name asks for it ends or hangs the helper that loads it.
-void TestHook(const QString& path)
+// Test builds only: a listing that never ends, each part as full as the helper makes them.
+[[noreturn]] void FloodListing(quint64 id)
 {
+    for (int n = 0;;) {
+        QByteArray part = vb::helper::BeginListPart(id);
+        while (part.size() < 48 * 1024)
+            vb::helper::AppendListEntry(part, QByteArray::number(++n).append(".jpg").toStdString(), nullptr);
+        if (!vb::helper::Send(vb::LoadingHelperSocket, part))
+            for (;;)
+                pause();
+    }
+}
+
+// Test builds only: a picture or folder whose name asks for it ends or hangs the helper that
+// reads it, or has it break the protocol as a helper taken over could: a packet of no kind, an
+// answer to a request never made, a frame of another size than asked, a listing without end.
+void TestHook(const QString& path, quint64 id)
+{
+    using namespace vb::helper;
     if (path.contains(QLatin1String("crash-the-helper"))) {
         // As a decoder's fault ends it, without a sanitizer's report in between.
         std::signal(SIGSEGV, SIG_DFL);
         std::raise(SIGSEGV);
     }
-    if (path.contains(QLatin1String("hang-the-helper")))
+    if (path.contains(QLatin1String("garble-the-helper")))
+        Send(vb::LoadingHelperSocket, QByteArray("\x09garbage"));
+    if (path.contains(QLatin1String("stray-answer")))
+        Send(vb::LoadingHelperSocket, EncodeFrameAnswer({id + 1000, {}, 0, {}, false}));
+    if (path.contains(QLatin1String("wrong-size")))
+        Send(vb::LoadingHelperSocket, EncodeFrameAnswer({id, QSize(2, 2), 8, {}, false}));
+    if (path.contains(QLatin1String("flood-the-helper")))
+        FloodListing(id);
+    if (path.contains(QLatin1String("hang-the-helper")) ||
+        path.contains(QLatin1String("garble-the-helper")) || path.contains(QLatin1String("stray-answer")) ||
+        path.contains(QLatin1String("wrong-size")))
         for (;;)
             pause();
     if (path.contains(QLatin1String("probe-the-helper")))

@@ -53,7 +53,7 @@ private:
 void AnswerFrame(Answers& answers, const FrameRequest& request, const LoadingHelperOptions& options)
 {
     if (options.beforeLoad)
-        options.beforeLoad(request.path);
+        options.beforeLoad(request.path, request.id);
     int fd = -1;
     // Drawn straight into the memfd the answer passes on.
     helper::FrameMemory memory;
@@ -69,8 +69,11 @@ void AnswerFrame(Answers& answers, const FrameRequest& request, const LoadingHel
     }
 }
 
-void AnswerListing(Answers& answers, quint64 id, const QString& folder, bool subfolders)
+void AnswerListing(Answers& answers, quint64 id, const QString& folder, bool subfolders,
+                   const LoadingHelperOptions& options)
 {
+    if (options.beforeLoad)
+        options.beforeLoad(folder, id);
     QByteArray part = helper::BeginListPart(id);
     const auto flushIfFull = [&] {
         if (part.size() >= ListPartBytes) {
@@ -193,8 +196,8 @@ void Serve(Answers& answers, helper::Packet packet, const LoadingHelperOptions& 
         // A walk through subfolders is the background's, below the single folders the dialog
         // and start-up wait for.
         static ListingThreads walks(true), folders(false);
-        (subfolders ? walks : folders).Run([&answers, request = std::move(*request)] {
-            AnswerListing(answers, request.id, request.folder, request.subfolders);
+        (subfolders ? walks : folders).Run([&answers, &options, request = std::move(*request)] {
+            AnswerListing(answers, request.id, request.folder, request.subfolders, options);
         });
     }
 }

@@ -20,8 +20,9 @@ struct LoadingHelperOptions
     bool first = false;
     // Tests only: Landlock as on a kernel of this ABI at most (0: none); -1 as the kernel has it.
     int landlockAbiAtMost = -1;
-    // Test builds only: runs on the request's thread before a picture is loaded.
-    std::function<void(const QString& path)> beforeLoad;
+    // Test builds only: runs on the request's thread before a picture is loaded or a folder
+    // listed, with the request's id.
+    std::function<void(const QString& path, quint64 id)> beforeLoad;
 };
 
 // The helper's main; returns only when it cannot start (a status for the process).
