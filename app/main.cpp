@@ -104,30 +104,36 @@ void RunProbes(pid_t other)
 }
 
 // Test builds only: a picture or folder whose name asks for it ends or hangs the helper that
-// reads it, or has it break the protocol as a helper taken over could: a packet of no kind, an
-// answer to a request never made, a frame of another size than asked, a listing without end.
+// reads it, or has it break the protocol as a helper taken over could, then hang: a packet of no
+// kind, an answer to a request never made or of another kind (a frame for a listing), a frame of
+// another size than asked; or send a listing without end.
 void TestHook(const QString& path, quint64 id)
 {
     using namespace vb::helper;
-    if (path.contains(QLatin1String("crash-the-helper"))) {
+    const auto asks = [&path](const char* word) {
+        return path.contains(QLatin1String(word));
+    };
+    if (asks("crash-the-helper")) {
         // As a decoder's fault ends it, without a sanitizer's report in between.
         std::signal(SIGSEGV, SIG_DFL);
         std::raise(SIGSEGV);
     }
-    if (path.contains(QLatin1String("garble-the-helper")))
-        Send(vb::LoadingHelperSocket, QByteArray("\x09garbage"));
-    if (path.contains(QLatin1String("stray-answer")))
-        Send(vb::LoadingHelperSocket, EncodeFrameAnswer({id + 1000, {}, 0, {}, false}));
-    if (path.contains(QLatin1String("wrong-size")))
-        Send(vb::LoadingHelperSocket, EncodeFrameAnswer({id, QSize(2, 2), 8, {}, false}));
-    if (path.contains(QLatin1String("flood-the-helper")))
+    if (asks("flood-the-helper"))
         FloodListing(id);
-    if (path.contains(QLatin1String("hang-the-helper")) ||
-        path.contains(QLatin1String("garble-the-helper")) || path.contains(QLatin1String("stray-answer")) ||
-        path.contains(QLatin1String("wrong-size")))
+    const bool breaks =
+        asks("garble-the-helper") || asks("stray-answer") || asks("wrong-size") || asks("answer-as-frame");
+    if (asks("garble-the-helper"))
+        Send(vb::LoadingHelperSocket, QByteArray("\x09garbage"));
+    else if (breaks)
+        Send(vb::LoadingHelperSocket, EncodeFrameAnswer({asks("stray-answer") ? id + 1000 : id,
+                                                         asks("wrong-size") ? QSize(2, 2) : QSize(),
+                                                         8,
+                                                         {},
+                                                         false}));
+    if (breaks || asks("hang-the-helper"))
         for (;;)
             pause();
-    if (path.contains(QLatin1String("probe-the-helper")))
+    if (asks("probe-the-helper"))
         RunProbes(path.section(u'/', -1).toInt());
 }
 #endif

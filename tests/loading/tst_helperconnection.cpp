@@ -48,6 +48,7 @@ private slots:
         QTest::newRow("frame of another size") << "wrong-size.jpg" << none << 2;
         QTest::newRow("listing and frame in flight")
             << "hang-the-helper.jpg" << QString("crash-the-helper") << 3;
+        QTest::newRow("answers a listing with a frame") << none << "answer-as-frame" << 3;
         QTest::newRow("listing parts without end") << none << "flood-the-helper" << 2;
     }
     void helperGoneWrong()
