@@ -3,6 +3,7 @@
 #include "app/SubMain.h"
 #include "loading/HelperConnection.h"
 #include "loading/HelperLoader.h"
+#include "loading/HelperMessages.h"
 #include "loading/LoadingHelper.h"
 #include "picture/PictureHolder.h"
 #include "platform/display/CursorCounter.h"
@@ -119,18 +120,50 @@ void RunProbes(pid_t other)
     report("execve", false);
 }
 
-// Test builds only: a picture whose name asks for it ends or hangs the helper that loads it.
-void TestHook(const QString& path)
+// Test builds only: a listing that never ends, each part as full as the helper makes them.
+[[noreturn]] void FloodListing(quint64 id)
 {
-    if (path.contains(QLatin1String("crash-the-helper"))) {
+    for (int n = 0;;) {
+        QByteArray part = vb::helper::BeginListPart(id);
+        while (part.size() < 48 * 1024)
+            vb::helper::AppendListEntry(part, QByteArray::number(++n).append(".jpg").toStdString(), nullptr);
+        if (!vb::helper::Send(vb::LoadingHelperSocket, part))
+            for (;;)
+                pause();
+    }
+}
+
+// Test builds only: a picture or folder whose name asks for it ends or hangs the helper that
+// reads it, or has it break the protocol as a helper taken over could, then hang: a packet of no
+// kind, an answer to a request never made or of another kind (a frame for a listing), a frame of
+// another size than asked; or send a listing without end.
+void TestHook(const QString& path, quint64 id)
+{
+    using namespace vb::helper;
+    const auto asks = [&path](const char* word) {
+        return path.contains(QLatin1String(word));
+    };
+    if (asks("crash-the-helper")) {
         // As a decoder's fault ends it, without a sanitizer's report in between.
         std::signal(SIGSEGV, SIG_DFL);
         std::raise(SIGSEGV);
     }
-    if (path.contains(QLatin1String("hang-the-helper")))
+    if (asks("flood-the-helper"))
+        FloodListing(id);
+    const bool breaks =
+        asks("garble-the-helper") || asks("stray-answer") || asks("wrong-size") || asks("answer-as-frame");
+    if (asks("garble-the-helper"))
+        Send(vb::LoadingHelperSocket, QByteArray("\x09garbage"));
+    else if (breaks)
+        Send(vb::LoadingHelperSocket, EncodeFrameAnswer({asks("stray-answer") ? id + 1000 : id,
+                                                         asks("wrong-size") ? QSize(2, 2) : QSize(),
+                                                         8,
+                                                         {},
+                                                         false}));
+    if (breaks || asks("hang-the-helper"))
         for (;;)
             pause();
-    if (path.contains(QLatin1String("probe-the-helper")))
+    if (asks("probe-the-helper"))
         RunProbes(path.section(u'/', -1).toInt());
 }
 #endif

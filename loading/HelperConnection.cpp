@@ -57,9 +57,9 @@ struct HelperConnection::Helper
     // Wakes the reader when a frame is asked for, so that it starts timing it.
     int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     bool ended = false;
-    // The frames and listings asked of this helper and not answered yet: anything else it sends
-    // breaks the protocol.
-    std::set<quint64> asked;
+    // The frames and listings asked of this helper and not answered yet, apart: anything else it
+    // sends, a frame for a listing included, breaks the protocol.
+    std::set<quint64> askedFrames, askedListings;
 };
 
 struct HelperConnection::Listing
@@ -207,7 +207,7 @@ bool HelperConnection::SendFrame(const std::shared_ptr<Helper>& helper, quint64 
     // Never waits: a helper that does not take its requests is replaced by the reader.
     if (!helper::Send(helper->socket, helper::EncodeFrameRequest(request), -1, false))
         return false;
-    helper->asked.insert(id);
+    helper->askedFrames.insert(id);
     const quint64 one = 1;
     (void)!write(helper->wake, &one, sizeof(one));
     return true;
@@ -219,7 +219,7 @@ bool HelperConnection::SendListing(const std::shared_ptr<Helper>& helper, quint6
     if (!helper::Send(helper->socket, helper::EncodeListRequest({id, listing.folder, listing.subfolders}), -1,
                       false))
         return false;
-    helper->asked.insert(id);
+    helper->askedListings.insert(id);
     return true;
 }
 
@@ -347,7 +347,7 @@ bool HelperConnection::Receive(const std::shared_ptr<Helper>& helper, QByteArray
         std::unique_lock lock(m_mutex);
         m_failedInARow = 0;
         // Matched to its request before anything of it is mapped.
-        if (!answer || helper->asked.erase(answer->id) == 0) {
+        if (!answer || helper->askedFrames.erase(answer->id) == 0) {
             helper::CloseQuietly(fd);
             return false;
         }
@@ -388,10 +388,10 @@ bool HelperConnection::Receive(const std::shared_ptr<Helper>& helper, QByteArray
         return false;
     std::unique_lock lock(m_mutex);
     m_failedInARow = 0;
-    if (!helper->asked.contains(id))
+    if (!helper->askedListings.contains(id))
         return false;
     if (end)
-        helper->asked.erase(id);
+        helper->askedListings.erase(id);
     const auto pending = m_listings.find(id);
     if (pending == m_listings.end())
         return true;

@@ -27,8 +27,9 @@ struct LoadingHelperOptions
     int landlockAbiAtMost = -1;
     bool withoutFilter = false;
     bool withoutLimits = false;
-    // Test builds only: runs on the request's thread before a picture is loaded.
-    std::function<void(const QString& path)> beforeLoad;
+    // Test builds only: runs on the request's thread before a picture is loaded or a folder
+    // listed, with the request's id.
+    std::function<void(const QString& path, quint64 id)> beforeLoad;
 };
 
 // The helper's main; returns only when it cannot start (a status for the process).

@@ -19,18 +19,18 @@ constexpr int BackgroundNiceStep = 10;
 constexpr int LowestNice = 19;
 } // namespace
 
-void StartDetachedThread(std::function<void()> work)
+void StartDetachedThread(std::function<void()> work, DetachedPriority priority)
 {
     ++s_running;
     try {
-        std::thread([work = std::move(work)]() mutable {
+        std::thread([work = std::move(work), priority]() mutable {
             // Below the window thread, so that input is handled at once however busy this is: ten
             // steps below the nice the thread was started with (Linux keeps it per thread and a new
             // thread inherits it), so that a saver started with `nice` stays below its windows.
             // Who 0 is the calling thread, the only one a locked-down helper may change.
             errno = 0;
             const int nice = getpriority(PRIO_PROCESS, 0);
-            if (errno == 0)
+            if (errno == 0 && priority == DetachedPriority::Background)
                 setpriority(PRIO_PROCESS, 0, std::min(nice + BackgroundNiceStep, LowestNice));
             // And scheduled as batch work: a thread that wakes (the window thread on a key) takes
             // the CPU from it at once rather than after its slice; its share stays that of its nice.

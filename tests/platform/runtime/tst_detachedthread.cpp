@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <thread>
@@ -25,31 +26,38 @@ class tst_DetachedThread : public QObject
 
 private slots:
     // Ten steps below the thread that starts it, never past the lowest: a saver started with
-    // `nice` keeps its workers below its windows.
+    // `nice` keeps its workers below its windows. Batch work keeps its starter's nice.
     void runsBelowItsStarter_data()
     {
         QTest::addColumn<int>("above"); // the starter's nice above the test's own
-        QTest::newRow("as started") << 0;
-        QTest::newRow("started with nice 5") << 5;
-        QTest::newRow("started with nice 12: the lowest") << 12;
-        QTest::newRow("started at the lowest") << 19;
+        QTest::addColumn<bool>("batch");
+        QTest::newRow("as started") << 0 << false;
+        QTest::newRow("started with nice 5") << 5 << false;
+        QTest::newRow("started with nice 12: the lowest") << 12 << false;
+        QTest::newRow("started at the lowest") << 19 << false;
+        QTest::newRow("batch, started with nice 5") << 5 << true;
     }
     void runsBelowItsStarter()
     {
         QFETCH(int, above);
+        QFETCH(bool, batch);
         const int starter = std::min(OwnNice() + above, 19);
-        std::atomic<int> worker{-100};
+        std::atomic<int> worker{-100}, policy{-1};
         QSemaphore done;
         // A thread of its own starts it, so that the test's nice stays as it is.
         std::thread([&] {
             setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), starter);
-            StartDetachedThread([&] {
-                worker = OwnNice();
-                done.release();
-            });
+            StartDetachedThread(
+                [&] {
+                    worker = OwnNice();
+                    policy = sched_getscheduler(0);
+                    done.release();
+                },
+                batch ? DetachedPriority::Batch : DetachedPriority::Background);
         }).join();
         QVERIFY(done.tryAcquire(1, 60000));
-        QCOMPARE(worker.load(), std::min(starter + 10, 19));
+        QCOMPARE(worker.load(), batch ? starter : std::min(starter + 10, 19));
+        QCOMPARE(policy.load(), SCHED_BATCH);
         QTRY_COMPARE(DetachedThreadsRunning(), 0);
     }
 
