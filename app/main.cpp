@@ -159,7 +159,8 @@ void TestHook(const QString& path, quint64 id)
                                                          asks("wrong-size") ? QSize(2, 2) : QSize(),
                                                          8,
                                                          {},
-                                                         false}));
+                                                         false,
+                                                         {}}));
     if (breaks || asks("hang-the-helper"))
         for (;;)
             pause();

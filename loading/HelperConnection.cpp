@@ -430,7 +430,7 @@ void HelperConnection::Read(std::shared_ptr<Helper> helper)
                 Retire(helper);
                 CurrentHelper(lock);
             }
-            if (helper != m_helper && helper->asked.empty()) {
+            if (helper != m_helper && helper->askedFrames.empty() && helper->askedListings.empty()) {
                 // Retired, and all it was asked is answered. Ended and waited for here, outside the
                 // lock: only one that does not go at once counts among those left behind, which
                 // would otherwise stop new helpers when several folders are added in a row.
@@ -444,7 +444,7 @@ void HelperConnection::Read(std::shared_ptr<Helper> helper)
                 return;
             }
             Clock::time_point oldest = Clock::time_point::max();
-            for (const quint64 id : helper->asked)
+            for (const quint64 id : helper->askedFrames)
                 if (const auto frame = m_frames.find(id); frame != m_frames.end())
                     oldest = std::min(oldest, frame->second.sent);
             if (oldest != Clock::time_point::max()) {
@@ -498,7 +498,7 @@ void HelperConnection::Replace(const std::shared_ptr<Helper>& helper, bool hung,
     };
     // Only what was asked of this helper: another may be serving the rest.
     const auto mine = [&](quint64 id) {
-        return helper->asked.contains(id);
+        return helper->askedFrames.contains(id) || helper->askedListings.contains(id);
     };
     if (hung && m_leftBehind->Reap() >= MaxLeftBehind) {
         // Kept: only the hung frames are given up.

@@ -59,7 +59,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(vbtest::SavePicture(dir.filePath("shown.png"), vbtest::Quadrants(QSize(16, 16)), "PNG"));
         const std::chrono::milliseconds hungAfter(2000 * VB_TIME_SCALE);
-        auto* connection = new HelperConnection({VB_TEST_HOOKS_PROGRAM, 64, hungAfter});
+        auto* connection = new HelperConnection({VB_TEST_HOOKS_PROGRAM, 64, {dir.path()}, false, hungAfter});
         const quint64 client = connection->Join();
         std::optional<Frame> answer;
         FrameRequest request{0, {}, {}, false, {}, 64, false, false};
