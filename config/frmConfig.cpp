@@ -1,10 +1,10 @@
 #include "config/frmConfig.h"
 
 #include "config/ProgramIcon.h"
+#include "platform/display/WindowTitle.h"
 #include "platform/runtime/Conversions.h"
 #include "platform/runtime/ErrorReport.h"
 #include "platform/runtime/RuntimeError.h"
-#include "platform/x11/X11Title.h"
 #include "settings/IdleSettings.h"
 #include "settings/PictureCatalogue.h"
 #include "settings/PictureIndex.h"
@@ -263,7 +263,7 @@ int frmConfig::ListIndex() const
 void frmConfig::showEvent(QShowEvent* event)
 {
     // The native window exists now and is not mapped yet: the moment to blank its title.
-    x11::ClearTitle(this);
+    ClearTitle(this);
     QDialog::showEvent(event);
     FollowFrame();
 }

@@ -59,6 +59,11 @@ bool SlideTick::Run()
     return true;
 }
 
+DateTime SlideTick::DueAt() const
+{
+    return m_awaitingList ? m_clock.Now() : NextPictureTime;
+}
+
 void SlideTick::PrintCaption(const QString& path, QDate dateTaken)
 {
     // The date the photo was taken, in the user's short format, then the path of the picture
@@ -152,6 +157,8 @@ bool SlideTick::DropStale(const Pending& pick, const Frame& frame)
     if (const qsizetype index = PictureList.IndexOf(pick.path); index >= 0)
         PictureList.RemoveAt(index);
     m_awaitingList = PictureList.isEmpty();
+    if (m_awaitingList && m_sooner)
+        m_sooner();
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "cover/SharedPicker.h"
 #include "picture/PictureLoader.h"
+#include "platform/runtime/Clock.h"
 
 #include <QDate>
 #include <QImage>
@@ -59,6 +60,12 @@ public:
     // is ready).
     bool Run();
 
+    // The earliest time at which Run can be due: NextPictureTime, or now where a refilled list
+    // would be due at once.
+    DateTime DueAt() const;
+    // `sooner` is called when a change becomes due earlier than DueAt said before.
+    void WhenDueSooner(std::function<void()> sooner) { m_sooner = std::move(sooner); }
+
     // Whether the next change's picture is ready, so that it shows at its due time at once.
     bool NextReady() const { return m_ahead && m_ahead->ready; }
 
@@ -96,6 +103,7 @@ private:
     PictureLoader& m_loader;
     std::function<QSizeF()> m_screenSize;
     std::function<void()> m_redraw;
+    std::function<void()> m_sooner;
     int m_decodeLimitMegabytes = 0;
     SharedPicker m_ownPicker;
     SharedPicker& m_picker;

@@ -17,6 +17,9 @@
 #include <QScreen>
 #include <QWheelEvent>
 #include <QWindow>
+#include <algorithm>
+#include <chrono>
+#include <climits>
 
 namespace vb {
 
@@ -79,14 +82,18 @@ frmCover::frmCover(const Clock& clock, RandomSource& random, std::function<QSize
     m_canvas.SetForeColor(RuntimeWhite);
     m_canvas.SetFont(CoverFont());
 
-    tmrShowPicture.setInterval(TimerIntervalMs);
+    // A timer that sleeps past many ticks must not wake early, which a coarse one may do.
+    if (m_clock.RunsWithTimers())
+        tmrShowPicture.setTimerType(Qt::PreciseTimer);
     connect(&tmrShowPicture, &QTimer::timeout, this, [this] {
         if (m_timerEvent)
             m_timerEvent();
         else
             tmrShowPicture_Timer();
+        PlanNextTick();
     });
-    tmrShowPicture.start();
+    m_tick.WhenDueSooner([this] { PlanNextTick(); });
+    StartTimer();
 
     m_grabRetry.setInterval(100);
     connect(&m_grabRetry, &QTimer::timeout, this, &frmCover::TryGrabKeyboard);
@@ -120,9 +127,29 @@ void frmCover::KeepTimer(bool running)
     if (m_unloaded || running == tmrShowPicture.isActive())
         return;
     if (running)
-        tmrShowPicture.start();
+        StartTimer();
     else
         tmrShowPicture.stop();
+}
+
+void frmCover::StartTimer()
+{
+    tmrShowPicture.start(TimerIntervalMs);
+    m_sinceTimerStart.start();
+}
+
+void frmCover::PlanNextTick()
+{
+    if (!m_clock.RunsWithTimers() || !tmrShowPicture.isActive())
+        return;
+    using namespace std::chrono;
+    const qint64 untilDue = std::max<qint64>(0, ceil<milliseconds>(m_tick.DueAt() - m_clock.Now()).count());
+    const qint64 elapsed = m_sinceTimerStart.elapsed();
+    // The first tick after now that is not before the due time; a clock that was set back or
+    // slewed only makes that tick find nothing due, and the plan is made again from there.
+    const qint64 tick =
+        std::max(elapsed / TimerIntervalMs + 1, (elapsed + untilDue + TimerIntervalMs - 1) / TimerIntervalMs);
+    tmrShowPicture.start(int(std::min<qint64>(tick * TimerIntervalMs - elapsed, INT_MAX)));
 }
 
 void frmCover::Dismiss()
@@ -197,6 +224,7 @@ void frmCover::Form_Resize()
     m_canvas.SetScreenProfile(MonitorColourProfile(*this));
     NextPictureTime = m_clock.Now();
     tmrShowPicture_Timer();
+    PlanNextTick();
 }
 
 void frmCover::FollowScale()

@@ -6,6 +6,7 @@
 #include "picture/PictureHolder.h"
 #include "picture/PictureLoader.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -22,7 +23,9 @@ class RandomSource;
 // In a full-screen run (RunMode ScreenSaver) any key, mouse button, click or pointer movement
 // unloads it, and unloading shows the pointer again; in other run modes input does nothing.
 // Every size change starts a new picture at once (it shows as soon as it is decoded);
-// `tmrShowPicture` runs the slide tick every 750 ms from the moment the window is loaded.
+// `tmrShowPicture` runs the slide tick every 750 ms from the moment the window is loaded. On the
+// system's clock the timer skips the ticks that could only find nothing due: it sleeps until the
+// first tick of the same 750 ms grid at which a change can be due.
 class frmCover final : public QWidget
 {
     Q_OBJECT
@@ -97,6 +100,8 @@ protected:
 private:
     void EndRunOnInput();
     void TryGrabKeyboard();
+    void StartTimer();
+    void PlanNextTick();
 
     const Clock& m_clock;
     ImageCanvas m_canvas;
@@ -104,6 +109,8 @@ private:
     // loader's threads), so that a file that takes long, or hangs, never holds up the window.
     std::unique_ptr<PictureLoader> m_loader;
     QTimer tmrShowPicture;
+    // Started with the timer: its ticks fall on whole multiples of the interval from here.
+    QElapsedTimer m_sinceTimerStart;
     MovementRule m_movement;
     SlideTick m_tick;
     QTimer m_grabRetry;

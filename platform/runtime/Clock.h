@@ -19,12 +19,16 @@ public:
     virtual ~Clock() = default;
     // `Now`.
     virtual DateTime Now() const = 0;
+    // Whether the clock runs on by itself with the time the event loop's timers wait on, so that
+    // a timer can sleep until a time it names. A clock that stands still until told cannot.
+    virtual bool RunsWithTimers() const { return false; }
 };
 
 class SystemClock final : public Clock
 {
 public:
     DateTime Now() const override;
+    bool RunsWithTimers() const override { return true; }
 };
 
 } // namespace vb
