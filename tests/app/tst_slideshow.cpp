@@ -77,14 +77,18 @@ QImage ScreenNow()
 // Milliseconds from the run's start until the quadrants of 200x100 show in the middle of a
 // 1280x1024 screen, waited for up to 10 s; -1 if they never do.
 // Publishes `icc` on the root window as the first monitor's profile, as colord does (xprop sets
-// at most 64 bytes). Back from the X server before it returns.
+// at most 64 bytes); empty deletes it, which Qt reads too. Back from the X server on return.
 void SetMonitorProfile(const QByteArray& icc)
 {
     xcb_connection_t* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
         xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 12, "_ICC_PROFILE"), nullptr), &std::free);
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, xcb_setup_roots_iterator(xcb_get_setup(c)).data->root,
-                        atom->atom, XCB_ATOM_CARDINAL, 8, uint32_t(icc.size()), icc.constData());
+    if (icc.isEmpty())
+        xcb_delete_property(c, root, atom->atom);
+    else
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, atom->atom, XCB_ATOM_CARDINAL, 8,
+                            uint32_t(icc.size()), icc.constData());
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
 }
 
