@@ -256,20 +256,23 @@ bool SaveTiledHeif(const QString& path, const QImage& image, TiledOptions option
             if (!encoded.contains(key)) {
                 const QString file = dir.filePath("tile.heic");
                 QFile read(file);
-                if (!SaveHeif(file, part) || !read.open(QIODevice::ReadOnly))
+                if (!SaveHeif(file, part, {options.avif}) || !read.open(QIODevice::ReadOnly))
                     return false;
                 QString why;
                 const auto boxes = vb::HeifBoxes::Read(read, &why);
-                const vb::HeifBoxes::Property* hvcC =
-                    boxes ? boxes->FindProperty(boxes->Primary(), "hvcC") : nullptr;
+                const vb::HeifBoxes::Property* configuration =
+                    boxes ? boxes->FindProperty(boxes->Primary(), options.avif ? "av1C" : "hvcC") : nullptr;
                 const auto data = boxes ? boxes->Data(read, boxes->Primary(), 1 << 26) : std::nullopt;
-                if (!hvcC || !data)
+                if (!configuration || !data)
                     return false;
-                encoded.insert(key, {hvcC->box, *data});
+                encoded.insert(key, {configuration->box, *data});
             }
             tiles.append(encoded.value(key));
         }
 
+    const char* const coded = options.avif ? "av01" : "hvc1";
+    const QByteArray ftyp = options.avif ? Box("ftyp", QByteArray("avif") + Be(0, 4) + "mif1avif")
+                                         : Box("ftyp", QByteArray("heic") + Be(0, 4) + "mif1heic");
     // Items: 1 the grid, 2.. the tiles, and, for an overlay, the overlay last (the primary one).
     const quint32 count = quint32(tiles.size());
     const quint32 overlay = count + 2;
@@ -305,14 +308,13 @@ bool SaveTiledHeif(const QString& path, const QImage& image, TiledOptions option
         gridProperties.prepend(hvcC | 0x8000);
         associate(1, gridProperties);
         const QByteArray iloc = Be(0, 4) + char(0x44) + char(0) + Be(1, 2) + Be(1, 2) + Be(0, 2) + Be(1, 2);
-        const QByteArray ftyp = Box("ftyp", QByteArray("heic") + Be(0, 4) + "mif1heic");
         const auto meta = [&](qint64 at) {
             return Box("meta",
                        Be(0, 4) + Box("hdlr", Be(0, 8) + "pict" + QByteArray(13, '\0')) +
                            Box("pitm", Be(0, 4) + Be(1, 2)) +
                            Box("iloc", iloc + Be(quint32(at), 4) + Be(quint32(tiles[0].second.size()), 4)) +
                            Box("iinf", Be(0, 4) + Be(1, 2) +
-                                           Box("infe", Be(0x02000000, 4) + Be(1, 2) + Be(0, 2) + "hvc1" +
+                                           Box("infe", Be(0x02000000, 4) + Be(1, 2) + Be(0, 2) + coded +
                                                            QByteArray(1, '\0'))) +
                            Box("iprp", Box("ipco", ipco) + Box("ipma", Be(1, 4) + Be(1, 4) + ipma)));
         };
@@ -348,12 +350,11 @@ bool SaveTiledHeif(const QString& path, const QImage& image, TiledOptions option
     if (options.overlayAt)
         iref += Box("dimg", Be(overlay, 2) + Be(1, 2) + Be(1, 2));
     for (quint32 id = 1; id <= quint32(data.size()); ++id) {
-        const char* type = id == 1 ? "grid" : id == overlay ? "iovl" : "hvc1";
+        const char* type = id == 1 ? "grid" : id == overlay ? "iovl" : coded;
         const bool hidden = id != primary;
         iinf += Box("infe", Be(0x02000000u | (hidden ? 1 : 0), 4) + Be(id, 2) + Be(0, 2) + type +
                                 QByteArray(1, '\0'));
     }
-    const QByteArray ftyp = Box("ftyp", QByteArray("heic") + Be(0, 4) + "mif1heic");
     QByteArray iloc = Be(0, 4) + char(0x44) + char(0) + Be(quint32(data.size()), 2);
     const auto meta = [&](qint64 dataStart) {
         QByteArray locations = iloc;

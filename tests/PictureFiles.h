@@ -51,7 +51,7 @@ bool SaveHeif(const QString& path, const QImage& image, HeifOptions options = {}
 // written as the grid's 'irot' and 'imir' (5 to 8 turn it a quarter); `turnsFirst` lists them
 // before its size ('ispe'). `overlayAt` instead makes the primary picture an overlay of the grid
 // placed at that offset on a canvas of the grid's size; `single` (for a picture of one tile) makes
-// the tile itself the primary picture, with the grid's properties.
+// the tile itself the primary picture, with the grid's properties; `avif` codes the tiles in AV1.
 struct TiledOptions
 {
     QSize tile{512, 512};
@@ -59,6 +59,7 @@ struct TiledOptions
     bool turnsFirst = false;
     std::optional<QPoint> overlayAt{};
     bool single = false;
+    bool avif = false;
 };
 bool SaveTiledHeif(const QString& path, const QImage& image, TiledOptions options = {});
 

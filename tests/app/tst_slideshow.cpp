@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <memory>
 #include <sys/stat.h>
+#include <xcb/xcb.h>
 
 // The real program under the test's X server (1280 x 1024, no window manager), started as a
 // screen saver would start it, watched with screenshots and driven with xdotool.
@@ -75,6 +76,22 @@ QImage ScreenNow()
 
 // Milliseconds from the run's start until the quadrants of 200x100 show in the middle of a
 // 1280x1024 screen, waited for up to 10 s; -1 if they never do.
+// Publishes `icc` on the root window as the first monitor's profile, as colord does (xprop sets
+// at most 64 bytes); empty deletes it, which Qt reads too. Back from the X server on return.
+void SetMonitorProfile(const QByteArray& icc)
+{
+    xcb_connection_t* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 12, "_ICC_PROFILE"), nullptr), &std::free);
+    if (icc.isEmpty())
+        xcb_delete_property(c, root, atom->atom);
+    else
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, atom->atom, XCB_ATOM_CARDINAL, 8,
+                            uint32_t(icc.size()), icc.constData());
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
 qint64 QuadrantsShownAfter(const ProgramRun& run)
 {
     QElapsedTimer waited;
@@ -325,16 +342,26 @@ private slots:
 
     // A photo library filed by year and month, with a picture of each type in its own colour.
     // With IncludeSubfolders and AllPictureTypes every type shows; with both off only the chosen
-    // folder's own BMP, JPEG and GIF pictures do, and its PNG does not.
+    // folder's own BMP, JPEG and GIF pictures do, and its PNG does not. A monitor's profile on the
+    // root window that swaps red and green swaps every colour (first: the next rows take it away).
     void photoLibrary_data()
     {
         QTest::addColumn<bool>("options");
-        QTest::newRow("subfolders and all types") << true;
-        QTest::newRow("both off") << false;
+        QTest::addColumn<bool>("swappingMonitor");
+        QTest::newRow("monitor's profile swaps red and green") << true << true;
+        QTest::newRow("subfolders and all types") << true << false;
+        QTest::newRow("both off") << false << false;
     }
     void photoLibrary()
     {
         QFETCH(bool, options);
+        QFETCH(bool, swappingMonitor);
+        const QByteArray icc = vbtest::ReadFile("/usr/share/color/icc/colord/SwappedRedAndGreen.icc");
+        QVERIFY(!icc.isEmpty());
+        SetMonitorProfile(swappingMonitor ? icc : QByteArray());
+        const auto shown = [&](QRgb c) {
+            return swappingMonitor ? qRgb(qGreen(c), qRed(c), qBlue(c)) : c;
+        };
         ProgramRun run;
         const QString library = run.Path("Pictures");
         // Where each picture goes, under the library, and its colour.
@@ -367,7 +394,7 @@ private slots:
                     QProcess::execute("convert", {"-size", "640x480", "xc:blue", "-compress", "lzw", path}),
                     0);
             if (options || picture.listedWhenOff)
-                expected.append(picture.colour);
+                expected.append(shown(picture.colour));
         }
         for (int month = 1; month <= 12; ++month)
             for (const char* year : {"2023", "2024"})
@@ -387,8 +414,9 @@ private slots:
         const bool rounds = run.WaitForScreen(
             [&](const QImage& screen) {
                 for (const auto& picture : pictures)
-                    if (picture.colour != last && NearAt(screen, QPoint(640, 512), picture.colour)) {
-                        last = picture.colour;
+                    if (shown(picture.colour) != last &&
+                        NearAt(screen, QPoint(640, 512), shown(picture.colour))) {
+                        last = shown(picture.colour);
                         ++changes;
                         if (!seen.contains(last))
                             seen.append(last);

@@ -328,6 +328,7 @@ private slots:
         full("heic tiled, cropped", "heic+tiled", 1, {400, 300}, {-100, -100, 400, 300});
         full("heic tiled 24 MP, centre", "heic+tiled", 1, {5712, 4284}, {-2756, -2092, 5712, 4284});
         full("heic tiled 48 MP, centre", "heic+tiled", 1, {8064, 6048}, {-3932, -2974, 8064, 6048});
+        full("avif tiled, cropped", "avif+tiled", 1, {400, 300}, {-100, -100, 400, 300});
         full("avif with alpha", "avif+alpha", 1, {100, 50}, {50, 25, 100, 50});
         full("png named .jpg", "png:jpg", 1, {100, 50}, {50, 25, 100, 50});
         full("bmp named .jpg", "bmp:jpg", 1, {100, 50}, {50, 25, 100, 50});
@@ -416,10 +417,10 @@ private slots:
             QString("%1.%2").arg(QTest::currentDataTag()).arg(parts.value(1, kind[0].right(3))));
         const QSize tile = picture.width() > 4000 ? QSize(512, 512) : QSize(64, 64);
         if (kind.contains("tiled") || kind.contains("single"))
-            QVERIFY(
-                vbtest::SaveTiledHeif(path, content,
-                                      {kind.contains("single") ? picture : tile, std::max(orientation, 1),
-                                       kind.contains("turnsfirst"), std::nullopt, kind.contains("single")}));
+            QVERIFY(vbtest::SaveTiledHeif(path, content,
+                                          {kind.contains("single") ? picture : tile, std::max(orientation, 1),
+                                           kind.contains("turnsfirst"), std::nullopt, kind.contains("single"),
+                                           kind[0] == "avif"}));
         else if (heif)
             QVERIFY(vbtest::SaveHeif(
                 path, content,
@@ -490,7 +491,8 @@ private slots:
     // Colours converted from the picture's profile to sRGB as lcms2's own transicc converts the
     // stored colours (within 2/255): an ICC profile embedded in a JPEG or PNG, or a HEIF colour
     // description. A PQ picture's tones: 50 nits, below the operator's knee, shows as SDR's 50
-    // nits (sRGB 136 of 203 nits' white); the 1000-nit peak at white.
+    // nits (sRGB 136 of 203 nits' white); the 1000-nit peak at white. HLG's mid-tone (signal 0.5:
+    // a twelfth of the scene's light, 51 nits on a 1000-nit display) likewise at sRGB 137.
     void colours_data()
     {
         QTest::addColumn<QString>("format");
@@ -505,6 +507,8 @@ private slots:
                                                       << "P3";
         QTest::newRow("heic PQ") << "heic"
                                  << "PQ";
+        QTest::newRow("heic HLG") << "heic"
+                                  << "HLG";
     }
     void colours()
     {
@@ -522,16 +526,19 @@ private slots:
             QVERIFY(vbtest::WriteFile(profile, ProfileOf(12, 13)));
         }
         QList<QRgb> expected;
-        if (profile == "PQ") {
-            // Grey at PQ's codes for 50 and 1000 nits, 10 bits.
+        if (profile == "PQ" || profile == "HLG") {
+            // Grey at the codes for 50 (HLG: 51) and 1000 nits, 10 bits.
+            const bool pq = profile == "PQ";
             QImage deep(64, 32, QImage::Format_RGBX64);
             for (int x = 0; x < 64; ++x)
                 for (int y = 0; y < 32; ++y) {
-                    const quint16 level = quint16((x < 32 ? 450 : 769) * 65535 / 1023);
+                    const quint16 level =
+                        quint16((x < 32 ? (pq ? 450 : 512) : (pq ? 769 : 1023)) * 65535 / 1023);
                     deep.setPixelColor(x, y, QColor::fromRgba64(level, level, level));
                 }
-            QVERIFY(vbtest::SaveHeif(path, deep, {false, 10, 1, 9, 16}));
-            expected = {qRgb(136, 136, 136), qRgb(136, 136, 136), qRgb(255, 255, 255), qRgb(255, 255, 255)};
+            QVERIFY(vbtest::SaveHeif(path, deep, {false, 10, 1, 9, pq ? 16 : 18}));
+            const int mid = pq ? 136 : 137;
+            expected = {qRgb(mid, mid, mid), qRgb(mid, mid, mid), qRgb(255, 255, 255), qRgb(255, 255, 255)};
         } else {
             if (format == "heic")
                 QVERIFY(vbtest::SaveHeif(path, stored, {false, 8, 1, 12, 13}));
