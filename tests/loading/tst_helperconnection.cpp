@@ -116,28 +116,22 @@ private slots:
         QTest::addColumn<QString>("off");
         QTest::addColumn<QStringList>("allowed");
         const QStringList home{"open ~/.ssh", "open ~/.config"};
-        QTest::newRow("this kernel") << ""
-                                     << "" << QStringList();
-        QTest::newRow("Landlock ABI 2") << "2"
-                                        << "" << QStringList();
-        QTest::newRow("no Landlock") << "0"
-                                     << "" << home;
-        QTest::newRow("no Landlock, no filter") << "0"
-                                                << "filter" << home + QStringList{"kill the program",
-                                                                                  "kill another process",
-                                                                                  "kill -1",
-                                                                                  "pidfd_open",
-                                                                                  "process_vm_readv",
-                                                                                  "ptrace",
-                                                                                  "unshare a user namespace",
-                                                                                  "userfaultfd",
-                                                                                  "socket",
-                                                                                  "execve"};
-        QTest::newRow("no limits") << ""
-                                   << "limits" << QStringList{"memfd grown to 1 GiB"};
-        QTest::newRow("the program's session and streams")
-            << ""
-            << "streams" << QStringList{"ftruncate standard error", "standard output other than /dev/null"};
+        const QStringList filtered =
+            QStringLiteral("kill the program,kill another process,kill -1,pidfd_open,"
+                           "process_vm_readv,ptrace,unshare a user namespace,"
+                           "userfaultfd,socket,execve")
+                .split(u',');
+        const auto row = [](const char* name, const char* landlock, const char* off,
+                            const QStringList& allowed) {
+            QTest::newRow(name) << QString(landlock) << QString(off) << allowed;
+        };
+        row("this kernel", "", "", {});
+        row("Landlock ABI 2", "2", "", {});
+        row("no Landlock", "0", "", home);
+        row("no Landlock, no filter", "0", "filter", home + filtered);
+        row("no limits", "", "limits", {"memfd grown to 1 GiB"});
+        row("the program's session and streams", "", "streams",
+            {"ftruncate standard error", "standard output other than /dev/null"});
     }
     void probes()
     {
