@@ -77,6 +77,30 @@ bool SavePicture(const QString& path, const QImage& image, const char* format, i
     return image.save(&buffer, format, quality) && WriteFile(path, bytes);
 }
 
+namespace {
+// libheif writes no colour description for the alpha picture: the association of the alpha's
+// 'pixi' (one channel) is pointed at the picture's nclx 'colr' instead, which keeps every box's
+// size and every offset as they are.
+bool DescribeAlpha(const QString& path)
+{
+    QByteArray file = ReadFile(path);
+    const qsizetype ipco = file.indexOf("ipco"), ipma = file.indexOf("ipma");
+    int index = 0, colr = 0, pixi = 0;
+    for (qsizetype at = ipco + 4, size = 8; ipco > 0 && size >= 8 && at < ipma - 4; at += size) {
+        size = qFromBigEndian<quint32>(file.constData() + at);
+        const QByteArray type = file.mid(at + 4, 4);
+        ++index;
+        colr = type == "colr" ? index : colr;
+        pixi = type == "pixi" && file[at + 12] == 1 ? index : pixi;
+    }
+    const qsizetype association = file.indexOf(char(0x80 | pixi), ipma); // an essential one
+    if (!colr || !pixi || association < 0)
+        return false;
+    file[association] = char(colr);
+    return WriteFile(path, file);
+}
+} // namespace
+
 bool SaveHeif(const QString& path, const QImage& image, HeifOptions options)
 {
     const bool alpha = image.hasAlphaChannel();
@@ -103,16 +127,19 @@ bool SaveHeif(const QString& path, const QImage& image, HeifOptions options)
                         quint16(reinterpret_cast<const quint16*>(in)[x * 4 + c] >> (16 - options.bits)),
                         out + (x * channels + c) * 2);
                 else
-                    out[x * channels + c] = in[x * 4 + c];
+                    out[x * channels + c] = c == 3 && options.limitedAlpha
+                                                ? uchar(16 + in[x * 4 + c] * 219 / 255)
+                                                : in[x * 4 + c];
             }
     }
-    const bool described = options.primaries != 2 || options.transfer != 2 || options.limitedRange;
+    const bool described =
+        options.primaries != 2 || options.transfer != 2 || options.limitedRange || options.limitedAlpha;
     if (described) {
         heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
         heif_nclx_color_profile_set_color_primaries(nclx, uint16_t(options.primaries));
         heif_nclx_color_profile_set_transfer_characteristics(nclx, uint16_t(options.transfer));
         heif_nclx_color_profile_set_matrix_coefficients(nclx, 1);
-        nclx->full_range_flag = !options.limitedRange;
+        nclx->full_range_flag = !options.limitedRange && !options.limitedAlpha;
         heif_image_set_nclx_color_profile(picture, nclx);
         heif_nclx_color_profile_free(nclx);
     }
@@ -138,7 +165,7 @@ bool SaveHeif(const QString& path, const QImage& image, HeifOptions options)
     heif_encoding_options_free(encoding);
     heif_context_free(context);
     heif_image_release(picture);
-    return ok;
+    return ok && (!options.limitedAlpha || DescribeAlpha(path));
 }
 
 QImage ReadReference(const QString& path)

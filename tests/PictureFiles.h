@@ -34,7 +34,8 @@ bool SavePicture(const QString& path, const QImage& image, const char* format, i
 // `bits` 8 or 10; `orientation` (1 to 8, as EXIF counts) is written as the file's own rotation
 // and mirror ('irot', 'imir'), so the stored picture is `image` and the upright one turned;
 // `primaries` and `transfer` other than 2 (unspecified), or `limitedRange`, are written as its
-// colour description.
+// colour description. `limitedAlpha` codes 8-bit alpha from 16 to 235 and says so in a colour
+// description of the alpha picture.
 struct HeifOptions
 {
     bool avif = false;
@@ -43,6 +44,7 @@ struct HeifOptions
     int primaries = 2;
     int transfer = 2;
     bool limitedRange = false;
+    bool limitedAlpha = false;
 };
 bool SaveHeif(const QString& path, const QImage& image, HeifOptions options = {});
 

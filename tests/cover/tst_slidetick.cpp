@@ -492,7 +492,8 @@ private slots:
     // stored colours (within 2/255): an ICC profile embedded in a JPEG or PNG, or a HEIF colour
     // description. A PQ picture's tones: 50 nits, below the operator's knee, shows as SDR's 50
     // nits (sRGB 136 of 203 nits' white); the 1000-nit peak at white. HLG's mid-tone (signal 0.5:
-    // a twelfth of the scene's light, 51 nits on a 1000-nit display) likewise at sRGB 137.
+    // a twelfth of the scene's light, 51 nits on a 1000-nit display) likewise at sRGB 137. An
+    // opaque picture whose alpha is coded in limited range shows its colours in full over black.
     void colours_data()
     {
         QTest::addColumn<QString>("format");
@@ -509,6 +510,8 @@ private slots:
                                  << "PQ";
         QTest::newRow("heic HLG") << "heic"
                                   << "HLG";
+        QTest::newRow("heic opaque, alpha in limited range") << "heic"
+                                                             << "limited alpha";
     }
     void colours()
     {
@@ -539,6 +542,12 @@ private slots:
             QVERIFY(vbtest::SaveHeif(path, deep, {false, 10, 1, 9, pq ? 16 : 18}));
             const int mid = pq ? 136 : 137;
             expected = {qRgb(mid, mid, mid), qRgb(mid, mid, mid), qRgb(255, 255, 255), qRgb(255, 255, 255)};
+        } else if (profile == "limited alpha") {
+            QVERIFY(vbtest::SaveHeif(path, stored.convertToFormat(QImage::Format_ARGB32),
+                                     {.limitedAlpha = true}));
+            const QImage decoded = vbtest::ReadReference(path);
+            for (int i = 0; i < 4; ++i) // the colours as decoded, whatever the alpha
+                expected.append(decoded.pixel(i * 16 + 8, 16));
         } else {
             if (format == "heic")
                 QVERIFY(vbtest::SaveHeif(path, stored, {false, 8, 1, 12, 13}));
