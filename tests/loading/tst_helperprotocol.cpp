@@ -86,7 +86,7 @@ private slots:
             QDataStream(&bytes, QIODevice::WriteOnly)
                 << quint8(helper::Kind::FrameDone) << quint64(7) << true
                 << qint32(tamper == "huge" ? 1 << 20 : 64) << qint32(tamper == "huge" ? 1 : 32)
-                << qint64(tamper == "huge" ? qint64(1) << 22 : 64 * 4 - 4) << QDate() << false;
+                << qint64(tamper == "huge" ? qint64(1) << 22 : 64 * 4 - 4) << QDate() << false << QString();
         } else if (tamper == "request" || tamper == "empty") {
             bytes = tamper == "empty" ? QByteArray() : char(helper::Kind::Frame) + bytes.mid(1);
         }
