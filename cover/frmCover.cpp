@@ -150,6 +150,10 @@ void frmCover::PlanNextTick()
     const qint64 tick =
         std::max(elapsed / TimerIntervalMs + 1, (elapsed + untilDue + TimerIntervalMs - 1) / TimerIntervalMs);
     tmrShowPicture.start(int(std::min<qint64>(tick * TimerIntervalMs - elapsed, INT_MAX)));
+    if (untilDue > TimerIntervalMs)
+        m_dueAlarm.Set(m_tick.DueAt());
+    else
+        m_dueAlarm.Cancel();
 }
 
 void frmCover::Dismiss()

@@ -5,6 +5,7 @@
 #include "picture/ImageCanvas.h"
 #include "picture/PictureHolder.h"
 #include "picture/PictureLoader.h"
+#include "platform/runtime/WallClockAlarm.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -111,6 +112,11 @@ private:
     QTimer tmrShowPicture;
     // Started with the timer: its ticks fall on whole multiples of the interval from here.
     QElapsedTimer m_sinceTimerStart;
+    // Set while the timer sleeps past many ticks: a suspend or a clock set forward brings the
+    // change due on the next tick, not when the sleeping timer's monotonic wait runs out.
+    WallClockAlarm m_dueAlarm{[this] {
+        PlanNextTick();
+    }};
     MovementRule m_movement;
     SlideTick m_tick;
     QTimer m_grabRetry;

@@ -18,7 +18,7 @@ constexpr int FrameSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_S
 // The answer for a frame of `size` in its memfd; an empty size for no picture.
 QByteArray FrameDone(const Frame& frame, QSize size)
 {
-    return EncodeFrameAnswer({frame.id, size, qint64(size.width()) * 4, frame.dateTaken, frame.missing});
+    return EncodeFrameAnswer({frame.id, size, qint64(size.width()) * 4, frame.dateTaken, frame.missing, {}});
 }
 
 } // namespace

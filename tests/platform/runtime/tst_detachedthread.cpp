@@ -1,4 +1,5 @@
 #include "platform/runtime/DetachedThread.h"
+#include "platform/runtime/WallClockAlarm.h"
 
 #include <QSemaphore>
 #include <QTest>
@@ -10,6 +11,7 @@
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace vb;
 
@@ -71,6 +73,22 @@ private slots:
         QCOMPARE(DetachedThreadsRunning(), 1);
         letGo.release();
         QTRY_COMPARE(DetachedThreadsRunning(), 0);
+    }
+
+    // The alarm waits on the system clock: it rings once its time has come, not before, and a
+    // cancelled one stays silent even when its time had already passed.
+    void wallClockAlarmRingsAtItsTime()
+    {
+        std::vector<DateTime> rang;
+        WallClockAlarm alarm([&rang] { rang.push_back(std::chrono::system_clock::now()); });
+        alarm.Set(std::chrono::system_clock::now() - std::chrono::seconds(1));
+        alarm.Cancel();
+        const DateTime when = std::chrono::system_clock::now() + std::chrono::milliseconds(500);
+        alarm.Set(when);
+        QTRY_COMPARE_WITH_TIMEOUT(rang.size(), size_t(1), 10000);
+        QVERIFY(rang[0] >= when);
+        QTest::qWait(100);
+        QCOMPARE(rang.size(), size_t(1));
     }
 };
 
