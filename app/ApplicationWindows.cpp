@@ -3,7 +3,7 @@
 #include "config/BrowseForFolder.h"
 #include "config/OpenWebAddress.h"
 #include "config/frmConfig.h"
-#include "cover/CoverWindow.h"
+#include "cover/CoverSet.h"
 #include "platform/display/UncaughtError.h"
 #include "platform/files/Autostart.h"
 #include "platform/files/IdleInstance.h"
@@ -68,10 +68,10 @@ void ApplicationWindows::ShowConfig()
     m_config->show();
 }
 
-CoverWindowHandle& ApplicationWindows::Cover()
+CoverSetHandle& ApplicationWindows::Cover()
 {
     if (!m_cover)
-        m_cover = std::make_unique<CoverWindow>(m_random);
+        m_cover = std::make_unique<CoverSet>(m_random);
     return *m_cover;
 }
 

@@ -24,7 +24,7 @@ public:
     ~ApplicationWindows() override;
 
     void ShowConfig() override;
-    CoverWindowHandle& Cover() override;
+    CoverSetHandle& Cover() override;
 
 private:
     SettingsStore& m_store;
@@ -32,7 +32,7 @@ private:
     RandomSource& m_random;
     const PictureIndex* m_index;
     QPointer<frmConfig> m_config;
-    std::unique_ptr<CoverWindowHandle> m_cover;
+    std::unique_ptr<CoverSetHandle> m_cover;
 };
 
 } // namespace vb

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cover/CoverWindowHandle.h"
+#include "cover/CoverSetHandle.h"
 
 namespace vb {
 
@@ -12,7 +12,7 @@ public:
     // `frmConfig.Show`: modeless, without an owner window.
     virtual void ShowConfig() = 0;
     // `frmCover`, loaded on first use.
-    virtual CoverWindowHandle& Cover() = 0;
+    virtual CoverSetHandle& Cover() = 0;
 };
 
 } // namespace vb

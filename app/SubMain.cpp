@@ -32,7 +32,7 @@ void SubMain(const QString& commandText, StartupServices& services, ModeWindows&
         break;
     case ScreenSaver: {
         CheckShouldRun(services, windows);
-        CoverWindowHandle& cover = windows.Cover();
+        CoverSetHandle& cover = windows.Cover();
         cover.Show();
         cover.Maximise();
         services.showCursor(false);
@@ -42,7 +42,7 @@ void SubMain(const QString& commandText, StartupServices& services, ModeWindows&
         const x11::WindowId host = x11::WindowId(ParsePreviewWindow(normalised));
         // A host that names no window leaves the rectangle at zero, as a failed GetClientRect does.
         const QSize clientSize = services.clientSize(host).value_or(QSize(0, 0));
-        CoverWindowHandle& cover = windows.Cover();
+        CoverSetHandle& cover = windows.Cover();
         cover.SetCaption(PreviewCaption);
         cover.EmbedInto(host, clientSize);
         break;

@@ -28,6 +28,8 @@
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <iterator>
+#include <variant>
 
 namespace vb {
 
@@ -44,6 +46,8 @@ constexpr int TwipsPerPixel = 15;
 // The idle watcher's two rows under the interval push the folder list and the bottom row down by
 // this much; the dialog grows by it.
 constexpr int IdleRows = 720;
+// The top of the bottom row's buttons.
+constexpr int BottomRow = 4200 + IdleRows;
 
 QRect Twips(int left, int top, int width, int height)
 {
@@ -91,6 +95,31 @@ struct BusyPointer
     BusyPointer& operator=(const BusyPointer&) = delete;
 };
 
+// A control as the design has it: the member that holds it (which gives its kind), its name, its
+// caption (text or title), its place and its tab index (-1: no tab stop); the web label and the
+// line above it sit in the frame.
+struct ControlDesign
+{
+    std::variant<QCheckBox**, QGroupBox**, QLabel**, QLineEdit**, QListWidget**, QPushButton**> member;
+    const char* name;
+    QString caption;
+    QRect place;
+    int tabIndex = -1;
+    bool inFrame = false;
+};
+
+// A new control of the member's kind in the member, with its caption.
+template <typename Control>
+QWidget* Make(Control*& member, QWidget* parent, const QString& caption)
+{
+    member = new Control(parent);
+    if constexpr (requires { member->setTitle(caption); })
+        member->setTitle(caption);
+    else if constexpr (requires { member->setText(caption); })
+        member->setText(caption);
+    return member;
+}
+
 } // namespace
 
 frmConfig::frmConfig(ConfigServices services, QWidget* parent)
@@ -109,132 +138,93 @@ void frmConfig::CreateControls()
     setWindowIcon(ProgramIcon());
     setFixedSize(416, 312 + IdleRows / TwipsPerPixel);
 
-    // In the order the design creates them, which is also the order they are painted in.
-    chkShowFileNames = new QCheckBox(QStringLiteral("Show File Names"), this);
-    chkShowFileNames->setGeometry(Twips(2520, 1560, 1815, 255));
+    // In the order the design creates them, which is also the order they are painted in. Tab
+    // indices 0 to 10; the frame and the labels take no focus, and Qt skips cmdDelete while it is
+    // disabled. Not part of the design: Options..., in the free space of the bottom row between
+    // Delete and OK with the gap that OK and Cancel have on either side, and after the designed
+    // controls in the tab order, so that they keep theirs; the progress line, where Add...,
+    // Delete and Options... are while OK reads the folders; the idle watcher's rows, in the
+    // interval row's columns, with Preview beside them.
+    const ControlDesign design[] = {
+        {&chkShowFileNames, "chkShowFileNames", "Show File Names", Twips(2520, 1560, 1815, 255), 6},
+        {&fraCopyright, "fraCopyright", "Vellumbright", Twips(120, 120, 6015, 1335)},
+        {&Label1[3], "Label1_3", "Visit Quorrel on the web", Twips(120, 600, 5775, 255), -1, true},
+        {&lblWeb, "lblWeb", MakerWebAddress, Twips(1770, 960, 2475, 195), -1, true},
+        {&txtInterval, "txtInterval", "", Twips(1560, 1560, 735, 285), 5},
+        {&cmdDelete, "cmdDelete", "Delete", Twips(1440, BottomRow, 1095, 375), 4},
+        {&cmdAdd, "cmdAdd", "Add...", Twips(120, BottomRow, 1095, 375), 3},
+        {&FirstDirectories, "FirstDirectories", "", Twips(120, 2040 + IdleRows, 6015, 2010), 2},
+        {&cmdCancel, "cmdCancel", "Cancel", Twips(5040, BottomRow, 1095, 375), 1},
+        {&cmdOk, "cmdOk", "OK", Twips(3840, BottomRow, 1095, 375), 0},
+        {&Label1[0], "Label1_0", "Interval (seconds)", Twips(120, 1560, 1335, 255)},
+        {&cmdOptions, "cmdOptions", "Options...", Twips(2640, BottomRow, 1095, 375), 7},
+        {&lblProgress, "lblProgress", "", Twips(120, BottomRow, 3615, 375)},
+        {&lblStartAfter, "lblStartAfter", "Start after", Twips(120, 1920, 1335, 255)},
+        {&txtStartAfter, "txtStartAfter", "", Twips(1560, 1920, 735, 285), 8},
+        {&lblMinutes, "lblMinutes", "minutes without input", Twips(2400, 1920, 2535, 255)},
+        {&chkStartAutomatically, "chkStartAutomatically", "Start automatically", Twips(120, 2280, 2535, 255),
+         9},
+        {&cmdPreview, "cmdPreview", "Preview", Twips(5040, 1860, 1095, 375), 10},
+    };
+    std::map<int, QWidget*> tabOrder;
+    for (const ControlDesign& control : design) {
+        QWidget* parent = control.inFrame ? static_cast<QWidget*>(fraCopyright) : this;
+        QWidget* made =
+            std::visit([&](auto* member) { return Make(*member, parent, control.caption); }, control.member);
+        made->setObjectName(QLatin1String(control.name));
+        made->setGeometry(control.place);
+        if (control.tabIndex >= 0)
+            tabOrder[control.tabIndex] = made;
+    }
+    for (auto at = std::next(tabOrder.begin()); at != tabOrder.end(); ++at)
+        setTabOrder(std::prev(at)->second, at->second);
 
-    fraCopyright = new QGroupBox(QStringLiteral("Vellumbright"), this);
+    StyleControls();
+    SetUpControls();
+    ConnectControls();
+}
+
+void frmConfig::StyleControls()
+{
     fraCopyright->setFont(SansSerif(12, true));
-    fraCopyright->setGeometry(Twips(120, 120, 6015, 1335));
-
-    QLabel* visit = new QLabel(QStringLiteral("Visit Quorrel on the web"), fraCopyright);
-    visit->setFont(SansSerif(ControlPoints));
-    visit->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    visit->setGeometry(Twips(120, 600, 5775, 255));
-    Label1[3] = visit;
-
-    lblWeb = new QLabel(MakerWebAddress, fraCopyright);
+    Label1[3]->setFont(SansSerif(ControlPoints));
     lblWeb->setFont(SansSerif(ControlPoints, true, true));
-    lblWeb->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     QPalette webPalette = lblWeb->palette();
     webPalette.setColor(QPalette::WindowText, QColor(0, 0, 255));
     lblWeb->setPalette(webPalette);
-    lblWeb->setCursor(Qt::PointingHandCursor);
-    lblWeb->setGeometry(Twips(1770, 960, 2475, 195));
     SizeWebLabelToText();
+    for (QLabel* label : {Label1[3], lblWeb})
+        label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    for (QLabel* label : {Label1[0], lblStartAfter, lblMinutes})
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblProgress->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    lblProgress->setWordWrap(true);
+    for (QLabel* label : {Label1[0], lblMinutes, Label1[3]})
+        CondenseToFit(label, label->text(), label->width());
+    for (QCheckBox* box : {chkStartAutomatically, chkShowFileNames})
+        CondenseToFit(box, box->text(), CheckBoxTextRoom(box));
+}
+
+void frmConfig::SetUpControls()
+{
+    lblWeb->setCursor(Qt::PointingHandCursor);
     lblWeb->installEventFilter(this);
-
-    txtInterval = new QLineEdit(this);
-    txtInterval->setGeometry(Twips(1560, 1560, 735, 285));
-
-    cmdDelete = new QPushButton(QStringLiteral("Delete"), this);
-    cmdDelete->setGeometry(Twips(1440, 4200 + IdleRows, 1095, 375));
     cmdDelete->setEnabled(false);
-
-    cmdAdd = new QPushButton(QStringLiteral("Add..."), this);
-    cmdAdd->setGeometry(Twips(120, 4200 + IdleRows, 1095, 375));
-
-    FirstDirectories = new QListWidget(this);
-    FirstDirectories->setGeometry(Twips(120, 2040 + IdleRows, 6015, 2010));
     FirstDirectories->setSelectionMode(QAbstractItemView::SingleSelection);
     FirstDirectories->setSortingEnabled(false);
     // Each entry as wide as its path, with a horizontal scroll bar where needed, so that folders
     // under one long parent can be told apart; the Delete key deletes the selected entry.
     FirstDirectories->setTextElideMode(Qt::ElideNone);
     FirstDirectories->installEventFilter(this);
-
-    cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cmdCancel->setGeometry(Twips(5040, 4200 + IdleRows, 1095, 375));
-
-    cmdOk = new QPushButton(QStringLiteral("OK"), this);
-    cmdOk->setGeometry(Twips(3840, 4200 + IdleRows, 1095, 375));
     cmdOk->setDefault(true);
-
-    QLabel* interval = new QLabel(QStringLiteral("Interval (seconds)"), this);
-    interval->setGeometry(Twips(120, 1560, 1335, 255));
-    interval->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label1[0] = interval;
-
-    // Not part of the design: in the free space of the bottom row, between Delete and OK, with
-    // the gap that OK and Cancel have on either side.
-    cmdOptions = new QPushButton(QStringLiteral("Options..."), this);
-    cmdOptions->setGeometry(Twips(2640, 4200 + IdleRows, 1095, 375));
-    cmdOptions->setShortcut(QKeySequence(Qt::ALT | Qt::Key_O));
-
-    // Not part of the design either: where Add..., Delete and Options... are, while OK reads the
-    // folders.
-    lblProgress = new QLabel(this);
-    lblProgress->setGeometry(Twips(120, 4200 + IdleRows, 3615, 375));
-    lblProgress->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    lblProgress->setWordWrap(true);
-    lblProgress->hide();
-
-    // Not part of the design: the idle watcher's rows, in the interval row's columns.
-    lblStartAfter = new QLabel(QStringLiteral("Start after"), this);
-    lblStartAfter->setGeometry(Twips(120, 1920, 1335, 255));
-    lblStartAfter->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    txtStartAfter = new QLineEdit(this);
-    txtStartAfter->setGeometry(Twips(1560, 1920, 735, 285));
-    txtStartAfter->setValidator(new QIntValidator(1, MaxStartAfterMinutes, txtStartAfter));
-    lblMinutes = new QLabel(QStringLiteral("minutes without input"), this);
-    lblMinutes->setGeometry(Twips(2400, 1920, 2535, 255));
-    lblMinutes->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    chkStartAutomatically = new QCheckBox(QStringLiteral("Start automatically"), this);
-    chkStartAutomatically->setGeometry(Twips(120, 2280, 2535, 255));
-    cmdPreview = new QPushButton(QStringLiteral("Preview"), this);
-    cmdPreview->setGeometry(Twips(5040, 1860, 1095, 375));
-
-    CondenseToFit(Label1[0], Label1[0]->text(), Label1[0]->width());
-    CondenseToFit(lblMinutes, lblMinutes->text(), lblMinutes->width());
-    CondenseToFit(chkStartAutomatically, chkStartAutomatically->text(),
-                  CheckBoxTextRoom(chkStartAutomatically));
-    CondenseToFit(Label1[3], Label1[3]->text(), Label1[3]->width());
-    CondenseToFit(chkShowFileNames, chkShowFileNames->text(), CheckBoxTextRoom(chkShowFileNames));
-
-    chkShowFileNames->setObjectName(QStringLiteral("chkShowFileNames"));
-    fraCopyright->setObjectName(QStringLiteral("fraCopyright"));
-    Label1[3]->setObjectName(QStringLiteral("Label1_3"));
-    lblWeb->setObjectName(QStringLiteral("lblWeb"));
-    txtInterval->setObjectName(QStringLiteral("txtInterval"));
-    cmdDelete->setObjectName(QStringLiteral("cmdDelete"));
-    cmdAdd->setObjectName(QStringLiteral("cmdAdd"));
-    FirstDirectories->setObjectName(QStringLiteral("FirstDirectories"));
-    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    cmdOk->setObjectName(QStringLiteral("cmdOk"));
-    Label1[0]->setObjectName(QStringLiteral("Label1_0"));
-    cmdOptions->setObjectName(QStringLiteral("cmdOptions"));
-    lblProgress->setObjectName(QStringLiteral("lblProgress"));
-    lblStartAfter->setObjectName(QStringLiteral("lblStartAfter"));
-    txtStartAfter->setObjectName(QStringLiteral("txtStartAfter"));
-    lblMinutes->setObjectName(QStringLiteral("lblMinutes"));
-    chkStartAutomatically->setObjectName(QStringLiteral("chkStartAutomatically"));
-    cmdPreview->setObjectName(QStringLiteral("cmdPreview"));
-
-    // Tab indices 0 to 10; the frame and the labels take no focus, and Qt skips cmdDelete while
-    // it is disabled. Options..., not part of the design, comes last, so that the designed
-    // controls keep their order.
-    setTabOrder(cmdOk, cmdCancel);
-    setTabOrder(cmdCancel, FirstDirectories);
-    setTabOrder(FirstDirectories, cmdAdd);
-    setTabOrder(cmdAdd, cmdDelete);
-    setTabOrder(cmdDelete, txtInterval);
-    setTabOrder(txtInterval, chkShowFileNames);
-    setTabOrder(chkShowFileNames, cmdOptions);
-    setTabOrder(cmdOptions, txtStartAfter);
-    setTabOrder(txtStartAfter, chkStartAutomatically);
-    setTabOrder(chkStartAutomatically, cmdPreview);
     cmdOk->setFocus(Qt::OtherFocusReason);
+    cmdOptions->setShortcut(QKeySequence(Qt::ALT | Qt::Key_O));
+    lblProgress->hide();
+    txtStartAfter->setValidator(new QIntValidator(1, MaxStartAfterMinutes, txtStartAfter));
+}
 
+void frmConfig::ConnectControls()
+{
     connect(cmdOk, &QPushButton::clicked, this, &frmConfig::cmdOk_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmConfig::cmdCancel_Click);
     connect(cmdAdd, &QPushButton::clicked, this, &frmConfig::cmdAdd_Click);

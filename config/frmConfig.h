@@ -40,7 +40,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The controls, named, placed and in tab order; then their looks, their behaviours and
+    // their handlers.
     void CreateControls();
+    void StyleControls();
+    void SetUpControls();
+    void ConnectControls();
     void SizeWebLabelToText();
     void CentreOnPrimaryScreen();
     void FollowFrame();

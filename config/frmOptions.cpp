@@ -7,6 +7,28 @@
 
 namespace vb {
 
+namespace {
+
+// A check box of the dialog: its name, its caption and the choice it shows, top to bottom.
+struct OptionBox
+{
+    const char* name;
+    const char* caption;
+    bool frmOptions::Choices::*choice;
+};
+
+constexpr OptionBox OptionBoxes[] = {
+    {"chkFitLargePictures", "Fit large pictures to the screen", &frmOptions::Choices::fitLargePictures},
+    {"chkShuffle", "Shuffle: show every picture once before repeating", &frmOptions::Choices::shuffle},
+    {"chkOutlineFileNames", "Outline file names", &frmOptions::Choices::outlineFileNames},
+    {"chkIncludeSubfolders", "Include subfolders", &frmOptions::Choices::includeSubfolders},
+    {"chkAllPictureTypes", "All picture types (PNG, WebP, TIFF, HEIC, AVIF)",
+     &frmOptions::Choices::allPictureTypes},
+    {"chkShowDateTaken", "Show the date taken", &frmOptions::Choices::showDateTaken},
+};
+
+} // namespace
+
 frmOptions::frmOptions(const Choices& choices, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint)
@@ -17,25 +39,26 @@ frmOptions::frmOptions(const Choices& choices, QWidget* parent)
     if (parent)
         setFont(parent->font());
 
-    chkFitLargePictures = new QCheckBox(QStringLiteral("Fit large pictures to the screen"), this);
-    chkShuffle = new QCheckBox(QStringLiteral("Shuffle: show every picture once before repeating"), this);
-    chkOutlineFileNames = new QCheckBox(QStringLiteral("Outline file names"), this);
-    chkIncludeSubfolders = new QCheckBox(QStringLiteral("Include subfolders"), this);
-    chkAllPictureTypes =
-        new QCheckBox(QStringLiteral("All picture types (PNG, WebP, TIFF, HEIC, AVIF)"), this);
-    chkShowDateTaken = new QCheckBox(QStringLiteral("Show the date taken"), this);
+    for (const OptionBox& option : OptionBoxes) {
+        auto* box = new QCheckBox(QString::fromUtf8(option.caption), this);
+        box->setObjectName(QLatin1String(option.name));
+        box->setChecked(choices.*option.choice);
+        m_boxes.push_back(box);
+    }
     cmdOk = new QPushButton(QStringLiteral("OK"), this);
     cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    chkFitLargePictures->setObjectName(QStringLiteral("chkFitLargePictures"));
-    chkShuffle->setObjectName(QStringLiteral("chkShuffle"));
-    chkOutlineFileNames->setObjectName(QStringLiteral("chkOutlineFileNames"));
-    chkIncludeSubfolders->setObjectName(QStringLiteral("chkIncludeSubfolders"));
-    chkAllPictureTypes->setObjectName(QStringLiteral("chkAllPictureTypes"));
-    chkShowDateTaken->setObjectName(QStringLiteral("chkShowDateTaken"));
     cmdOk->setObjectName(QStringLiteral("cmdOk"));
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     cmdOk->setDefault(true);
+    LayOut();
+    m_boxes.front()->setFocus(Qt::OtherFocusReason);
 
+    connect(cmdOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void frmOptions::LayOut()
+{
     // The buttons as the configuration dialog has them: the same size, OK left of Cancel, at the
     // right.
     const QSize buttonSize(1095 / 15, 375 / 15);
@@ -47,32 +70,18 @@ frmOptions::frmOptions(const Choices& choices, QWidget* parent)
     buttons->addWidget(cmdCancel);
     auto* layout = new QVBoxLayout(this);
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    layout->addWidget(chkFitLargePictures);
-    layout->addWidget(chkShuffle);
-    layout->addWidget(chkOutlineFileNames);
-    layout->addWidget(chkIncludeSubfolders);
-    layout->addWidget(chkAllPictureTypes);
-    layout->addWidget(chkShowDateTaken);
+    for (QCheckBox* box : m_boxes)
+        layout->addWidget(box);
     layout->addSpacing(8);
     layout->addLayout(buttons);
-
-    chkFitLargePictures->setChecked(choices.fitLargePictures);
-    chkShuffle->setChecked(choices.shuffle);
-    chkOutlineFileNames->setChecked(choices.outlineFileNames);
-    chkIncludeSubfolders->setChecked(choices.includeSubfolders);
-    chkAllPictureTypes->setChecked(choices.allPictureTypes);
-    chkShowDateTaken->setChecked(choices.showDateTaken);
-    chkFitLargePictures->setFocus(Qt::OtherFocusReason);
-
-    connect(cmdOk, &QPushButton::clicked, this, &QDialog::accept);
-    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 frmOptions::Choices frmOptions::Chosen() const
 {
-    return Choices{chkFitLargePictures->isChecked(), chkShuffle->isChecked(),
-                   chkOutlineFileNames->isChecked(), chkIncludeSubfolders->isChecked(),
-                   chkAllPictureTypes->isChecked(),  chkShowDateTaken->isChecked()};
+    Choices chosen;
+    for (std::size_t i = 0; i < m_boxes.size(); ++i)
+        chosen.*OptionBoxes[i].choice = m_boxes[i]->isChecked();
+    return chosen;
 }
 
 } // namespace vb

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <vector>
 
 class QCheckBox;
 class QPushButton;
@@ -33,12 +34,12 @@ public:
     Choices Chosen() const;
 
 private:
-    QCheckBox* chkFitLargePictures = nullptr;
-    QCheckBox* chkShuffle = nullptr;
-    QCheckBox* chkOutlineFileNames = nullptr;
-    QCheckBox* chkIncludeSubfolders = nullptr;
-    QCheckBox* chkAllPictureTypes = nullptr;
-    QCheckBox* chkShowDateTaken = nullptr;
+    // The check boxes and the two buttons, one under the other and the buttons at the right.
+    void LayOut();
+
+    // One a choice, top to bottom: chkFitLargePictures, chkShuffle, chkOutlineFileNames,
+    // chkIncludeSubfolders, chkAllPictureTypes, chkShowDateTaken.
+    std::vector<QCheckBox*> m_boxes;
     QPushButton* cmdOk = nullptr;
     QPushButton* cmdCancel = nullptr;
 };

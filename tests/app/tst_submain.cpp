@@ -19,7 +19,7 @@ struct Journal
     QStringList calls;
 };
 
-class FakeCover final : public CoverWindowHandle
+class FakeCover final : public CoverSetHandle
 {
 public:
     explicit FakeCover(Journal& journal) : m_journal(journal) { m_journal.calls << "cover:load"; }
@@ -40,7 +40,7 @@ class FakeWindows final : public ModeWindows
 public:
     explicit FakeWindows(Journal& journal) : m_journal(journal) {}
     void ShowConfig() override { m_journal.calls << "config:show"; }
-    CoverWindowHandle& Cover() override
+    CoverSetHandle& Cover() override
     {
         if (!m_cover)
             m_cover = std::make_unique<FakeCover>(m_journal);

@@ -1,4 +1,4 @@
-#include "cover/CoverWindow.h"
+#include "cover/CoverSet.h"
 
 #include "picture/Canvas.h"
 #include "platform/display/FullScreen.h"
@@ -17,9 +17,9 @@
 
 namespace vb {
 
-CoverWindow::CoverWindow(RandomSource& random) : CoverWindow(random, m_systemClock) {}
+CoverSet::CoverSet(RandomSource& random) : CoverSet(random, m_systemClock) {}
 
-CoverWindow::CoverWindow(RandomSource& random, const Clock& clock) : m_clock(clock), m_random(random)
+CoverSet::CoverSet(RandomSource& random, const Clock& clock) : m_clock(clock), m_random(random)
 {
     // A picture that cannot be shown gets the failure cross and nothing else; Qt's decoders
     // would also warn on standard error. QT_LOGGING_RULES still turns them back on.
@@ -29,7 +29,7 @@ CoverWindow::CoverWindow(RandomSource& random, const Clock& clock) : m_clock(clo
     // have come in.
     m_screensChanged.setSingleShot(true);
     m_screensChanged.setInterval(0);
-    connect(&m_screensChanged, &QTimer::timeout, this, &CoverWindow::FollowScreens);
+    connect(&m_screensChanged, &QTimer::timeout, this, &CoverSet::FollowScreens);
 
     // The window start-up loads first. In a preview its `Screen.Width` and `Screen.Height` are
     // those of the monitor that shows the host.
@@ -37,13 +37,13 @@ CoverWindow::CoverWindow(RandomSource& random, const Clock& clock) : m_clock(clo
              [this] { return m_host != 0 ? HostScreenTwips() : frmCover::ScreenSizeTwips(Form().screen()); });
 }
 
-CoverWindow::~CoverWindow()
+CoverSet::~CoverSet()
 {
     m_hostWatch.reset();
     m_foreignParent.reset();
 }
 
-std::vector<frmCover*> CoverWindow::Forms() const
+std::vector<frmCover*> CoverSet::Forms() const
 {
     std::vector<frmCover*> forms;
     for (const Cover& cover : m_covers)
@@ -51,7 +51,7 @@ std::vector<frmCover*> CoverWindow::Forms() const
     return forms;
 }
 
-std::unique_ptr<frmCover> CoverWindow::MakeForm(std::function<QSizeF()> screenSize)
+std::unique_ptr<frmCover> CoverSet::MakeForm(std::function<QSizeF()> screenSize)
 {
     auto form = std::make_unique<frmCover>(m_clock, m_random, std::move(screenSize), &m_picker);
     // One timer drives the change of all, the first cover's: with no interval every tick is due,
@@ -60,17 +60,17 @@ std::unique_ptr<frmCover> CoverWindow::MakeForm(std::function<QSizeF()> screenSi
         if (m_covers.front().form.get() == cover)
             TickTogether();
     });
-    connect(form.get(), &frmCover::unloaded, this, &CoverWindow::CoverUnloaded);
+    connect(form.get(), &frmCover::unloaded, this, &CoverSet::CoverUnloaded);
     return form;
 }
 
-frmCover& CoverWindow::AddCover(QScreen* screen, std::function<QSizeF()> screenSize)
+frmCover& CoverSet::AddCover(QScreen* screen, std::function<QSizeF()> screenSize)
 {
     m_covers.push_back(Cover{screen, MakeForm(std::move(screenSize))});
     return *m_covers.back().form;
 }
 
-void CoverWindow::Replace(Cover& cover)
+void CoverSet::Replace(Cover& cover)
 {
     std::unique_ptr<frmCover> old = std::exchange(cover.form, nullptr);
     old->disconnect(this);
@@ -79,20 +79,20 @@ void CoverWindow::Replace(Cover& cover)
     old->Dismiss();
 }
 
-CoverWindow::Cover* CoverWindow::CoverOn(const QScreen* screen)
+CoverSet::Cover* CoverSet::CoverOn(const QScreen* screen)
 {
     const auto it = std::find_if(m_covers.begin(), m_covers.end(),
                                  [screen](const Cover& cover) { return cover.screen == screen; });
     return it == m_covers.end() ? nullptr : &*it;
 }
 
-void CoverWindow::SetCaption(const QString& caption)
+void CoverSet::SetCaption(const QString& caption)
 {
     m_caption = caption;
     Form().setWindowTitle(caption);
 }
 
-void CoverWindow::CaptionPrimary()
+void CoverSet::CaptionPrimary()
 {
     for (Cover& cover : m_covers) {
         const QString title =
@@ -102,11 +102,11 @@ void CoverWindow::CaptionPrimary()
     }
 }
 
-void CoverWindow::Show()
+void CoverSet::Show()
 {
     if (!m_signals) {
         m_signals = std::make_unique<TerminationSignals>();
-        connect(m_signals.get(), &TerminationSignals::received, this, &CoverWindow::EndRun);
+        connect(m_signals.get(), &TerminationSignals::received, this, &CoverSet::EndRun);
         // A wheel turn is a button press like any other.
         m_wheel = std::make_unique<x11::WheelWatch>();
         connect(m_wheel.get(), &x11::WheelWatch::turned, this, [this] { Form().Form_MouseDown(0, 0, 0, 0); });
@@ -127,25 +127,25 @@ void CoverWindow::Show()
     }
 }
 
-void CoverWindow::Maximise()
+void CoverSet::Maximise()
 {
     if (!m_fullScreen) {
         m_fullScreen = true;
-        connect(qGuiApp, &QGuiApplication::screenAdded, this, &CoverWindow::ScreensChanged);
-        connect(qGuiApp, &QGuiApplication::screenRemoved, this, &CoverWindow::ScreensChanged);
-        connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, &CoverWindow::ScreensChanged);
+        connect(qGuiApp, &QGuiApplication::screenAdded, this, &CoverSet::ScreensChanged);
+        connect(qGuiApp, &QGuiApplication::screenRemoved, this, &CoverSet::ScreensChanged);
+        connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, &CoverSet::ScreensChanged);
     }
     FollowScreens();
 }
 
-void CoverWindow::ScreensChanged()
+void CoverSet::ScreensChanged()
 {
     m_screensChanged.start();
 }
 
 // One cover per monitor, each over the whole of it (a monitor inside another shares that one's
 // cover); the caption on the primary monitor's cover, and the keyboard with one of them.
-void CoverWindow::FollowScreens()
+void CoverSet::FollowScreens()
 {
     if (m_ending)
         return;
@@ -170,7 +170,7 @@ void CoverWindow::FollowScreens()
 
     // A monitor inside another that moves out of it gets a cover again.
     for (QScreen* screen : QGuiApplication::screens())
-        connect(screen, &QScreen::geometryChanged, this, &CoverWindow::ScreensChanged, Qt::UniqueConnection);
+        connect(screen, &QScreen::geometryChanged, this, &CoverSet::ScreensChanged, Qt::UniqueConnection);
     bool keyboard = false;
     for (Cover& cover : m_covers) {
         if (!cover.screen)
@@ -196,7 +196,7 @@ void CoverWindow::FollowScreens()
 
 // The first cover's timer runs this. Once the one due time has come, every cover runs its slide
 // tick against it: each schedules the next change and shows its own pick, so all change together.
-void CoverWindow::TickTogether()
+void CoverSet::TickTogether()
 {
     const DateTime due = NextPictureTime;
     if (m_clock.Now() < due)
@@ -212,7 +212,7 @@ void CoverWindow::TickTogether()
 }
 
 // Input on one cover unloaded it, and it showed the pointer again: the others go without.
-void CoverWindow::CoverUnloaded()
+void CoverSet::CoverUnloaded()
 {
     if (RunMode != ScreenSaver || m_ending)
         return;
@@ -222,7 +222,7 @@ void CoverWindow::CoverUnloaded()
         cover.form->Dismiss();
 }
 
-void CoverWindow::EndRun()
+void CoverSet::EndRun()
 {
     if (!m_ending)
         Form().Unload();
@@ -230,7 +230,7 @@ void CoverWindow::EndRun()
     QCoreApplication::exit(0);
 }
 
-QSizeF CoverWindow::HostScreenTwips()
+QSizeF CoverSet::HostScreenTwips()
 {
     // The host against the monitor that shows it, both in device pixels: here in the window's
     // logical unit, like its own size.
@@ -241,7 +241,7 @@ QSizeF CoverWindow::HostScreenTwips()
     return QSizeF(screen->size()) * scale * TwipsPerPixel;
 }
 
-void CoverWindow::EmbedInto(x11::WindowId host, QSize clientSize)
+void CoverSet::EmbedInto(x11::WindowId host, QSize clientSize)
 {
     frmCover& form = Form();
     m_host = host;

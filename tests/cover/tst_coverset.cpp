@@ -1,7 +1,7 @@
 #include "Fakes.h"
 #include "PictureFiles.h"
 #include "ScreenChecks.h"
-#include "cover/CoverWindow.h"
+#include "cover/CoverSet.h"
 #include "platform/display/CursorCounter.h"
 #include "platform/runtime/RandomSource.h"
 #include "platform/x11/X11Windows.h"
@@ -16,9 +16,9 @@
 
 using namespace vb;
 
-// The cover window on a real X server without a window manager, where Qt's full-screen state
+// The covers on a real X server without a window manager, where Qt's full-screen state
 // alone leaves a window small and keys go wherever the pointer is.
-class tst_CoverWindow : public QObject
+class tst_CoverSet : public QObject
 {
     Q_OBJECT
 
@@ -49,7 +49,7 @@ private slots:
         PictureList = {picture};
         RunMode = ScreenSaver;
         StdRandomSource random;
-        CoverWindow cover(random);
+        CoverSet cover(random);
         cover.Show();
         cover.Maximise();
         ShowCursor(false);
@@ -89,7 +89,7 @@ private slots:
         RunMode = ScreenSaver;
         vbtest::FakeClock clock;
         StdRandomSource random;
-        CoverWindow cover(random, clock);
+        CoverSet cover(random, clock);
         cover.Show();
         cover.Maximise();
         ShowCursor(false);
@@ -122,5 +122,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_CoverWindow)
-#include "tst_coverwindow.moc"
+QTEST_MAIN(tst_CoverSet)
+#include "tst_coverset.moc"

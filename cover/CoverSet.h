@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cover/CoverWindowHandle.h"
+#include "cover/CoverSetHandle.h"
 #include "cover/SharedPicker.h"
 #include "cover/frmCover.h"
 #include "platform/runtime/Clock.h"
@@ -24,22 +24,22 @@ class HostWatch;
 class WheelWatch;
 } // namespace x11
 
-// `frmCover` as start-up drives it: one window, embedded into a preview host, or in a full-screen
-// run one instance per monitor, as many as the system reports and following them as they come,
-// go and change size.
+// The covers of a run, which start-up drives as the one `frmCover`: one window, embedded into a
+// preview host, or in a full-screen run one instance per monitor, as many as the system reports
+// and following them as they come, go and change size.
 //
 // The covers of a full-screen run change pictures together, at the one NextPictureTime, each with
 // its own pick at its own size: no two show the same picture where the list has enough of them. Input on any
 // of them ends the run: every cover unloads, and the pointer shows again once. The single-instance caption
 // goes on the primary monitor's cover.
-class CoverWindow final : public QObject, public CoverWindowHandle
+class CoverSet final : public QObject, public CoverSetHandle
 {
     Q_OBJECT
 
 public:
-    explicit CoverWindow(RandomSource& random);
-    CoverWindow(RandomSource& random, const Clock& clock);
-    ~CoverWindow() override;
+    explicit CoverSet(RandomSource& random);
+    CoverSet(RandomSource& random, const Clock& clock);
+    ~CoverSet() override;
 
     void SetCaption(const QString& caption) override;
     // Full-screen runs only: a cover for every monitor. A SIGTERM or SIGINT from here on unloads

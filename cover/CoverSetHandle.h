@@ -7,12 +7,12 @@
 
 namespace vb {
 
-// The cover window as start-up sees it. The first call of any member loads the window (hidden),
-// as touching a form does.
-class CoverWindowHandle
+// The covers of a run as start-up sees them: the one cover window of the design. The first call of
+// any member loads the window (hidden), as touching a form does.
+class CoverSetHandle
 {
 public:
-    virtual ~CoverWindowHandle() = default;
+    virtual ~CoverSetHandle() = default;
     // `Caption`: the window title.
     virtual void SetCaption(const QString& caption) = 0;
     // `Show` without arguments: modeless.
