@@ -1,14 +1,14 @@
 // A picture change as the cover window makes it (the slide tick's real code, and the frame its
 // loader reads, decodes and draws) against libjpeg-turbo's own decoder on the same file (for a
 // HEIC or AVIF photo: libheif's heif-convert), and the memory a change adds.
+#include "BackgroundLoader.h"
+#include "InlineLoader.h"
 #include "Measure.h"
 #include "PictureFiles.h"
 #include "cover/SlideTick.h"
 #include "loading/HelperConnection.h"
-#include "picture/BackgroundLoader.h"
 #include "picture/Colours.h"
 #include "picture/ImageCanvas.h"
-#include "picture/InlineLoader.h"
 #include "picture/PictureHolder.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/RandomSource.h"

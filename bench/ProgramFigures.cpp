@@ -2,10 +2,10 @@
 // and what it costs while it waits between pictures. And, in this process, what a tick that is
 // not due costs.
 #include "AllocationCounter.h"
+#include "InlineLoader.h"
 #include "Measure.h"
 #include "cover/SlideTick.h"
 #include "picture/ImageCanvas.h"
-#include "picture/InlineLoader.h"
 #include "picture/PictureHolder.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/RandomSource.h"

@@ -1,11 +1,11 @@
 // Shuffle: what a pick costs from a list of 1,000,000 entries. The order is built in one pass when
 // the list is new; every pick after that, across rounds, is one step that allocates nothing.
 #include "AllocationCounter.h"
+#include "InlineLoader.h"
 #include "Measure.h"
 #include "cover/ShuffleOrder.h"
 #include "cover/SlideTick.h"
 #include "picture/ImageCanvas.h"
-#include "picture/InlineLoader.h"
 #include "picture/PictureHolder.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/RandomSource.h"

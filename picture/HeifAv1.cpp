@@ -7,6 +7,7 @@
 #include <libheif/heif.h>
 #include <libheif/heif_plugin.h>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace vb {
@@ -98,13 +99,14 @@ struct PictureRef
     ~PictureRef() { dav1d_picture_unref(&picture); }
 };
 
-heif_error DecodeImage(void* raw, heif_image** out)
+// Sends the coded data until the picture comes out. Each round either takes data or counts as a
+// round without progress; a few of those in a row end it, so it cannot go round for ever.
+heif_error ReceivePicture(Decoder& decoder, Dav1dPicture& picture)
 {
-    auto* decoder = static_cast<Decoder*>(raw);
-    if (decoder->coded.empty())
+    if (decoder.coded.empty())
         return Failed("no AV1 data");
     Dav1dData data{};
-    if (dav1d_data_wrap(&data, decoder->coded.data(), decoder->coded.size(), KeepCoded, nullptr) != 0)
+    if (dav1d_data_wrap(&data, decoder.coded.data(), decoder.coded.size(), KeepCoded, nullptr) != 0)
         return Failed("cannot pass the AV1 data on");
     struct DataRef
     {
@@ -115,94 +117,118 @@ heif_error DecodeImage(void* raw, heif_image** out)
                 dav1d_data_unref(&data);
         }
     } dataRef{data};
-
-    // Sends the data until the picture comes out. Each round either takes data or counts as a
-    // round without progress; a few of those in a row end it, so it cannot go round for ever.
-    PictureRef frame;
-    bool got = false;
-    for (int idle = 0; !got && idle < 4;) {
+    for (int idle = 0; idle < 4;) {
         const size_t before = data.sz;
         if (data.sz) {
-            const int sent = dav1d_send_data(decoder->context, &data);
+            const int sent = dav1d_send_data(decoder.context, &data);
             if (sent < 0 && sent != DAV1D_ERR(EAGAIN))
                 return Failed("the AV1 data is damaged, or its frame larger than the header says");
         }
-        const int result = dav1d_get_picture(decoder->context, &frame.picture);
+        const int result = dav1d_get_picture(decoder.context, &picture);
         if (result == 0)
-            got = true;
-        else if (result != DAV1D_ERR(EAGAIN))
+            return Ok();
+        if (result != DAV1D_ERR(EAGAIN))
             return Failed("the AV1 frame cannot be decoded");
         idle = data.sz < before ? 0 : idle + 1;
     }
-    if (!got)
-        return Failed("the AV1 data holds no picture");
+    return Failed("the AV1 data holds no picture");
+}
 
-    const Dav1dPictureParameters& p = frame.picture.p;
-    if (p.w <= 0 || p.h <= 0 || (p.bpc != 8 && p.bpc != 10 && p.bpc != 12) || !frame.picture.seq_hdr)
-        return Failed("the AV1 frame has no usable size or depth");
-    heif_colorspace colours = heif_colorspace_YCbCr;
+// How a frame's planes are laid out, in libheif's terms.
+struct Layout
+{
+    heif_colorspace colours;
     heif_chroma chroma;
-    int chromaWidth = (p.w + 1) / 2, chromaHeight = (p.h + 1) / 2;
+    int chromaWidth;
+    int chromaHeight;
+    int planes;
+};
+
+std::optional<Layout> LayoutOf(const Dav1dPictureParameters& p)
+{
+    Layout layout{heif_colorspace_YCbCr, heif_chroma_420, (p.w + 1) / 2, (p.h + 1) / 2, 3};
     switch (p.layout) {
     case DAV1D_PIXEL_LAYOUT_I400:
-        colours = heif_colorspace_monochrome;
-        chroma = heif_chroma_monochrome;
-        break;
+        return Layout{heif_colorspace_monochrome, heif_chroma_monochrome, 0, 0, 1};
     case DAV1D_PIXEL_LAYOUT_I420:
-        chroma = heif_chroma_420;
-        break;
+        return layout;
     case DAV1D_PIXEL_LAYOUT_I422:
-        chroma = heif_chroma_422;
-        chromaHeight = p.h;
-        break;
+        layout.chroma = heif_chroma_422;
+        layout.chromaHeight = p.h;
+        return layout;
     case DAV1D_PIXEL_LAYOUT_I444:
-        chroma = heif_chroma_444;
-        chromaWidth = p.w;
-        chromaHeight = p.h;
-        break;
+        layout.chroma = heif_chroma_444;
+        layout.chromaWidth = p.w;
+        layout.chromaHeight = p.h;
+        return layout;
     default:
-        return Failed("the AV1 frame has an unknown layout");
+        return std::nullopt;
     }
+}
 
-    heif_image* image = nullptr;
-    heif_error error = heif_image_create(p.w, p.h, colours, chroma, &image);
-    if (error.code != heif_error_Ok)
-        return error;
-    std::unique_ptr<heif_image, void (*)(const heif_image*)> owned(image, heif_image_release);
+// How the samples become colours, as the sequence header says; libheif's colour conversion reads
+// it (a 'colr' box of the file, when there is one, takes its place).
+heif_error SetColourDescription(heif_image* image, const Dav1dSequenceHeader& sequence)
+{
+    heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+    if (!nclx)
+        return Ok();
+    // An unknown code leaves libheif's default in place.
+    heif_nclx_color_profile_set_color_primaries(nclx, uint16_t(sequence.pri));
+    heif_nclx_color_profile_set_transfer_characteristics(nclx, uint16_t(sequence.trc));
+    heif_nclx_color_profile_set_matrix_coefficients(nclx, uint16_t(sequence.mtrx));
+    nclx->full_range_flag = sequence.color_range != 0;
+    const heif_error error = heif_image_set_nclx_color_profile(image, nclx);
+    heif_nclx_color_profile_free(nclx);
+    return error;
+}
 
-    // How the samples become colours, as the sequence header says; libheif's colour conversion
-    // reads it (a 'colr' box of the file, when there is one, takes its place).
-    if (heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc()) {
-        const Dav1dSequenceHeader& sequence = *frame.picture.seq_hdr;
-        // An unknown code leaves libheif's default in place.
-        heif_nclx_color_profile_set_color_primaries(nclx, uint16_t(sequence.pri));
-        heif_nclx_color_profile_set_transfer_characteristics(nclx, uint16_t(sequence.trc));
-        heif_nclx_color_profile_set_matrix_coefficients(nclx, uint16_t(sequence.mtrx));
-        nclx->full_range_flag = sequence.color_range != 0;
-        error = heif_image_set_nclx_color_profile(image, nclx);
-        heif_nclx_color_profile_free(nclx);
-        if (error.code != heif_error_Ok)
-            return error;
-    }
-
+heif_error CopyPlanes(heif_image* image, const Dav1dPicture& picture, const Layout& layout)
+{
+    const Dav1dPictureParameters& p = picture.p;
     const heif_channel channels[] = {heif_channel_Y, heif_channel_Cb, heif_channel_Cr};
-    const int planes = colours == heif_colorspace_monochrome ? 1 : 3;
     const size_t sampleBytes = p.bpc > 8 ? 2 : 1;
-    for (int c = 0; c < planes; ++c) {
-        const int width = c ? chromaWidth : p.w;
-        const int height = c ? chromaHeight : p.h;
-        error = heif_image_add_plane(image, channels[c], width, height, p.bpc);
-        if (error.code != heif_error_Ok)
+    for (int c = 0; c < layout.planes; ++c) {
+        const int width = c ? layout.chromaWidth : p.w;
+        const int height = c ? layout.chromaHeight : p.h;
+        if (const heif_error error = heif_image_add_plane(image, channels[c], width, height, p.bpc);
+            error.code != heif_error_Ok)
             return error;
         int stride = 0;
         uint8_t* to = heif_image_get_plane(image, channels[c], &stride);
-        const auto* from = static_cast<const uint8_t*>(frame.picture.data[c]);
-        const ptrdiff_t fromStride = frame.picture.stride[c ? 1 : 0];
+        const auto* from = static_cast<const uint8_t*>(picture.data[c]);
+        const ptrdiff_t fromStride = picture.stride[c ? 1 : 0];
         if (!to || !from || size_t(stride) < width * sampleBytes)
             return Failed("the AV1 frame's planes do not match it");
         for (int y = 0; y < height; ++y)
             std::memcpy(to + ptrdiff_t(y) * stride, from + y * fromStride, width * sampleBytes);
     }
+    return Ok();
+}
+
+heif_error DecodeImage(void* raw, heif_image** out)
+{
+    PictureRef frame;
+    if (const heif_error error = ReceivePicture(*static_cast<Decoder*>(raw), frame.picture);
+        error.code != heif_error_Ok)
+        return error;
+    const Dav1dPictureParameters& p = frame.picture.p;
+    if (p.w <= 0 || p.h <= 0 || (p.bpc != 8 && p.bpc != 10 && p.bpc != 12) || !frame.picture.seq_hdr)
+        return Failed("the AV1 frame has no usable size or depth");
+    const std::optional<Layout> layout = LayoutOf(p);
+    if (!layout)
+        return Failed("the AV1 frame has an unknown layout");
+
+    heif_image* image = nullptr;
+    heif_error error = heif_image_create(p.w, p.h, layout->colours, layout->chroma, &image);
+    if (error.code != heif_error_Ok)
+        return error;
+    std::unique_ptr<heif_image, void (*)(const heif_image*)> owned(image, heif_image_release);
+    error = SetColourDescription(image, *frame.picture.seq_hdr);
+    if (error.code == heif_error_Ok)
+        error = CopyPlanes(image, frame.picture, *layout);
+    if (error.code != heif_error_Ok)
+        return error;
     *out = owned.release();
     return Ok();
 }

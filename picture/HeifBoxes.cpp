@@ -171,193 +171,227 @@ QRect HeifBoxes::Layout::Coded(const QRect& shown) const
 
 std::optional<HeifBoxes> HeifBoxes::Read(QIODevice& device, QString* why)
 {
-    const auto fail = [why](const char* reason) {
-        *why = QString::fromLatin1(reason);
-        return std::nullopt;
-    };
-    if (!device.seek(0))
-        return fail("cannot read the file");
     HeifBoxes boxes;
+    if (const char* broken = boxes.ReadMeta(device)) {
+        *why = QString::fromLatin1(broken);
+        return std::nullopt;
+    }
+    return boxes;
+}
+
+const char* HeifBoxes::ReadMeta(QIODevice& device)
+{
     QByteArray meta;
-    // The top-level boxes, read header by header; only 'ftyp' and 'meta' are kept.
+    if (const char* broken = ReadTopLevel(device, meta))
+        return broken;
+    if (meta.size() < 4)
+        return "the file has no 'meta' box";
+    const auto children = Children(QByteArrayView(meta).sliced(4));
+    if (!children)
+        return "the 'meta' box's boxes are broken";
+    const Box* pitm = Child(*children, "pitm");
+    if (const char* broken = pitm ? ReadPrimary(pitm->content) : nullptr)
+        return broken;
+    const Box* iloc = Child(*children, "iloc");
+    const Box* iinf = Child(*children, "iinf");
+    if (!iloc || !iinf)
+        return "the file lists no items";
+    if (const char* broken = ReadLocations(iloc->content))
+        return broken;
+    if (const char* broken = ReadItemInfos(iinf->content))
+        return broken;
+    const Box* iref = Child(*children, "iref");
+    if (const char* broken = iref ? ReadReferences(iref->content) : nullptr)
+        return broken;
+    const Box* iprp = Child(*children, "iprp");
+    if (const char* broken = iprp ? ReadProperties(iprp->content) : nullptr)
+        return broken;
+    if (const Box* idat = Child(*children, "idat"))
+        m_idat = idat->content.toByteArray();
+    return Find(m_primary) ? nullptr : "the primary picture is not among the items";
+}
+
+// The top-level boxes, read header by header; only 'ftyp' and 'meta' are kept.
+const char* HeifBoxes::ReadTopLevel(QIODevice& device, QByteArray& meta)
+{
+    if (!device.seek(0))
+        return "cannot read the file";
     for (qint64 at = 0; at < device.size();) {
         if (!device.seek(at))
-            return fail("cannot read the file");
+            return "cannot read the file";
         const QByteArray header = device.read(16);
         if (header.size() < 8)
-            return fail("a box is cut short");
+            return "a box is cut short";
         quint64 size = qFromBigEndian<quint32>(header.constData());
         const QByteArray type = header.mid(4, 4);
         qint64 headerBytes = 8;
         if (size == 1) {
             if (header.size() < 16)
-                return fail("a box is cut short");
+                return "a box is cut short";
             size = qFromBigEndian<quint64>(header.constData() + 8);
             headerBytes = 16;
         } else if (size == 0) {
             size = quint64(device.size() - at);
         }
         if (size < quint64(headerBytes) || size > quint64(device.size() - at))
-            return fail("a box reaches past the end of the file");
+            return "a box reaches past the end of the file";
         if (type == "ftyp" && header.size() >= 12) {
-            boxes.m_brand = header.mid(8, 4);
+            m_brand = header.mid(8, 4);
         } else if (type == "meta") {
             if (size > quint64(MaxMetaBytes) || !meta.isEmpty())
-                return fail("the file's 'meta' box is too large or repeated");
+                return "the file's 'meta' box is too large or repeated";
             if (!device.seek(at + headerBytes))
-                return fail("cannot read the file");
+                return "cannot read the file";
             meta = device.read(qint64(size) - headerBytes);
             if (meta.size() != qsizetype(size) - headerBytes)
-                return fail("cannot read the file");
+                return "cannot read the file";
         }
         at += qint64(size);
     }
-    if (meta.size() < 4)
-        return fail("the file has no 'meta' box");
-    const auto children = Children(QByteArrayView(meta).sliced(4));
-    if (!children)
-        return fail("the 'meta' box's boxes are broken");
+    return nullptr;
+}
 
-    if (const Box* pitm = Child(*children, "pitm")) {
-        Cursor c(pitm->content);
-        const int version = c.U8();
-        c.Number(3);
-        boxes.m_primary = quint32(c.Number(version == 0 ? 2 : 4));
-        if (!c.Ok())
-            return fail("the 'pitm' box is broken");
-    }
+const char* HeifBoxes::ReadPrimary(QByteArrayView content)
+{
+    Cursor c(content);
+    const int version = c.U8();
+    c.Number(3);
+    m_primary = quint32(c.Number(version == 0 ? 2 : 4));
+    return c.Ok() ? nullptr : "the 'pitm' box is broken";
+}
 
-    const Box* iloc = Child(*children, "iloc");
-    const Box* iinf = Child(*children, "iinf");
-    if (!iloc || !iinf)
-        return fail("the file lists no items");
-    {
-        Cursor c(iloc->content);
-        const int version = c.U8();
-        c.Number(3);
-        const int sizes = c.U8();
-        const int offsetSize = sizes >> 4, lengthSize = sizes & 15;
-        const int more = c.U8();
-        const int baseSize = more >> 4, indexSize = version >= 1 ? more & 15 : 0;
-        const auto valid = [](int n) {
-            return n == 0 || n == 4 || n == 8;
-        };
-        if (version > 2 || !valid(offsetSize) || !valid(lengthSize) || !valid(baseSize) || !valid(indexSize))
-            return fail("the 'iloc' box is of an unknown kind");
-        const quint32 count = quint32(c.Number(version < 2 ? 2 : 4));
-        if (count > MaxEntries)
-            return fail("the 'iloc' box lists too many items");
-        for (quint32 i = 0; i < count && c.Ok(); ++i) {
-            Item item;
-            item.id = quint32(c.Number(version < 2 ? 2 : 4));
-            if (version >= 1)
-                item.construction = c.U16() & 15;
-            c.U16(); // data reference: the file itself
-            item.base = c.Number(baseSize);
-            const int extents = c.U16();
-            for (int e = 0; e < extents && c.Ok(); ++e) {
-                c.Number(indexSize);
-                const quint64 offset = c.Number(offsetSize);
-                const quint64 length = c.Number(lengthSize);
-                item.extents.emplace_back(offset, length);
-            }
-            boxes.m_items.push_back(std::move(item));
+const char* HeifBoxes::ReadLocations(QByteArrayView content)
+{
+    Cursor c(content);
+    const int version = c.U8();
+    c.Number(3);
+    const int sizes = c.U8();
+    const int offsetSize = sizes >> 4, lengthSize = sizes & 15;
+    const int more = c.U8();
+    const int baseSize = more >> 4, indexSize = version >= 1 ? more & 15 : 0;
+    const auto valid = [](int n) {
+        return n == 0 || n == 4 || n == 8;
+    };
+    if (version > 2 || !valid(offsetSize) || !valid(lengthSize) || !valid(baseSize) || !valid(indexSize))
+        return "the 'iloc' box is of an unknown kind";
+    const quint32 count = quint32(c.Number(version < 2 ? 2 : 4));
+    if (count > MaxEntries)
+        return "the 'iloc' box lists too many items";
+    for (quint32 i = 0; i < count && c.Ok(); ++i) {
+        Item item;
+        item.id = quint32(c.Number(version < 2 ? 2 : 4));
+        if (version >= 1)
+            item.construction = c.U16() & 15;
+        c.U16(); // data reference: the file itself
+        item.base = c.Number(baseSize);
+        const int extents = c.U16();
+        for (int e = 0; e < extents && c.Ok(); ++e) {
+            c.Number(indexSize);
+            const quint64 offset = c.Number(offsetSize);
+            const quint64 length = c.Number(lengthSize);
+            item.extents.emplace_back(offset, length);
         }
-        if (!c.Ok())
-            return fail("the 'iloc' box is cut short");
+        m_items.push_back(std::move(item));
     }
-    {
-        Cursor c(iinf->content);
-        const int version = c.U8();
-        c.Number(3);
-        const quint32 count = quint32(c.Number(version == 0 ? 2 : 4));
-        const auto entries =
-            Children(iinf->content.sliced(std::min<qsizetype>(c.At(), iinf->content.size())));
-        if (!c.Ok() || !entries || count > MaxEntries)
-            return fail("the 'iinf' box is broken");
-        for (const Box& infe : *entries) {
-            if (infe.type != "infe")
-                continue;
-            Cursor e(infe.content);
-            const int infeVersion = e.U8();
-            const quint32 flags = quint32(e.Number(3));
-            if (infeVersion < 2)
-                continue; // no item type: no picture
-            const quint32 id = quint32(e.Number(infeVersion == 2 ? 2 : 4));
-            e.U16();
-            const QByteArray type = e.Type();
-            if (!e.Ok())
-                return fail("an 'infe' box is cut short");
-            auto item = std::find_if(boxes.m_items.begin(), boxes.m_items.end(),
-                                     [id](const Item& it) { return it.id == id; });
-            if (item == boxes.m_items.end()) {
-                // An item without data (a grid may keep its own in the file, or be empty).
-                boxes.m_items.push_back(Item{id, {}, false, 0, 0, {}});
-                item = boxes.m_items.end() - 1;
-            }
-            item->type = type;
-            item->hidden = flags & 1;
+    return c.Ok() ? nullptr : "the 'iloc' box is cut short";
+}
+
+const char* HeifBoxes::ReadItemInfos(QByteArrayView content)
+{
+    Cursor c(content);
+    const int version = c.U8();
+    c.Number(3);
+    const quint32 count = quint32(c.Number(version == 0 ? 2 : 4));
+    const auto entries = Children(content.sliced(std::min<qsizetype>(c.At(), content.size())));
+    if (!c.Ok() || !entries || count > MaxEntries)
+        return "the 'iinf' box is broken";
+    for (const Box& infe : *entries) {
+        if (infe.type != "infe")
+            continue;
+        Cursor e(infe.content);
+        const int infeVersion = e.U8();
+        const quint32 flags = quint32(e.Number(3));
+        if (infeVersion < 2)
+            continue; // no item type: no picture
+        const quint32 id = quint32(e.Number(infeVersion == 2 ? 2 : 4));
+        e.U16();
+        const QByteArray type = e.Type();
+        if (!e.Ok())
+            return "an 'infe' box is cut short";
+        auto item =
+            std::find_if(m_items.begin(), m_items.end(), [id](const Item& it) { return it.id == id; });
+        if (item == m_items.end()) {
+            // An item without data (a grid may keep its own in the file, or be empty).
+            m_items.push_back(Item{id, {}, false, 0, 0, {}});
+            item = m_items.end() - 1;
         }
+        item->type = type;
+        item->hidden = flags & 1;
     }
-    if (const Box* iref = Child(*children, "iref")) {
-        Cursor c(iref->content);
-        const int version = c.U8();
-        c.Number(3);
-        const int idBytes = version == 0 ? 2 : 4;
-        const auto references = Children(iref->content.sliced(std::min<qsizetype>(4, iref->content.size())));
-        if (!c.Ok() || !references)
-            return fail("the 'iref' box is broken");
-        for (const Box& box : *references) {
-            Cursor r(box.content);
-            Reference reference{box.type, quint32(r.Number(idBytes)), {}};
-            const int count = r.U16();
-            for (int i = 0; i < count && r.Ok(); ++i)
-                reference.to.push_back(quint32(r.Number(idBytes)));
-            if (!r.Ok())
-                return fail("a reference is cut short");
-            boxes.m_references.push_back(std::move(reference));
-        }
+    return nullptr;
+}
+
+const char* HeifBoxes::ReadReferences(QByteArrayView content)
+{
+    Cursor c(content);
+    const int version = c.U8();
+    c.Number(3);
+    const int idBytes = version == 0 ? 2 : 4;
+    const auto references = Children(content.sliced(std::min<qsizetype>(4, content.size())));
+    if (!c.Ok() || !references)
+        return "the 'iref' box is broken";
+    for (const Box& box : *references) {
+        Cursor r(box.content);
+        Reference reference{box.type, quint32(r.Number(idBytes)), {}};
+        const int count = r.U16();
+        for (int i = 0; i < count && r.Ok(); ++i)
+            reference.to.push_back(quint32(r.Number(idBytes)));
+        if (!r.Ok())
+            return "a reference is cut short";
+        m_references.push_back(std::move(reference));
     }
-    if (const Box* iprp = Child(*children, "iprp")) {
-        const auto parts = Children(iprp->content);
-        if (!parts)
-            return fail("the 'iprp' box is broken");
-        if (const Box* ipco = Child(*parts, "ipco")) {
-            const auto properties = Children(ipco->content);
-            if (!properties)
-                return fail("the 'ipco' box is broken");
-            for (const Box& box : *properties)
-                boxes.m_properties.push_back(Property{box.type, box.whole.toByteArray(),
-                                                      int(box.whole.size() - box.content.size()), false});
-        }
-        for (const Box& ipma : *parts) {
-            if (ipma.type != "ipma")
-                continue;
-            Cursor c(ipma.content);
-            const int version = c.U8();
-            const quint32 flags = quint32(c.Number(3));
-            const quint32 count = c.U32();
-            if (count > MaxEntries)
-                return fail("the 'ipma' box lists too many items");
-            for (quint32 i = 0; i < count && c.Ok(); ++i) {
-                Association association{quint32(c.Number(version < 1 ? 2 : 4)), {}};
-                const int n = c.U8();
-                for (int k = 0; k < n && c.Ok(); ++k) {
-                    const quint32 value = quint32(c.Number(flags & 1 ? 2 : 1));
-                    const quint32 top = flags & 1 ? 0x8000 : 0x80;
-                    association.properties.emplace_back(int(value & (top - 1)), (value & top) != 0);
-                }
-                boxes.m_associations.push_back(std::move(association));
-            }
-            if (!c.Ok())
-                return fail("the 'ipma' box is cut short");
-        }
+    return nullptr;
+}
+
+const char* HeifBoxes::ReadProperties(QByteArrayView content)
+{
+    const auto parts = Children(content);
+    if (!parts)
+        return "the 'iprp' box is broken";
+    if (const Box* ipco = Child(*parts, "ipco")) {
+        const auto properties = Children(ipco->content);
+        if (!properties)
+            return "the 'ipco' box is broken";
+        for (const Box& box : *properties)
+            m_properties.push_back(Property{box.type, box.whole.toByteArray(),
+                                            int(box.whole.size() - box.content.size()), false});
     }
-    if (const Box* idat = Child(*children, "idat"))
-        boxes.m_idat = idat->content.toByteArray();
-    if (!boxes.Find(boxes.m_primary))
-        return fail("the primary picture is not among the items");
-    return boxes;
+    for (const Box& ipma : *parts)
+        if (ipma.type == "ipma")
+            if (const char* broken = ReadAssociations(ipma.content))
+                return broken;
+    return nullptr;
+}
+
+const char* HeifBoxes::ReadAssociations(QByteArrayView content)
+{
+    Cursor c(content);
+    const int version = c.U8();
+    const quint32 flags = quint32(c.Number(3));
+    const quint32 count = c.U32();
+    if (count > MaxEntries)
+        return "the 'ipma' box lists too many items";
+    for (quint32 i = 0; i < count && c.Ok(); ++i) {
+        Association association{quint32(c.Number(version < 1 ? 2 : 4)), {}};
+        const int n = c.U8();
+        for (int k = 0; k < n && c.Ok(); ++k) {
+            const quint32 value = quint32(c.Number(flags & 1 ? 2 : 1));
+            const quint32 top = flags & 1 ? 0x8000 : 0x80;
+            association.properties.emplace_back(int(value & (top - 1)), (value & top) != 0);
+        }
+        m_associations.push_back(std::move(association));
+    }
+    return c.Ok() ? nullptr : "the 'ipma' box is cut short";
 }
 
 const HeifBoxes::Item* HeifBoxes::Find(quint32 id) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -99,6 +100,17 @@ public:
     QByteArray SingleItemFile(QIODevice& device, quint32 id, quint32 colours, qint64 limit) const;
 
 private:
+    // Each reads the file, or one box of its 'meta' box, into the lists below: nullptr, or why it
+    // is broken.
+    const char* ReadMeta(QIODevice& device);
+    const char* ReadTopLevel(QIODevice& device, QByteArray& meta);
+    const char* ReadPrimary(QByteArrayView content);
+    const char* ReadLocations(QByteArrayView content);
+    const char* ReadItemInfos(QByteArrayView content);
+    const char* ReadReferences(QByteArrayView content);
+    const char* ReadProperties(QByteArrayView content);
+    const char* ReadAssociations(QByteArrayView content);
+
     struct Reference
     {
         QByteArray type;

@@ -4,6 +4,7 @@
 #include "picture/ExifDate.h"
 #include "picture/HeifDecoder.h"
 #include "picture/JpegDecoder.h"
+#include "picture/Orientation.h"
 #include "picture/PictureHeaders.h"
 #include "platform/files/RegularFile.h"
 #include "platform/runtime/RuntimeError.h"
@@ -12,10 +13,10 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QImageReader>
-#include <QTransform>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 
 namespace vb {
 
@@ -63,45 +64,6 @@ bool DecodesParts(const QImageReader& reader)
     return reader.supportsOption(QImageIOHandler::ClipRect) &&
            reader.supportsOption(QImageIOHandler::ScaledSize) &&
            reader.supportsOption(QImageIOHandler::ScaledClipRect);
-}
-
-bool QuarterTurn(QImageIOHandler::Transformations transformation)
-{
-    return transformation.testFlag(QImageIOHandler::TransformationRotate90);
-}
-
-QSize Upright(QSize stored, QImageIOHandler::Transformations transformation)
-{
-    return QuarterTurn(transformation) ? stored.transposed() : stored;
-}
-
-// The reader cuts and scales the picture as stored in the file, before it turns it upright:
-// maps a rectangle of the upright picture (of size `upright`) back to the stored one. The
-// reader mirrors, then flips, then turns a quarter clockwise; this undoes it in reverse.
-QRect ToStored(const QRect& rect, QSize upright, QImageIOHandler::Transformations transformation)
-{
-    QRect stored = rect;
-    QSize size = upright;
-    if (QuarterTurn(transformation)) {
-        size = upright.transposed();
-        stored = QRect(rect.y(), size.height() - rect.x() - rect.width(), rect.height(), rect.width());
-    }
-    if (transformation.testFlag(QImageIOHandler::TransformationFlip))
-        stored.moveTop(size.height() - stored.y() - stored.height());
-    if (transformation.testFlag(QImageIOHandler::TransformationMirror))
-        stored.moveLeft(size.width() - stored.x() - stored.width());
-    return stored;
-}
-
-// The picture as the reader turns it upright, for an image decoded as stored: mirrored, then
-// flipped, then turned a quarter clockwise.
-QImage TurnUpright(QImage image, QImageIOHandler::Transformations transformation)
-{
-    const bool mirror = transformation.testFlag(QImageIOHandler::TransformationMirror);
-    const bool flip = transformation.testFlag(QImageIOHandler::TransformationFlip);
-    if (mirror || flip)
-        image = std::move(image).mirrored(mirror, flip);
-    return QuarterTurn(transformation) ? image.transformed(QTransform().rotate(90)) : image;
 }
 
 // `part` of the picture scaled to `target` comes from `source`, a rectangle of the picture at its
@@ -256,57 +218,47 @@ float PictureHolder::ScaleHeight() const
 void PictureHolder::Load(const QString& path)
 {
     std::unique_ptr<Source> source = OpenSource(path, m_readDateTaken);
-    QImageReader& reader = source->reader;
     const QDate dateTaken = source->dateTaken;
+    if (source->heif)
+        LoadHeif(std::move(source), path);
+    else if (DecodesParts(source->reader))
+        LoadParts(std::move(source), path);
+    else
+        LoadWhole(*source, path);
+    m_path = path;
+    m_dateTaken = dateTaken;
+}
 
-    if (source->heif) {
-        if (const qint64 bytes = source->heif->DecodeBytes(); bytes > LimitBytes())
-            throw TooLarge(path, bytes, LimitBytes());
-        // Decoded whole now, as Qt's readers decode theirs: only the drawing waits.
-        source->heif->Decode();
-        m_whole = QImage();
-        m_size = source->heif->Size();
-        m_source = std::move(source);
-        m_transformation = QImageIOHandler::TransformationNone;
-        m_path = path;
-        m_dateTaken = dateTaken;
-        m_colours = m_source->colours;
-        return;
-    }
-
-    if (DecodesParts(reader)) {
-        const QSize stored = CheckParts(*source, path);
-        const QImageIOHandler::Transformations transformation = reader.transformation();
-        m_whole = QImage();
-        m_source = std::move(source);
-        m_transformation = transformation;
-        m_size = Upright(stored, transformation);
-        m_path = path;
-        m_dateTaken = dateTaken;
-        m_colours = m_source->colours;
-        return;
-    }
-
-    // The size in a header is not always the size of the decoded picture: Qt reports a BMP stored
-    // top-down with a negative height, and a GIF's first frame while it decodes that frame onto
-    // the GIF's logical screen. So the check before decoding takes the larger of what the headers
-    // say, and the own size comes from the decoded picture.
-    const QSize stored = reader.size();
-    QSize declared(int(std::min<qint64>(std::abs(qint64(stored.width())), INT_MAX)),
-                   int(std::min<qint64>(std::abs(qint64(stored.height())), INT_MAX)));
-    if (source->facts.gifScreen)
-        declared = declared.expandedTo(*source->facts.gifScreen);
-    if (const qint64 bytes = WholeBytes(declared, reader.imageFormat(), source->facts.webpAnimated);
-        bytes > LimitBytes())
+// Decoded whole now, as Qt's readers decode theirs: only the drawing waits.
+void PictureHolder::LoadHeif(std::unique_ptr<Source> source, const QString& path)
+{
+    if (const qint64 bytes = source->heif->DecodeBytes(); bytes > LimitBytes())
         throw TooLarge(path, bytes, LimitBytes());
-    QImage whole;
-    if (source->facts.type == PictureType::Bmp)
-        whole = DecodeBmp(*source, declared, path);
-    else if (!reader.read(&whole) || whole.isNull())
-        throw LoadFailure(reader, path);
-    CompleteColourTable(whole);
-    if (const qint64 bytes = WholeBytes(whole.size(), whole.format()); bytes > LimitBytes())
-        throw TooLarge(path, bytes, LimitBytes());
+    source->heif->Decode();
+    const QSize size = source->heif->Size();
+    KeepSource(std::move(source), size, QImageIOHandler::TransformationNone);
+}
+
+void PictureHolder::LoadParts(std::unique_ptr<Source> source, const QString& path)
+{
+    const QSize stored = CheckParts(*source, path);
+    const QImageIOHandler::Transformations transformation = source->reader.transformation();
+    KeepSource(std::move(source), Upright(stored, transformation), transformation);
+}
+
+void PictureHolder::KeepSource(std::unique_ptr<Source> source, QSize size,
+                               QImageIOHandler::Transformations transformation)
+{
+    m_whole = QImage();
+    m_colours = source->colours;
+    m_source = std::move(source);
+    m_transformation = transformation;
+    m_size = size;
+}
+
+void PictureHolder::LoadWhole(Source& source, const QString& path)
+{
+    QImage whole = DecodeWhole(source, path);
     m_source.reset();
     m_colours = PictureColours();
     if (const QColorSpace space = whole.colorSpace(); space.isValid() && space != QColorSpace::SRgb)
@@ -314,8 +266,32 @@ void PictureHolder::Load(const QString& path)
     m_whole = std::move(whole);
     m_transformation = QImageIOHandler::TransformationNone;
     m_size = m_whole.size();
-    m_path = path;
-    m_dateTaken = dateTaken;
+}
+
+// The size in a header is not always the size of the decoded picture: Qt reports a BMP stored
+// top-down with a negative height, and a GIF's first frame while it decodes that frame onto the
+// GIF's logical screen. So the check before decoding takes the larger of what the headers say,
+// and the own size comes from the decoded picture.
+QImage PictureHolder::DecodeWhole(Source& source, const QString& path) const
+{
+    QImageReader& reader = source.reader;
+    const QSize stored = reader.size();
+    QSize declared(int(std::min<qint64>(std::abs(qint64(stored.width())), INT_MAX)),
+                   int(std::min<qint64>(std::abs(qint64(stored.height())), INT_MAX)));
+    if (source.facts.gifScreen)
+        declared = declared.expandedTo(*source.facts.gifScreen);
+    if (const qint64 bytes = WholeBytes(declared, reader.imageFormat(), source.facts.webpAnimated);
+        bytes > LimitBytes())
+        throw TooLarge(path, bytes, LimitBytes());
+    QImage whole;
+    if (source.facts.type == PictureType::Bmp)
+        whole = DecodeBmp(source, declared, path);
+    else if (!reader.read(&whole) || whole.isNull())
+        throw LoadFailure(reader, path);
+    CompleteColourTable(whole);
+    if (const qint64 bytes = WholeBytes(whole.size(), whole.format()); bytes > LimitBytes())
+        throw TooLarge(path, bytes, LimitBytes());
+    return whole;
 }
 
 // Qt's BMP reader leaves the pixels a file does not give as it finds them: the rows of a file cut
@@ -394,89 +370,117 @@ PictureHolder::Part PictureHolder::DecodeAsStored(QSize target, const QRect& par
 {
     if (IsEmpty())
         throw RuntimeError(ErrorCode::InvalidPicture, QStringLiteral("no picture loaded"));
-
-    const QRect whole(QPoint(0, 0), target);
-    if (!m_whole.isNull()) {
-        if (target == m_size)
-            return Part{m_whole, part};
-        if (part == whole)
-            return Part{m_whole.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), part};
-        const Piece piece = PieceOf(part, target, m_size);
-        return Part{
-            m_whole.copy(piece.source).scaled(piece.size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
-            piece.within};
-    }
-
+    if (!m_whole.isNull())
+        return ScaleWhole(target, part);
     if (m_source && m_source->heif)
         return DecodeHeif(*m_source->heif, target, part, std::move(buffer));
-
-    // The reader from Load is used once; drawing the same picture again reads the file again,
-    // which must still be the picture that was loaded.
-    std::unique_ptr<Source> source = std::move(m_source);
-    if (!source) {
-        source = OpenSource(m_path);
-        if (source->heif || !DecodesParts(source->reader) ||
-            source->reader.transformation() != m_transformation ||
-            Upright(CheckParts(*source, m_path), m_transformation) != m_size)
-            throw RuntimeError(ErrorCode::InvalidPicture,
-                               QStringLiteral("picture \"%1\" changed since it was loaded").arg(m_path));
+    std::unique_ptr<Source> source = TakeSource();
+    if (source->facts.jpeg) {
+        std::optional<Part> decoded = DecodeJpegRegion(target, part, buffer);
+        if (!decoded)
+            decoded = DecodeJpegReduced(target, part, buffer);
+        if (decoded)
+            return std::move(*decoded);
     }
-    QImageReader& reader = source->reader;
+    return DecodeByReader(source->reader, target, part, std::move(buffer));
+}
+
+PictureHolder::Part PictureHolder::ScaleWhole(QSize target, const QRect& part) const
+{
+    if (target == m_size)
+        return Part{m_whole, part};
+    if (part == QRect(QPoint(0, 0), target))
+        return Part{m_whole.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), part};
+    const Piece piece = PieceOf(part, target, m_size);
+    return Part{
+        m_whole.copy(piece.source).scaled(piece.size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation),
+        piece.within};
+}
+
+// The reader from Load is used once; drawing the same picture again reads the file again, which
+// must still be the picture that was loaded.
+std::unique_ptr<PictureHolder::Source> PictureHolder::TakeSource()
+{
+    if (m_source)
+        return std::move(m_source);
+    std::unique_ptr<Source> source = OpenSource(m_path);
+    if (source->heif || !DecodesParts(source->reader) ||
+        source->reader.transformation() != m_transformation ||
+        Upright(CheckParts(*source, m_path), m_transformation) != m_size)
+        throw RuntimeError(ErrorCode::InvalidPicture,
+                           QStringLiteral("picture \"%1\" changed since it was loaded").arg(m_path));
+    return source;
+}
+
+namespace {
+// Whether libjpeg-turbo decoded the picture; false where it leaves it to Qt's reader.
+bool JpegDone(JpegDecoder::Result result, const QString& path, const QString& why)
+{
+    switch (result) {
+    case JpegDecoder::Result::Done:
+        return true;
+    case JpegDecoder::Result::Failed:
+        throw RuntimeError(ErrorCode::InvalidPicture,
+                           QStringLiteral("cannot load picture \"%1\": %2").arg(path, why));
+    case JpegDecoder::Result::NotHandled:
+        break;
+    }
+    return false;
+}
+} // namespace
+
+// An upright JPEG at its own size (the full-screen case) goes straight to libjpeg-turbo: it skips
+// the rows above the part instead of decoding and discarding them, stops after the part, and
+// writes the window's pixel format, so nothing is converted or copied afterwards.
+std::optional<PictureHolder::Part> PictureHolder::DecodeJpegRegion(QSize target, const QRect& part,
+                                                                   QImage& buffer) const
+{
+    if (target != m_size || m_transformation != QImageIOHandler::TransformationNone ||
+        buffer.format() != QImage::Format_RGB32 || buffer.size() != part.size())
+        return std::nullopt;
+    QString why;
+    if (!JpegDone(JpegDecoder::DecodeRegion(m_path, part, buffer, LimitBytes(), &why), m_path, why))
+        return std::nullopt;
+    return Part{std::move(buffer), QRect(QPoint(0, 0), part.size())};
+}
+
+// FitLargePictures: reduced as stored, then turned upright; straight into the window's image
+// when there is nothing to turn.
+std::optional<PictureHolder::Part> PictureHolder::DecodeJpegReduced(QSize target, const QRect& part,
+                                                                    QImage& buffer) const
+{
+    const QRect whole(QPoint(0, 0), target);
+    if (!m_reduceInSteps || part != whole || target.width() > m_size.width() ||
+        target.height() > m_size.height())
+        return std::nullopt;
+    const bool direct = m_transformation == QImageIOHandler::TransformationNone &&
+                        buffer.format() == QImage::Format_RGB32 && buffer.size() == target;
+    QImage turned;
+    if (!direct)
+        turned = QImage(Upright(target, m_transformation), QImage::Format_RGB32);
+    QString why;
+    if (!JpegDone(JpegDecoder::DecodeReduced(m_path, direct ? buffer : turned, LimitBytes(), &why), m_path,
+                  why))
+        return std::nullopt;
+    return Part{direct ? std::move(buffer) : TurnUpright(std::move(turned), m_transformation), whole};
+}
+
+// Qt's reader cuts and scales the picture as stored while it decodes, then turns it upright.
+PictureHolder::Part PictureHolder::DecodeByReader(QImageReader& reader, QSize target, const QRect& part,
+                                                  QImage buffer) const
+{
     const auto stored = [this](const QRect& rect, QSize size) {
         return ToStored(rect, size, m_transformation);
     };
-    const auto storedSize = [this](QSize size) {
-        return QuarterTurn(m_transformation) ? size.transposed() : size;
-    };
-
-    // An upright JPEG at its own size (the full-screen case) goes straight to libjpeg-turbo: it
-    // skips the rows above the part instead of decoding and discarding them, stops after the
-    // part, and writes the window's pixel format, so nothing is converted or copied afterwards.
-    if (target == m_size && m_transformation == QImageIOHandler::TransformationNone && source->facts.jpeg &&
-        buffer.format() == QImage::Format_RGB32 && buffer.size() == part.size()) {
-        QString why;
-        switch (JpegDecoder::DecodeRegion(m_path, part, buffer, LimitBytes(), &why)) {
-        case JpegDecoder::Result::Done:
-            return Part{std::move(buffer), QRect(QPoint(0, 0), part.size())};
-        case JpegDecoder::Result::Failed:
-            throw RuntimeError(ErrorCode::InvalidPicture,
-                               QStringLiteral("cannot load picture \"%1\": %2").arg(m_path, why));
-        case JpegDecoder::Result::NotHandled:
-            break;
-        }
-    }
-
-    if (m_reduceInSteps && source->facts.jpeg && part == whole && target.width() <= m_size.width() &&
-        target.height() <= m_size.height()) {
-        // Reduced as stored, then turned upright: straight into the window's image when there
-        // is nothing to turn.
-        const bool direct = m_transformation == QImageIOHandler::TransformationNone &&
-                            buffer.format() == QImage::Format_RGB32 && buffer.size() == target;
-        QImage turned;
-        if (!direct)
-            turned = QImage(storedSize(target), QImage::Format_RGB32);
-        QImage& into = direct ? buffer : turned;
-        QString why;
-        switch (JpegDecoder::DecodeReduced(m_path, into, LimitBytes(), &why)) {
-        case JpegDecoder::Result::Done:
-            return Part{direct ? std::move(buffer) : TurnUpright(std::move(turned), m_transformation), whole};
-        case JpegDecoder::Result::Failed:
-            throw RuntimeError(ErrorCode::InvalidPicture,
-                               QStringLiteral("cannot load picture \"%1\": %2").arg(m_path, why));
-        case JpegDecoder::Result::NotHandled:
-            break;
-        }
-    }
-
     if (target == m_size) {
-        if (part != whole)
+        if (part != QRect(QPoint(0, 0), target))
             reader.setClipRect(stored(part, target));
-    } else if (part == whole) {
-        reader.setScaledSize(storedSize(target));
+    } else if (part == QRect(QPoint(0, 0), target)) {
+        reader.setScaledSize(Upright(target, m_transformation));
     } else {
         const Piece piece = PieceOf(part, target, m_size);
         reader.setClipRect(stored(piece.source, m_size));
-        reader.setScaledSize(storedSize(piece.size));
+        reader.setScaledSize(Upright(piece.size, m_transformation));
         reader.setScaledClipRect(stored(piece.within, piece.size));
     }
     if (!reader.read(&buffer) || buffer.isNull())

@@ -9,6 +9,9 @@
 #include <QSize>
 #include <QString>
 #include <memory>
+#include <optional>
+
+class QImageReader;
 
 namespace vb {
 
@@ -98,6 +101,19 @@ public:
 private:
     struct Source;
     Part DecodeAsStored(QSize target, const QRect& part, QImage buffer);
+    Part ScaleWhole(QSize target, const QRect& part) const;
+    std::unique_ptr<Source> TakeSource();
+    // libjpeg-turbo's own ways, where they apply; nothing where they leave the picture to Qt's
+    // reader. `buffer` is taken only when the result is in it.
+    std::optional<Part> DecodeJpegRegion(QSize target, const QRect& part, QImage& buffer) const;
+    std::optional<Part> DecodeJpegReduced(QSize target, const QRect& part, QImage& buffer) const;
+    Part DecodeByReader(QImageReader& reader, QSize target, const QRect& part, QImage buffer) const;
+    void LoadHeif(std::unique_ptr<Source> source, const QString& path);
+    void LoadParts(std::unique_ptr<Source> source, const QString& path);
+    void KeepSource(std::unique_ptr<Source> source, QSize size,
+                    QImageIOHandler::Transformations transformation);
+    void LoadWhole(Source& source, const QString& path);
+    QImage DecodeWhole(Source& source, const QString& path) const;
     std::unique_ptr<Source> OpenSource(const QString& path, bool readDateTaken = false) const;
     // The stored size of a picture decoded when drawn, after checking what its decoder will hold.
     QSize CheckParts(Source& source, const QString& path) const;

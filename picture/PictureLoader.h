@@ -56,8 +56,9 @@ public:
     virtual void Request(FrameRequest request) = 0;
 };
 
-// The loader a cover gets: a BackgroundLoader, unless the program has chosen another maker (its
-// loading helper's) before the first cover.
+// The loader a cover gets, from the maker chosen before the first cover: the program's makes its
+// loading helper's, the tests' one of the test support library. Without a maker it throws
+// std::logic_error.
 std::unique_ptr<PictureLoader> MakePictureLoader();
 void SetPictureLoaderMaker(std::function<std::unique_ptr<PictureLoader>()> maker);
 

@@ -1,3 +1,4 @@
+#include "BackgroundLoader.h"
 #include "Fakes.h"
 #include "PictureFiles.h"
 #include "ScreenChecks.h"
@@ -29,6 +30,7 @@ private slots:
     {
         QVERIFY2(x11::Available(), "this test needs an X server and the xcb platform");
         QApplication::setQuitOnLastWindowClosed(false);
+        SetPictureLoaderMaker([] { return std::make_unique<BackgroundLoader>(); });
     }
     void init() { ResetModuleState(); }
 

@@ -1,3 +1,4 @@
+#include "BackgroundLoader.h"
 #include "Fakes.h"
 #include "PictureFiles.h"
 #include "cover/frmCover.h"
@@ -46,6 +47,7 @@ private slots:
     {
         // Closing the last window would otherwise end the test's own event loop.
         QApplication::setQuitOnLastWindowClosed(false);
+        SetPictureLoaderMaker([] { return std::make_unique<BackgroundLoader>(); });
         m_green = m_dir.filePath("green.bmp");
         QVERIFY(vbtest::SavePicture(m_green, vbtest::Solid(QSize(40, 20), Qt::green), "bmp"));
     }

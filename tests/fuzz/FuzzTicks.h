@@ -2,9 +2,9 @@
 
 // What the picture fuzzers share: the slide tick, due at every run, showing one file through the
 // loader that answers at once, in full screen and in a preview.
+#include "InlineLoader.h"
 #include "cover/SlideTick.h"
 #include "picture/ImageCanvas.h"
-#include "picture/InlineLoader.h"
 #include "picture/PictureHolder.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/RandomSource.h"

@@ -1,10 +1,10 @@
 #include "Fakes.h"
+#include "InlineLoader.h"
 #include "PictureFiles.h"
 #include "TestSupport.h"
 #include "cover/SlideTick.h"
 #include "picture/ElideMiddle.h"
 #include "picture/ImageCanvas.h"
-#include "picture/InlineLoader.h"
 #include "picture/PictureHolder.h"
 #include "state/ModuleState.h"
 

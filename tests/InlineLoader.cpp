@@ -1,4 +1,4 @@
-#include "picture/InlineLoader.h"
+#include "InlineLoader.h"
 
 #include "picture/FramePainter.h"
 

@@ -1,4 +1,4 @@
-#include "picture/BackgroundLoader.h"
+#include "BackgroundLoader.h"
 
 #include "picture/FramePainter.h"
 #include "platform/runtime/DetachedThread.h"
@@ -71,27 +71,9 @@ QString FolderOf(const QString& path)
     return path.left(path.lastIndexOf(u'/') + 1);
 }
 
-std::function<std::unique_ptr<PictureLoader>()>& LoaderMaker()
-{
-    static std::function<std::unique_ptr<PictureLoader>()> maker;
-    return maker;
-}
-
 } // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(WaitAtApplicationEnd)
-
-std::unique_ptr<PictureLoader> MakePictureLoader()
-{
-    if (LoaderMaker())
-        return LoaderMaker()();
-    return std::make_unique<BackgroundLoader>();
-}
-
-void SetPictureLoaderMaker(std::function<std::unique_ptr<PictureLoader>()> maker)
-{
-    LoaderMaker() = std::move(maker);
-}
 
 // What a result that outlives the loader still reaches: the loader, until it is gone. Read and
 // written on the window thread only.

@@ -10,7 +10,8 @@
 namespace vb {
 
 // Reads and decodes pictures on threads of their own, never on the window thread, and hands the
-// finished frames to the receiver on the window thread.
+// finished frames to the receiver on the window thread: the covers' loader in the tests, in place
+// of the program's loading helper (HelperLoader).
 //
 // At most one read per folder is under way: a request for a folder whose last read has not
 // ended waits until it has; of the requests waiting for one folder only the latest two are kept.
