@@ -348,6 +348,58 @@ bool ConvertColours(QImage& image, const QRect& area, const PictureColours& from
     return true;
 }
 
+RowConverter::RowConverter(QImage& image, const PictureColours& from, const QByteArray& screen)
+{
+    if (from.icc.size() > MaxProfileBytes || screen.size() > MaxProfileBytes ||
+        (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32))
+        return;
+    std::shared_ptr<const Conversion> conversion = Cache().Get(from, screen);
+    if (!conversion)
+        return;
+    // Taken here, before the filling thread writes: bits() may detach the image.
+    uchar* const first = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    const int width = image.width();
+    m_thread = std::thread([this, conversion = std::move(conversion), first, stride, width] {
+        for (int done = 0, ready; (ready = Wait(done)) > done; done = ready)
+            conversion->Rows(first + qsizetype(done) * stride, width, ready - done, stride);
+    });
+}
+
+RowConverter::~RowConverter()
+{
+    Finish();
+}
+
+void RowConverter::Ready(int rows)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_ready = std::max(m_ready, rows);
+    }
+    m_changed.notify_one();
+}
+
+bool RowConverter::Finish()
+{
+    if (!m_thread.joinable())
+        return false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_finishing = true;
+    }
+    m_changed.notify_one();
+    m_thread.join();
+    return true;
+}
+
+int RowConverter::Wait(int done)
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_ready > done || m_finishing; });
+    return m_ready;
+}
+
 QByteArray JpegIccProfile(QIODevice& device)
 {
     if (!device.seek(0))

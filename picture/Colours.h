@@ -3,6 +3,10 @@
 #include <QByteArray>
 #include <QImage>
 #include <QRect>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 namespace vb {
 
@@ -31,6 +35,36 @@ QByteArray ProfileOf(int primaries, int transfer);
 // when that is empty. The transform for a pair of profiles is made once and kept (a few of
 // them). Pixels whose profile cannot be read are left as they are; false then.
 bool ConvertColours(QImage& image, const QRect& area, const PictureColours& from, const QByteArray& screen);
+
+// Converts an image's rows as ConvertColours does, on a thread of its own, while the thread that
+// fills them goes on: each band is converted while the decoder works on the next, instead of in a
+// pass over the whole frame after decoding, so that the conversion adds little more than its last
+// band to a change.
+class RowConverter
+{
+public:
+    // Starts nothing when `from` to `screen` cannot be converted; Finish is false then.
+    RowConverter(QImage& image, const PictureColours& from, const QByteArray& screen);
+    RowConverter(const RowConverter&) = delete;
+    RowConverter& operator=(const RowConverter&) = delete;
+    // Waits for the rows already handed over.
+    ~RowConverter();
+
+    // The image's rows above `rows` are final.
+    void Ready(int rows);
+    // Waits until every row handed over is converted; true when a conversion ran.
+    bool Finish();
+
+private:
+    // Blocks until rows beyond `done` are ready, or none will be; the rows ready then.
+    int Wait(int done);
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_ready = 0;
+    bool m_finishing = false;
+    std::thread m_thread;
+};
 
 // The ICC profile a JPEG carries in its APP2 "ICC_PROFILE" segments, put together in their
 // order; empty when it has none or they do not add up. Reads the device from its start up to the

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QRect>
 #include <QString>
+#include <functional>
 
 namespace vb {
 
@@ -24,9 +25,11 @@ public:
 
     // `region` is in the picture's pixels and lies inside it; `into` is an image of the region's
     // size in Format_RGB32, possibly sharing memory with a larger one (its bytesPerLine is kept).
-    // `memoryLimit` bounds what the decoder may allocate, in bytes.
+    // `memoryLimit` bounds what the decoder may allocate, in bytes. `rowsDone`, when given, hears
+    // after each band of rows how many of `into`'s rows are final, so that another thread can
+    // work on them while the rest is decoded.
     static Result DecodeRegion(const QString& path, const QRect& region, QImage& into, qint64 memoryLimit,
-                               QString* error);
+                               QString* error, const std::function<void(int)>& rowsDone = {});
 
     // The whole picture, as stored, reduced to the size of `into` (Format_RGB32, no larger than
     // the picture either way, possibly sharing memory with a larger image). libjpeg-turbo scales

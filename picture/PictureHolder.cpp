@@ -16,6 +16,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 
 namespace vb {
@@ -351,7 +352,7 @@ QImage PictureHolder::DecodeBmp(Source& source, QSize size, const QString& path)
 PictureHolder::Part PictureHolder::Decode(QSize target, const QRect& part, QImage buffer)
 {
     Part decoded = DecodeAsStored(target, part, std::move(buffer));
-    if (!m_colours.Managed() && m_screenProfile.isEmpty())
+    if (!ConvertsColours() || decoded.converted)
         return decoded;
     // Converted in place where the pixels are the frame's own; the whole picture decoded at
     // loading, or pixels of another format, only for the part that shows.
@@ -438,10 +439,20 @@ std::optional<PictureHolder::Part> PictureHolder::DecodeJpegRegion(QSize target,
     if (target != m_size || m_transformation != QImageIOHandler::TransformationNone ||
         buffer.format() != QImage::Format_RGB32 || buffer.size() != part.size())
         return std::nullopt;
+    // Colours converted band by band on another thread while the decoder goes on.
+    std::optional<RowConverter> converter;
+    if (ConvertsColours())
+        converter.emplace(buffer, m_colours, m_screenProfile);
+    const auto ready = [&converter](int rows) {
+        converter->Ready(rows);
+    };
     QString why;
-    if (!JpegDone(JpegDecoder::DecodeRegion(m_path, part, buffer, LimitBytes(), &why), m_path, why))
+    if (!JpegDone(JpegDecoder::DecodeRegion(m_path, part, buffer, LimitBytes(), &why,
+                                            converter ? std::function<void(int)>(ready) : nullptr),
+                  m_path, why))
         return std::nullopt;
-    return Part{std::move(buffer), QRect(QPoint(0, 0), part.size())};
+    const bool converted = converter && converter->Finish();
+    return Part{std::move(buffer), QRect(QPoint(0, 0), part.size()), converted};
 }
 
 // FitLargePictures: reduced as stored, then turned upright; straight into the window's image

@@ -90,7 +90,8 @@ public:
     struct Part
     {
         QImage image;
-        QRect source; // the rectangle of `image` to draw
+        QRect source;           // the rectangle of `image` to draw
+        bool converted = false; // its colours already the screen's
     };
     // The rectangle `part` of the picture scaled to `target` device pixels (part in the scaled
     // picture's coordinates, inside it). When the decoder can fill `buffer` (an RGB32 image of
@@ -120,6 +121,8 @@ private:
     QImage DecodeBmp(Source& source, QSize size, const QString& path) const;
     Part DecodeHeif(HeifDecoder& heif, QSize target, const QRect& part, QImage buffer);
     qint64 LimitBytes() const;
+    // Whether the picture's colours are not the screen's as they are.
+    bool ConvertsColours() const { return m_colours.Managed() || !m_screenProfile.isEmpty(); }
 
     int m_decodeLimitMegabytes;
     QString m_path;
