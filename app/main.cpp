@@ -1,6 +1,7 @@
 #include "app/ApplicationWindows.h"
 #include "app/CommandLine.h"
 #include "app/SubMain.h"
+#include "catalogue/PictureIndex.h"
 #include "loading/HelperConnection.h"
 #include "loading/HelperLoader.h"
 #include "loading/HelperMessages.h"
@@ -15,7 +16,6 @@
 #include "platform/runtime/DetachedThread.h"
 #include "platform/runtime/RandomSource.h"
 #include "platform/runtime/RuntimeError.h"
-#include "settings/PictureIndex.h"
 #include "settings/SettingsStore.h"
 #include "state/ModuleState.h"
 

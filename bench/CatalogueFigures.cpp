@@ -3,11 +3,11 @@
 // tree against `find -type f`, and on a file system that answers each listing late against a
 // walk that reads one folder at a time; and what the picture list holds per entry.
 #include "Measure.h"
+#include "catalogue/PictureCatalogue.h"
 #include "loading/HelperConnection.h"
 #include "loading/HelperLoader.h"
 #include "picture/PictureHolder.h"
 #include "platform/files/DirectoryLister.h"
-#include "settings/PictureCatalogue.h"
 #include "state/ModuleState.h"
 
 #include <QDir>

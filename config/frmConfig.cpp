@@ -1,13 +1,13 @@
 #include "config/frmConfig.h"
 
+#include "catalogue/PictureCatalogue.h"
+#include "catalogue/PictureIndex.h"
 #include "config/ProgramIcon.h"
 #include "platform/display/WindowTitle.h"
 #include "platform/runtime/Conversions.h"
 #include "platform/runtime/ErrorReport.h"
 #include "platform/runtime/RuntimeError.h"
 #include "settings/IdleSettings.h"
-#include "settings/PictureCatalogue.h"
-#include "settings/PictureIndex.h"
 #include "settings/Settings.h"
 #include "state/ModuleState.h"
 

@@ -1,13 +1,13 @@
 #include "settings/Settings.h"
 
+#include "catalogue/PictureCatalogue.h"
+#include "catalogue/PictureIndex.h"
 #include "platform/files/UserFolders.h"
 #include "platform/runtime/Conversions.h"
 #include "platform/runtime/DetachedThread.h"
 #include "platform/runtime/ErrorReport.h"
 #include "platform/runtime/RuntimeError.h"
 #include "settings/IdleSettings.h"
-#include "settings/PictureCatalogue.h"
-#include "settings/PictureIndex.h"
 #include "settings/SettingsStore.h"
 #include "state/ModuleState.h"
 

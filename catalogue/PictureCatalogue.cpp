@@ -1,4 +1,4 @@
-#include "settings/PictureCatalogue.h"
+#include "catalogue/PictureCatalogue.h"
 
 #include "platform/files/DirectoryLister.h"
 #include "platform/files/FileNames.h"

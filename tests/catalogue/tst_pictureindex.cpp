@@ -1,7 +1,7 @@
 #include "ProgramRun.h"
 #include "TestSupport.h"
+#include "catalogue/PictureIndex.h"
 #include "platform/runtime/DetachedThread.h"
-#include "settings/PictureIndex.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 #include "state/ModuleState.h"

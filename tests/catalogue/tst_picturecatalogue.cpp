@@ -1,12 +1,12 @@
 #include "PictureFiles.h"
 #include "ProgramRun.h"
 #include "TestSupport.h"
+#include "catalogue/PictureCatalogue.h"
 #include "picture/JpegDecoder.h"
 #include "platform/files/FileNames.h"
 #include "platform/files/RegularFile.h"
 #include "platform/runtime/DetachedThread.h"
 #include "platform/runtime/RuntimeError.h"
-#include "settings/PictureCatalogue.h"
 #include "state/ModuleState.h"
 
 #include <QCoreApplication>
