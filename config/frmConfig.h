@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/PictureCatalogue.h"
 #include "config/ConfigServices.h"
 #include "config/frmOptions.h"
 
@@ -99,6 +100,8 @@ private:
     QPushButton* cmdPreview = nullptr;
     // "Start automatically" as loaded.
     bool m_startedAutomatically = false;
+    // The catalogue OK builds, where the program gives none to replace.
+    Catalogue m_ownCatalogue;
     bool m_walking = false;
     bool m_cancelWalk = false;
 };
