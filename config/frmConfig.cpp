@@ -428,6 +428,11 @@ bool frmConfig::ReadFolders()
     ShowWalking(false);
     if (focus)
         focus->setFocus(Qt::OtherFocusReason);
+    return TakeCatalogue(catalogue, folders, options);
+}
+
+bool frmConfig::TakeCatalogue(Catalogue& catalogue, const QStringList& folders, CatalogueOptions options)
+{
     // A folder that cannot be listed keeps the pictures found before the failure and stays in
     // the list; one that timed out is saved as listed all the same.
     FolderList = folders;

@@ -51,6 +51,9 @@ private:
     QListWidgetItem* AddListEntry(const QString& folder);
     // OK's walk through the folders, with its progress line; false when it was cancelled.
     bool ReadFolders();
+    // The built catalogue's list and warnings for the show, and its late part; false when it
+    // was cancelled.
+    bool TakeCatalogue(Catalogue& catalogue, const QStringList& folders, CatalogueOptions options);
     // While OK's walk runs: the progress line in place of the left-hand buttons, every other
     // control but Cancel disabled.
     void ShowWalking(bool walking);
