@@ -24,7 +24,7 @@ double CatalogueSeconds(const QString& folder)
 {
     const vb::PosixDirectoryLister lister;
     return Seconds([&] {
-        vb::PictureList = vb::Catalogue({{folder}, {}, std::nullopt, {}}, lister).Built().pictures;
+        vb::PictureList = std::move(vb::Catalogue({{folder}, {}, std::nullopt, {}}, lister).Built().pictures);
     });
 }
 
@@ -44,7 +44,7 @@ double WalkSeconds(const QString& tree, bool oneAtATime, const vb::DirectoryList
 {
     const vb::CatalogueRequest request{
         {tree}, {true, false}, oneAtATime ? std::nullopt : std::optional(vb::ListingDeadline), {}};
-    return Seconds([&] { vb::PictureList = vb::Catalogue(request, lister).Built().pictures; });
+    return Seconds([&] { vb::PictureList = std::move(vb::Catalogue(request, lister).Built().pictures); });
 }
 
 // In use on the heap, large blocks (mapped on their own) included.
