@@ -10,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <array>
-#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
