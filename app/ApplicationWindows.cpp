@@ -39,8 +39,8 @@ void StartAutomatically(bool start)
 } // namespace
 
 ApplicationWindows::ApplicationWindows(SettingsStore& store, const DirectoryLister& lister,
-                                       RandomSource& random, const PictureIndex* index)
-    : m_store(store), m_lister(lister), m_random(random), m_index(index)
+                                       RandomSource& random, const PictureIndex* index, Catalogue* catalogue)
+    : m_store(store), m_lister(lister), m_random(random), m_index(index), m_catalogue(catalogue)
 {
 }
 
@@ -63,6 +63,7 @@ void ApplicationWindows::ShowConfig()
         [] { QProcess::startDetached(ThisProgram(), {QStringLiteral("/S")}); },
         StartAutomatically,
         [] { SignalIdleWatcher(SIGHUP); },
+        m_catalogue,
     });
     m_config->setAttribute(Qt::WA_DeleteOnClose);
     m_config->show();

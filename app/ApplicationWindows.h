@@ -8,6 +8,7 @@
 namespace vb {
 
 class DirectoryLister;
+class Catalogue;
 class PictureIndex;
 class RandomSource;
 class SettingsStore;
@@ -20,7 +21,7 @@ public:
     // The configuration dialog saves to `store` and lists folders with `lister`; the slideshow
     // picks with `random`, the generator start-up seeds. The dialog's OK refreshes `index`, if any.
     ApplicationWindows(SettingsStore& store, const DirectoryLister& lister, RandomSource& random,
-                       const PictureIndex* index = nullptr);
+                       const PictureIndex* index = nullptr, Catalogue* catalogue = nullptr);
     ~ApplicationWindows() override;
 
     void ShowConfig() override;
@@ -31,6 +32,7 @@ private:
     const DirectoryLister& m_lister;
     RandomSource& m_random;
     const PictureIndex* m_index;
+    Catalogue* m_catalogue;
     QPointer<frmConfig> m_config;
     std::unique_ptr<CoverSetHandle> m_cover;
 };

@@ -21,7 +21,9 @@ void CheckShouldRun(StartupServices& services, ModeWindows& windows)
 void SubMain(const QString& commandText, StartupServices& services, ModeWindows& windows)
 {
     services.random.Randomize();
-    LoadSettings(services.store, services.lister, services.index);
+    Catalogue catalogue = LoadSettings(services.store, services.lister, services.index);
+    if (services.catalogue)
+        *services.catalogue = std::move(catalogue);
 
     const QString normalised = NormaliseCommand(commandText);
     RunMode = ClassifyCommand(normalised);

@@ -9,6 +9,7 @@
 
 namespace vb {
 
+class Catalogue;
 class DirectoryLister;
 class ModeWindows;
 class PictureIndex;
@@ -33,6 +34,9 @@ struct StartupServices
     // The picture list of the last start, to start from at once; none: every start lists the
     // folders first.
     const PictureIndex* index = nullptr;
+    // Keeps the catalogue start-up builds, so that what its walks find later still joins the
+    // show; none: that is dropped when start-up ends.
+    Catalogue* catalogue = nullptr;
 };
 
 // The single-instance caption and the preview caption.

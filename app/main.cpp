@@ -1,6 +1,7 @@
 #include "app/ApplicationWindows.h"
 #include "app/CommandLine.h"
 #include "app/SubMain.h"
+#include "catalogue/PictureIndex.h"
 #include "loading/HelperConnection.h"
 #include "loading/HelperLoader.h"
 #include "loading/HelperMessages.h"
@@ -15,7 +16,6 @@
 #include "platform/runtime/DetachedThread.h"
 #include "platform/runtime/RandomSource.h"
 #include "platform/runtime/RuntimeError.h"
-#include "settings/PictureIndex.h"
 #include "settings/SettingsStore.h"
 #include "state/ModuleState.h"
 
@@ -257,6 +257,8 @@ int main(int argc, char** argv)
     vb::SetPictureLoaderMaker([helper] { return std::make_unique<vb::HelperLoader>(*helper); });
     const vb::HelperDirectoryLister lister(*helper);
     const vb::PictureIndex index(vb::PictureIndex::DefaultFolder());
+    // The catalogue PictureList comes from; the dialog's OK replaces it.
+    vb::Catalogue catalogue;
     vb::StartupServices services{
         random,
         store,
@@ -266,8 +268,9 @@ int main(int argc, char** argv)
         [&display](vb::x11::WindowId host) { return display.ClientSize(host); },
         vb::ShowCursor,
         &index,
+        &catalogue,
     };
-    vb::ApplicationWindows windows(store, lister, random, &index);
+    vb::ApplicationWindows windows(store, lister, random, &index, &catalogue);
 
     try {
         vb::SubMain(commandText, services, windows);

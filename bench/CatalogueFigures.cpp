@@ -3,11 +3,11 @@
 // tree against `find -type f`, and on a file system that answers each listing late against a
 // walk that reads one folder at a time; and what the picture list holds per entry.
 #include "Measure.h"
+#include "catalogue/PictureCatalogue.h"
 #include "loading/HelperConnection.h"
 #include "loading/HelperLoader.h"
 #include "picture/PictureHolder.h"
 #include "platform/files/DirectoryLister.h"
-#include "settings/PictureCatalogue.h"
 #include "state/ModuleState.h"
 
 #include <QDir>
@@ -24,8 +24,7 @@ double CatalogueSeconds(const QString& folder)
 {
     const vb::PosixDirectoryLister lister;
     return Seconds([&] {
-        vb::PictureList = vb::PathList();
-        vb::AddPicturesFromFolder(folder, lister);
+        vb::PictureList = std::move(vb::Catalogue({{folder}, {}, std::nullopt, {}}, lister).Built().pictures);
     });
 }
 
@@ -43,17 +42,9 @@ const vb::DirectoryLister& ProgramLister(const Context& context)
 // after the other instead.
 double WalkSeconds(const QString& tree, bool oneAtATime, const vb::DirectoryLister& lister)
 {
-    vb::IncludeSubfolders = -1;
-    const double seconds = Seconds([&] {
-        vb::StartCatalogue();
-        if (oneAtATime)
-            vb::AddPicturesFromFolder(tree, lister);
-        else
-            vb::AddPicturesFromFolderWithin(tree, lister, vb::ListingDeadline);
-        vb::EndCatalogue();
-    });
-    vb::IncludeSubfolders = 0;
-    return seconds;
+    const vb::CatalogueRequest request{
+        {tree}, {true, false}, oneAtATime ? std::nullopt : std::optional(vb::ListingDeadline), {}};
+    return Seconds([&] { vb::PictureList = std::move(vb::Catalogue(request, lister).Built().pictures); });
 }
 
 // In use on the heap, large blocks (mapped on their own) included.
@@ -161,7 +152,7 @@ void CatalogueFigures(const Context& context, std::vector<Row>& rows)
             Median(ours) * 1000, Median(reference) * 1000, QStringLiteral("ms"), QStringLiteral("<= 0.25 x"),
             0.25});
     }
-    vb::StartCatalogue();
+    vb::PictureList = vb::PathList();
 
     const qsizetype entries = 1000000;
     const auto [compact, strings] = ListBytesPerEntry(entries);

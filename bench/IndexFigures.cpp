@@ -1,7 +1,7 @@
 // Loading the picture index of VB_BENCH_INDEX_ENTRIES entries (a million unless set) against
 // `cat` of the same file: the load reads the file once and checks it, nothing more.
 #include "Measure.h"
-#include "settings/PictureIndex.h"
+#include "catalogue/PictureIndex.h"
 
 #include <QDir>
 #include <QFileInfo>

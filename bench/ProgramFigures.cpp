@@ -4,12 +4,12 @@
 #include "AllocationCounter.h"
 #include "InlineLoader.h"
 #include "Measure.h"
+#include "catalogue/PictureIndex.h"
 #include "cover/SlideTick.h"
 #include "picture/ImageCanvas.h"
 #include "picture/PictureHolder.h"
 #include "platform/runtime/Clock.h"
 #include "platform/runtime/RandomSource.h"
-#include "settings/PictureIndex.h"
 #include "state/ModuleState.h"
 
 #include <QCoreApplication>

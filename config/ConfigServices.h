@@ -7,6 +7,7 @@ class QWidget;
 
 namespace vb {
 
+class Catalogue;
 class DirectoryLister;
 class PictureIndex;
 class RuntimeError;
@@ -36,6 +37,8 @@ struct ConfigServices
     std::function<void(bool startAutomatically)> startAutomatically;
     // After every save by OK: a running idle watcher rereads its minutes; none: nothing.
     std::function<void()> saved;
+    // The catalogue PictureList comes from, which OK replaces; none: the dialog keeps its own.
+    Catalogue* catalogue = nullptr;
 };
 
 } // namespace vb

@@ -1,13 +1,13 @@
 #include "config/frmConfig.h"
 
+#include "catalogue/PictureCatalogue.h"
+#include "catalogue/PictureIndex.h"
 #include "config/ProgramIcon.h"
 #include "platform/display/WindowTitle.h"
 #include "platform/runtime/Conversions.h"
 #include "platform/runtime/ErrorReport.h"
 #include "platform/runtime/RuntimeError.h"
 #include "settings/IdleSettings.h"
-#include "settings/PictureCatalogue.h"
-#include "settings/PictureIndex.h"
 #include "settings/Settings.h"
 #include "state/ModuleState.h"
 
@@ -398,53 +398,48 @@ bool frmConfig::ReadFolders()
     // Disabling the focused OK would pass the focus on; it comes back after.
     const QPointer<QWidget> focus = focusWidget();
     ShowWalking(true);
-    StartCatalogue();
-    quint64 foldersRead = 0;
-    quint64 foldersBefore = 0;
-    const auto progress = [&](quint64 read) {
-        foldersRead = read;
-        lblProgress->setText(QStringLiteral("Reading folders: %1 folders, %2 pictures")
-                                 .arg(foldersBefore + read)
-                                 .arg(PictureList.size()));
+    Catalogue& catalogue = m_services.catalogue ? *m_services.catalogue : m_ownCatalogue;
+    // What the catalogue shown so far still finds has no place in the new one.
+    catalogue = Catalogue();
+    // Counted in full: a count narrowed to 16 bits could wrap and save an empty list. More
+    // folders than the settings hold make the save fail instead.
+    QStringList folders;
+    for (int i = 0; i < FirstDirectories->count(); ++i)
+        folders.append(FirstDirectories->item(i)->text());
+    const auto progress = [this](quint64 foldersRead, qsizetype pictures) {
+        lblProgress->setText(
+            QStringLiteral("Reading folders: %1 folders, %2 pictures").arg(foldersRead).arg(pictures));
         // Keeps the dialog painted and its Cancel button pressable while the walk goes on.
         QCoreApplication::processEvents();
         return !m_cancelWalk;
     };
-    // Counted in full: a count narrowed to 16 bits could wrap and save an empty list. More
-    // folders than the settings hold make the save fail instead.
-    const int count = FirstDirectories->count();
-    for (int i = 0; i < count; ++i)
-        FolderList.append(FirstDirectories->item(i)->text());
-    // All walks at once, so that stalled folders wait out their deadline together.
-    std::vector<FolderWalk> walks;
-    walks.reserve(size_t(count));
-    for (int i = 0; i < count; ++i)
-        walks.emplace_back(FolderList[i], m_services.lister);
-    bool cancelled = false;
-    for (int i = 0; i < count && !cancelled; ++i) {
-        foldersRead = 0;
-        try {
-            walks[size_t(i)].AddPicturesWithin(ListingDeadline, progress);
-        } catch (const ListingTimedOut& e) {
-            // Saved as listed all the same.
-            WriteWarning(e.cause());
-        } catch (const RuntimeError&) {
-            // A folder that cannot be listed keeps the pictures found before the failure and
-            // stays in the list; the next folder is scanned as usual.
-        } catch (const CatalogueCancelled&) {
-            cancelled = true;
-        }
-        foldersBefore += foldersRead;
-    }
+    const CatalogueOptions options{IncludeSubfolders != 0, AllPictureTypes != 0};
+    catalogue = Catalogue({folders, options, ListingDeadline, progress}, m_services.lister);
     ShowWalking(false);
     if (focus)
         focus->setFocus(Qt::OtherFocusReason);
-    if (cancelled)
+    return TakeCatalogue(catalogue, folders, options);
+}
+
+bool frmConfig::TakeCatalogue(Catalogue& catalogue, const QStringList& folders, CatalogueOptions options)
+{
+    // A folder that cannot be listed keeps the pictures found before the failure and stays in
+    // the list; one that timed out is saved as listed all the same.
+    FolderList = folders;
+    PictureList = std::move(catalogue.Built().pictures);
+    for (const std::optional<FolderTrouble>& trouble : catalogue.Built().troubles)
+        if (trouble && trouble->timedOut)
+            WriteWarning(trouble->error.cause());
+    if (catalogue.Built().cancelled) {
+        catalogue = Catalogue();
         return false;
-    EndCatalogue([index = m_services.index, folders = FolderList, options = CatalogueOptions::Current()] {
-        if (index)
-            index->Save(folders, options, PictureList);
-    });
+    }
+    catalogue.Built().skipped.WriteWarning();
+    catalogue.DeliverLate([](PathList late) { PictureList += late; },
+                          [index = m_services.index, folders, options] {
+                              if (index)
+                                  index->Save(folders, options, PictureList);
+                          });
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/PictureCatalogue.h"
 #include "config/ConfigServices.h"
 #include "config/frmOptions.h"
 
@@ -55,6 +56,9 @@ private:
     QListWidgetItem* AddListEntry(const QString& folder);
     // OK's walk through the folders, with its progress line; false when it was cancelled.
     bool ReadFolders();
+    // The built catalogue's list and warnings for the show, and its late part; false when it
+    // was cancelled.
+    bool TakeCatalogue(Catalogue& catalogue, const QStringList& folders, CatalogueOptions options);
     // While OK's walk runs: the progress line in place of the left-hand buttons, every other
     // control but Cancel disabled.
     void ShowWalking(bool walking);
@@ -104,6 +108,8 @@ private:
     QPushButton* cmdPreview = nullptr;
     // "Start automatically" as loaded.
     bool m_startedAutomatically = false;
+    // The catalogue OK builds, where the program gives none to replace.
+    Catalogue m_ownCatalogue;
     bool m_walking = false;
     bool m_cancelWalk = false;
 };

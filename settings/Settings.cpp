@@ -1,13 +1,13 @@
 #include "settings/Settings.h"
 
+#include "catalogue/PictureCatalogue.h"
+#include "catalogue/PictureIndex.h"
 #include "platform/files/UserFolders.h"
 #include "platform/runtime/Conversions.h"
 #include "platform/runtime/DetachedThread.h"
 #include "platform/runtime/ErrorReport.h"
 #include "platform/runtime/RuntimeError.h"
 #include "settings/IdleSettings.h"
-#include "settings/PictureCatalogue.h"
-#include "settings/PictureIndex.h"
 #include "settings/SettingsStore.h"
 #include "state/ModuleState.h"
 
@@ -72,100 +72,139 @@ void LoadOption(const SettingsStore& store, const IniDocument& doc, const Option
 
 } // namespace
 
-void LoadSettings(const SettingsStore& store, const DirectoryLister& lister, const PictureIndex* index)
-{
-    bool stored = false;
-    const IniDocument doc = store.Read(&stored);
+namespace {
 
+// A chosen folder with the setting it came from, for the warnings.
+struct ChosenFolder
+{
+    QString folder;
+    QString from;
+};
+
+QList<ChosenFolder> LoadFolders(const SettingsStore& store, const IniDocument& doc)
+{
     const qint16 count =
         ConvertSetting(store, KeyNumDirs, GetSetting(doc, KeyNumDirs, QStringLiteral("0")), TextToInt16);
-    // The options that steer the catalogue come before it is built.
-    for (const OptionSetting& option : OptionSettings)
-        if (option.steersCatalogue)
-            LoadOption(store, doc, option);
-
-    // Each folder with the setting it came from, for the warnings.
-    QList<std::pair<QString, QString>> folders;
+    QList<ChosenFolder> folders;
     for (int i = 1; i <= count; ++i) {
         const QString folder = GetSetting(doc, DirKey(i), QString());
         if (!folder.isEmpty())
             folders.append({folder, QStringLiteral("setting ") + DirKey(i)});
     }
-    // A first run starts on the user's pictures and everything below them; nothing is written
-    // until the dialog's OK.
-    if (!stored) {
-        if (const std::optional<QString> pictures = UserPicturesFolder()) {
-            folders.append({*pictures, QStringLiteral("the pictures folder, as no settings are stored")});
-            IncludeSubfolders = -1;
-            AllPictureTypes = -1;
-        }
-    }
+    return folders;
+}
 
-    StartCatalogue();
-    for (const auto& [folder, from] : folders)
-        FolderList.append(folder);
-    const CatalogueOptions options = CatalogueOptions::Current();
-    const auto cannotList = [](const RuntimeError& e, const QString& from) {
-        WriteWarning(e.cause() +
-                     QStringLiteral(" (%1); showing the pictures found before the error").arg(from));
-    };
-    if (std::optional<PathList> indexed = index ? index->Load(FolderList, options) : std::nullopt) {
-        // The show starts on the last complete catalogue at once, without waiting for a folder; the
-        // tree is walked again aside and its list takes over when the walk is done.
-        PictureList = std::move(*indexed);
-        RebuildCatalogueInBackground(
-            FolderList, lister,
-            [index = *index, chosen = FolderList, options](const CatalogueRebuild& rebuild) {
-                index.Save(chosen, options, rebuild.pictures);
-            },
-            [folders, cannotList](CatalogueRebuild rebuild) {
-                PictureList = std::move(rebuild.pictures);
-                for (size_t i = 0; i < rebuild.errors.size() && i < size_t(folders.size()); ++i)
-                    if (rebuild.errors[i])
-                        cannotList(*rebuild.errors[i], folders[qsizetype(i)].second);
-            });
-    } else {
-        // All walks at once, so that stalled folders wait out their deadline together.
-        std::vector<FolderWalk> walks;
-        walks.reserve(size_t(folders.size()));
-        for (const auto& [folder, from] : folders)
-            walks.emplace_back(folder, lister);
-        for (qsizetype i = 0; i < folders.size(); ++i) {
-            const QString& from = folders[i].second;
-            try {
-                walks[size_t(i)].AddPicturesWithin(ListingDeadline);
-            } catch (const ListingTimedOut& e) {
-                WriteWarning(
-                    e.cause() +
-                    QStringLiteral(" (%1); its pictures join the show if it answers later").arg(from));
-            } catch (const RuntimeError& e) {
-                cannotList(e, from);
-            }
-        }
-        EndCatalogue([index, chosen = FolderList, options] {
-            if (!index)
-                return;
-            // Written aside, so that a large list does not hold up the show.
-            try {
-                StartDetachedThread([index = *index, chosen, options, pictures = PictureList] {
-                    LowerThisThreadPriority();
-                    index.Save(chosen, options, pictures);
-                });
-            } catch (const std::system_error&) {
-            }
+// The options that steer the catalogue come before it is built, so that a bad one leaves the lists
+// as they were; the others come after, as Interval does.
+void LoadOptions(const SettingsStore& store, const IniDocument& doc, bool steeringCatalogue)
+{
+    for (const OptionSetting& option : OptionSettings)
+        if (option.steersCatalogue == steeringCatalogue)
+            LoadOption(store, doc, option);
+}
+
+// A first run starts on the user's pictures and everything below them; nothing is written until
+// the dialog's OK.
+void ChooseFirstRunFolder(QList<ChosenFolder>& folders)
+{
+    if (const std::optional<QString> pictures = UserPicturesFolder()) {
+        folders.append({*pictures, QStringLiteral("the pictures folder, as no settings are stored")});
+        IncludeSubfolders = -1;
+        AllPictureTypes = -1;
+    }
+}
+
+void WriteCannotList(const RuntimeError& e, const QString& from)
+{
+    WriteWarning(e.cause() + QStringLiteral(" (%1); showing the pictures found before the error").arg(from));
+}
+
+void WriteFolderWarnings(const CatalogueBuilt& built, const QList<ChosenFolder>& folders)
+{
+    for (size_t i = 0; i < built.troubles.size() && i < size_t(folders.size()); ++i) {
+        const std::optional<FolderTrouble>& trouble = built.troubles[i];
+        if (trouble && trouble->timedOut)
+            WriteWarning(trouble->error.cause() +
+                         QStringLiteral(" (%1); its pictures join the show if it answers later")
+                             .arg(folders[qsizetype(i)].from));
+        else if (trouble)
+            WriteCannotList(trouble->error, folders[qsizetype(i)].from);
+    }
+}
+
+// The show starts on the last complete catalogue at once, without waiting for a folder; the tree
+// is walked again aside and its list takes over when the walk is done.
+Catalogue CatalogueFromIndex(PathList indexed, const CatalogueRequest& request, const PictureIndex& index,
+                             const DirectoryLister& lister, const QList<ChosenFolder>& folders)
+{
+    PictureList = std::move(indexed);
+    return Catalogue::Aside(
+        request, lister,
+        [index, chosen = request.folders, options = request.options](const CatalogueBuilt& built) {
+            index.Save(chosen, options, built.pictures);
+        },
+        [folders](CatalogueBuilt built) {
+            PictureList = std::move(built.pictures);
+            WriteFolderWarnings(built, folders);
         });
-    }
+}
 
+// The list written aside, so that a large one does not hold up the show.
+void SaveIndexAside(const PictureIndex& index, const QStringList& chosen, CatalogueOptions options)
+{
+    try {
+        StartDetachedThread([index, chosen, options, pictures = PictureList] {
+            LowerThisThreadPriority();
+            index.Save(chosen, options, pictures);
+        });
+    } catch (const std::system_error&) {
+    }
+}
+
+Catalogue WalkFolders(const CatalogueRequest& request, const PictureIndex* index,
+                      const DirectoryLister& lister, const QList<ChosenFolder>& folders)
+{
+    Catalogue catalogue(request, lister);
+    PictureList = std::move(catalogue.Built().pictures);
+    WriteFolderWarnings(catalogue.Built(), folders);
+    catalogue.Built().skipped.WriteWarning();
+    catalogue.DeliverLate([](PathList late) { PictureList += late; },
+                          [index, chosen = request.folders, options = request.options] {
+                              if (index)
+                                  SaveIndexAside(*index, chosen, options);
+                          });
+    return catalogue;
+}
+
+Catalogue LoadCatalogue(const QList<ChosenFolder>& folders, const PictureIndex* index,
+                        const DirectoryLister& lister)
+{
+    FolderList = QStringList();
+    PictureList = PathList();
+    for (const ChosenFolder& chosen : folders)
+        FolderList.append(chosen.folder);
+    const CatalogueRequest request{
+        FolderList, {IncludeSubfolders != 0, AllPictureTypes != 0}, ListingDeadline, {}};
+    if (std::optional<PathList> indexed =
+            index ? index->Load(request.folders, request.options) : std::nullopt)
+        return CatalogueFromIndex(std::move(*indexed), request, *index, lister, folders);
+    return WalkFolders(request, index, lister, folders);
+}
+
+void LoadShowSettings(const SettingsStore& store, const IniDocument& doc)
+{
     IntervalSeconds =
         ConvertSetting(store, KeyInterval, GetSetting(doc, KeyInterval, QStringLiteral("60")), TextToInt32);
     ShowFileNames = ConvertSetting(store, KeyShowFileNames,
                                    GetSetting(doc, KeyShowFileNames, QStringLiteral("False")), TextToBool)
                         ? -1
                         : 0;
-    for (const OptionSetting& option : OptionSettings)
-        if (!option.steersCatalogue)
-            LoadOption(store, doc, option);
-    // The idle watcher's settings never stop a run: a value that does not convert is the default.
+    LoadOptions(store, doc, false);
+}
+
+// The idle watcher's settings never stop a run: a value that does not convert is the default.
+void LoadIdleSettings(const IniDocument& doc)
+{
     StartAfterMinutes = StartAfterMinutesFromText(GetSetting(doc, KeyStartAfterMinutes, QString()));
     try {
         StartAutomatically =
@@ -173,6 +212,22 @@ void LoadSettings(const SettingsStore& store, const DirectoryLister& lister, con
     } catch (const RuntimeError&) {
         StartAutomatically = 0;
     }
+}
+
+} // namespace
+
+Catalogue LoadSettings(const SettingsStore& store, const DirectoryLister& lister, const PictureIndex* index)
+{
+    bool stored = false;
+    const IniDocument doc = store.Read(&stored);
+    QList<ChosenFolder> folders = LoadFolders(store, doc);
+    LoadOptions(store, doc, true);
+    if (!stored)
+        ChooseFirstRunFolder(folders);
+    Catalogue catalogue = LoadCatalogue(folders, index, lister);
+    LoadShowSettings(store, doc);
+    LoadIdleSettings(doc);
+    return catalogue;
 }
 
 void SaveSettings(SettingsStore& store)

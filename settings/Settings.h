@@ -1,8 +1,9 @@
 #pragma once
 
+#include "catalogue/PictureCatalogue.h"
+
 namespace vb {
 
-class DirectoryLister;
 class PictureIndex;
 class SettingsStore;
 
@@ -18,14 +19,17 @@ class SettingsStore;
 // are converted before the lists are replaced, the rest after. A folder that cannot be listed
 // does not stop the load: one warning line goes to standard error, the folder stays in
 // FolderList with the pictures found before the failure, and loading goes on; the subfolders
-// that cannot be read share one warning line (EndCatalogue).
+// that cannot be read share one warning line.
 //
 // With an `index` that holds a list for these folders and options, PictureList is that list at
-// once and the folders are walked again in the background (RebuildCatalogueInBackground): the
-// new list replaces PictureList and the index when the walk is done, and the warnings of folders
-// that cannot be listed come then. Without one, a complete catalogue is written to `index`.
-void LoadSettings(const SettingsStore& store, const DirectoryLister& lister,
-                  const PictureIndex* index = nullptr);
+// once and the folders are walked again in the background (Catalogue::Aside): the new list
+// replaces PictureList and the index when the walk is done, and the warnings of folders that
+// cannot be listed come then. Without one, a complete catalogue is written to `index`.
+//
+// The catalogue returned is the caller's: while it lives, the pictures of folders that answered
+// late join PictureList, and the walk aside replaces it.
+Catalogue LoadSettings(const SettingsStore& store, const DirectoryLister& lister,
+                       const PictureIndex* index = nullptr);
 
 // `SaveSettings`: writes NumDirs, Dir1..DirN, Interval and ShowFileNames from the module-wide
 // state and deletes the Dir keys above N up to the old NumDirs; then each option that is on or

@@ -2,8 +2,8 @@
 // holds, and whatever it accepts is written back byte for byte.
 //   fuzz_index --write-seeds FOLDER    writes the seeds (small indexes made by the program's own
 //                                      writer) into FOLDER and ends
+#include "catalogue/PictureIndex.h"
 #include "platform/files/FileNames.h"
-#include "settings/PictureIndex.h"
 
 #include <QFile>
 #include <cstdint>

@@ -1,12 +1,12 @@
 #include "PictureFiles.h"
 #include "ProgramRun.h"
 #include "TestSupport.h"
+#include "catalogue/PictureCatalogue.h"
 #include "picture/JpegDecoder.h"
 #include "platform/files/FileNames.h"
 #include "platform/files/RegularFile.h"
 #include "platform/runtime/DetachedThread.h"
 #include "platform/runtime/RuntimeError.h"
-#include "settings/PictureCatalogue.h"
 #include "state/ModuleState.h"
 
 #include <QCoreApplication>
@@ -66,6 +66,12 @@ private:
     bool m_letGo = false;
 };
 
+// A catalogue of `folders` walked on this thread.
+CatalogueBuilt Build(const QStringList& folders, const DirectoryLister& lister, CatalogueOptions options = {})
+{
+    return std::move(Catalogue({folders, options, std::nullopt, {}}, lister).Built());
+}
+
 } // namespace
 
 class tst_PictureCatalogue : public QObject
@@ -116,8 +122,7 @@ private slots:
         FakeLister lister;
         lister.folders["/p/"].entries = {{"b.gif"}, {"a.bmp"}, {"c.jpeg"},         {"d.jpg"}, {"e.BMP"},
                                          {"f.txt"}, {"g.Jpg"}, {"sub.jpg", false}, {".h.jpg"}};
-        AddPicturesFromFolder("/p", lister);
-        QCOMPARE(PictureList.ToStringList(),
+        QCOMPARE(Build({"/p"}, lister).pictures.ToStringList(),
                  (QStringList{"/p/a.bmp", "/p/e.BMP", "/p/d.jpg", "/p/g.Jpg", "/p/c.jpeg", "/p/b.gif"}));
     }
 
@@ -142,24 +147,23 @@ private slots:
         QFETCH(QString, asked);
         FakeLister lister;
         lister.folders[asked].entries = {{"a.jpg"}};
-        AddPicturesFromFolder(folder, lister);
+        const CatalogueBuilt built = Build({folder}, lister);
         QCOMPARE(lister.asked, QStringList{asked});
-        QCOMPARE(PictureList.ToStringList(), QStringList{asked + "a.jpg"});
+        QCOMPARE(built.pictures.ToStringList(), QStringList{asked + "a.jpg"});
     }
 
-    void appendsToWhatIsThere()
+    void foldersInTheirOrder()
     {
         FakeLister lister;
         lister.folders["/p/"].entries = {{"a.jpg"}};
-        PictureList = {"/earlier.gif"};
-        AddPicturesFromFolder("/p", lister);
-        AddPicturesFromFolder("/p/", lister);
-        AddPicturesFromFolder("/missing", lister);
-        QCOMPARE(PictureList.ToStringList(), (QStringList{"/earlier.gif", "/p/a.jpg", "/p/a.jpg"}));
+        lister.folders["/q/"].entries = {{"b.gif"}};
+        const CatalogueBuilt built = Build({"/q", "/p", "/p/", "/missing"}, lister);
+        QCOMPARE(built.pictures.ToStringList(), (QStringList{"/q/b.gif", "/p/a.jpg", "/p/a.jpg"}));
+        QVERIFY(std::ranges::none_of(built.troubles, [](auto& trouble) { return trouble.has_value(); }));
     }
 
     // A failing listing: what the first of four pattern listings would have found before the
-    // failing entry stays, and the error goes on to the caller.
+    // failing entry stays, and the error is the folder's trouble.
     void failingListing_data()
     {
         QTest::addColumn<int>("failAfter");
@@ -175,8 +179,9 @@ private slots:
         FakeLister lister;
         lister.folders["/p/"].entries = {{"a.bmp"}, {"b.jpg"}, {"c.bmp"}, {"d.gif"}};
         lister.folders["/p/"].failAfter = failAfter;
-        QVERIFY_THROWS_EXCEPTION(RuntimeError, AddPicturesFromFolder("/p", lister));
-        QCOMPARE(PictureList.ToStringList(), kept);
+        const CatalogueBuilt built = Build({"/p"}, lister);
+        QVERIFY(built.troubles[0] && !built.troubles[0]->timedOut);
+        QCOMPARE(built.pictures.ToStringList(), kept);
     }
 
     // The same against a real folder: links, hidden files, subfolders and the folder's order.
@@ -201,10 +206,10 @@ private slots:
             }
         }
         QCOMPARE(expected.size(), 6);
-        AddPicturesFromFolder(d, PosixDirectoryLister());
-        QCOMPARE(PictureList.ToStringList(), expected);
-        QVERIFY(PictureList.ToStringList().contains(d + "/PHOTO.JPG"));
-        QVERIFY(PictureList.ToStringList().contains(d + "/link.bmp"));
+        const QStringList found = Build({d}, PosixDirectoryLister()).pictures.ToStringList();
+        QCOMPARE(found, expected);
+        QVERIFY(found.contains(d + "/PHOTO.JPG"));
+        QVERIFY(found.contains(d + "/link.bmp"));
     }
 
     // Names that are not UTF-8 keep their bytes from the listing to the decoders, which open
@@ -219,7 +224,7 @@ private slots:
                                         name[0] == 'c' ? "jpg" : "bmp"));
             QCOMPARE(std::rename(QFile::encodeName(made).constData(), folder + '/' + name), 0);
         }
-        AddPicturesFromFolder(dir.path(), PosixDirectoryLister());
+        PictureList = Build({dir.path()}, PosixDirectoryLister()).pictures;
         QCOMPARE(PictureList.size(), 3);
         QVERIFY(PictureList.ToStringList().contains(DecodeFileName(folder + "/caf\xe9.jpg")));
         for (const QString& path : PictureList.ToStringList()) {
@@ -243,8 +248,9 @@ private slots:
     void realMissingFolder()
     {
         QTemporaryDir dir;
-        AddPicturesFromFolder(dir.filePath("not-there"), PosixDirectoryLister());
-        QCOMPARE(PictureList.ToStringList(), QStringList());
+        const CatalogueBuilt built = Build({dir.filePath("not-there")}, PosixDirectoryLister());
+        QCOMPARE(built.pictures.ToStringList(), QStringList());
+        QVERIFY(!built.troubles[0]);
     }
 
     void unreadableRealFolder()
@@ -254,15 +260,15 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(vbtest::WriteFile(dir.filePath("locked/a.jpg"), "x"));
         QVERIFY(QFile::setPermissions(dir.filePath("locked"), QFileDevice::WriteOwner));
-        QVERIFY_THROWS_EXCEPTION(RuntimeError,
-                                 AddPicturesFromFolder(dir.filePath("locked"), PosixDirectoryLister()));
+        const CatalogueBuilt built = Build({dir.filePath("locked")}, PosixDirectoryLister());
+        QVERIFY(built.troubles[0] && !built.troubles[0]->timedOut);
         QFile::setPermissions(dir.filePath("locked"),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
 
-    // A listing that does not answer in time raises ListingTimedOut; what comes before it in the
-    // walk is added at once. When it answers later, the rest joins PictureList, unless
-    // the catalogue was built anew meanwhile.
+    // A listing that does not answer in time is the folder's ListingTimedOut; what comes before it
+    // in the walk is in the list at once. When it answers later, the rest joins, unless the
+    // catalogue was built anew meanwhile.
     void listingPastItsDeadline_data()
     {
         QTest::addColumn<bool>("builtAnew");
@@ -283,22 +289,23 @@ private slots:
         // Outlives the test function, as a lister outlives the program's event loop.
         static std::vector<std::unique_ptr<SilentLister>> listers;
         SilentLister* lister = listers.emplace_back(std::make_unique<SilentLister>()).get();
-        IncludeSubfolders = subfolders ? -1 : 0;
-        StartCatalogue();
-        PictureList = {"/first/a.jpg"};
         QElapsedTimer timer;
         timer.start();
-        QVERIFY_THROWS_EXCEPTION(
-            ListingTimedOut, AddPicturesFromFolderWithin("/share", *lister, std::chrono::milliseconds(100)));
+        Catalogue catalogue({{"/share"}, {subfolders, false}, std::chrono::milliseconds(100), {}}, *lister);
         QVERIFY(timer.elapsed() < 2000);
-        QCOMPARE(PictureList.ToStringList(), QStringList{"/first/a.jpg"} + atOnce);
+        QVERIFY(catalogue.Built().troubles[0] && catalogue.Built().troubles[0]->timedOut);
+        QCOMPARE(catalogue.Built().pictures.ToStringList(), atOnce);
+        QStringList late;
+        bool complete = false;
+        catalogue.DeliverLate([&](PathList pictures) { late += pictures.ToStringList(); },
+                              [&] { complete = true; });
         if (builtAnew)
-            StartCatalogue();
-        const QStringList before = PictureList.ToStringList();
+            catalogue = Catalogue();
         lister->LetGo();
         QTRY_COMPARE(DetachedThreadsRunning(), 0);
         QCoreApplication::processEvents();
-        QCOMPARE(PictureList.ToStringList(), before + joined);
+        QCOMPARE(late, joined);
+        QCOMPARE(complete, !builtAnew);
     }
 
     // Readers that answer in any order settle the walk as one reader in walk order does: the same
@@ -437,9 +444,7 @@ private slots:
             found = QString::fromLocal8Bit(run.out).split('\n', Qt::SkipEmptyParts);
             errors = QString::fromLocal8Bit(run.err);
         } else {
-            IncludeSubfolders = AllPictureTypes = options ? -1 : 0;
-            AddPicturesFromFolder(base + "/r", lister);
-            found = PictureList.ToStringList();
+            found = Build({base + "/r"}, lister, {options, options}).pictures.ToStringList();
         }
         QCOMPARE(found.replaceInStrings(base + "/", ""), pictures);
         QVERIFY2(QRegularExpression("^" + warning + "\n?$").match(errors).hasMatch(), qPrintable(errors));
@@ -452,11 +457,9 @@ int main(int argc, char** argv)
     // The child of the real tree walks: PictureList on standard output, warnings on standard error.
     if (argc == 3 && std::strcmp(argv[1], "--walk") == 0) {
         static const PosixDirectoryLister lister;
-        IncludeSubfolders = AllPictureTypes = -1;
-        StartCatalogue();
-        AddPicturesFromFolderWithin(DecodeFileName(argv[2]), lister, ListingDeadline);
-        EndCatalogue();
-        std::printf("%s\n", EncodeFileName(PictureList.ToStringList().join('\n')).constData());
+        Catalogue catalogue({{DecodeFileName(argv[2])}, {true, true}, ListingDeadline, {}}, lister);
+        catalogue.Built().skipped.WriteWarning();
+        std::printf("%s\n", EncodeFileName(catalogue.Built().pictures.ToStringList().join('\n')).constData());
         return 0;
     }
     tst_PictureCatalogue test;

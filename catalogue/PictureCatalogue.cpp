@@ -1,4 +1,4 @@
-#include "settings/PictureCatalogue.h"
+#include "catalogue/PictureCatalogue.h"
 
 #include "platform/files/DirectoryLister.h"
 #include "platform/files/FileNames.h"
@@ -7,11 +7,9 @@
 #include "platform/runtime/ErrorReport.h"
 #include "platform/runtime/MainThreadPost.h"
 #include "platform/runtime/RuntimeError.h"
-#include "state/ModuleState.h"
 
 #include <QCoreApplication>
 #include <array>
-#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -20,18 +18,6 @@
 namespace vb {
 
 namespace {
-
-// Counts the catalogues built, so that a listing that answers late joins only its own.
-std::atomic<quint64> s_catalogue{0};
-
-// The subfolders skipped during the build under way; only the window thread touches these.
-int s_skipped = 0;
-std::optional<RuntimeError> s_firstSkipped;
-// The build's walks that went on late and have not ended yet, whether EndCatalogue has run, and
-// what runs once both are so.
-int s_late = 0;
-bool s_ended = false;
-std::function<void()> s_whenComplete;
 
 // How often a waiting caller hears of the walk's progress.
 constexpr std::chrono::milliseconds ProgressEvery{100};
@@ -43,46 +29,7 @@ QString FolderText(QString folder)
     return folder;
 }
 
-void NoteSkipped(const FolderTreeWalk& walk)
-{
-    if (walk.Skipped() > 0 && s_skipped == 0)
-        s_firstSkipped = walk.FirstSkipped();
-    s_skipped += walk.Skipped();
-}
-
-void WriteSkippedWarning(int skipped, const std::optional<RuntimeError>& first)
-{
-    if (skipped == 0 || !first)
-        return;
-    if (skipped == 1)
-        WriteWarning(QStringLiteral("skipped 1 subfolder that could not be read: %1").arg(first->cause()));
-    else
-        WriteWarning(QStringLiteral("skipped %1 subfolders that could not be read, the first: %2")
-                         .arg(skipped)
-                         .arg(first->cause()));
-}
-
-void CompleteIfDone()
-{
-    if (s_ended && s_late == 0 && s_whenComplete)
-        std::exchange(s_whenComplete, {})();
-}
-
-// A whole tree read on the calling thread.
-FolderTreeWalk WalkTree(const QString& folder, const DirectoryLister& lister, CatalogueOptions options)
-{
-    FolderTreeWalk walk(FolderText(folder));
-    while (const std::optional<FolderTreeWalk::Pending> next = walk.TakeNext())
-        walk.Deliver(next->node, ReadFolder(next->folder, lister, options));
-    return walk;
-}
-
 } // namespace
-
-CatalogueOptions CatalogueOptions::Current()
-{
-    return {IncludeSubfolders != 0, AllPictureTypes != 0};
-}
 
 FolderReading ReadFolder(const QString& folder, const DirectoryLister& lister, CatalogueOptions options)
 {
@@ -277,13 +224,37 @@ void FolderTreeWalk::Settle()
     }
 }
 
-void AddPicturesFromFolder(QString folder, const DirectoryLister& lister)
+namespace {
+
+// A whole tree read on the calling thread.
+FolderTreeWalk WalkTree(const QString& folder, const DirectoryLister& lister, CatalogueOptions options)
 {
-    FolderTreeWalk walk = WalkTree(folder, lister, CatalogueOptions::Current());
-    PictureList += walk.TakeSettled();
-    NoteSkipped(walk);
-    if (walk.RootError())
-        throw *walk.RootError();
+    FolderTreeWalk walk(FolderText(folder));
+    while (const std::optional<FolderTreeWalk::Pending> next = walk.TakeNext())
+        walk.Deliver(next->node, ReadFolder(next->folder, lister, options));
+    return walk;
+}
+
+} // namespace
+
+void SkippedSubfolders::Note(const FolderTreeWalk& walk)
+{
+    if (walk.Skipped() > 0 && count == 0)
+        first = walk.FirstSkipped();
+    count += walk.Skipped();
+}
+
+void SkippedSubfolders::WriteWarning() const
+{
+    if (count == 0 || !first)
+        return;
+    if (count == 1)
+        vb::WriteWarning(
+            QStringLiteral("skipped 1 subfolder that could not be read: %1").arg(first->cause()));
+    else
+        vb::WriteWarning(QStringLiteral("skipped %1 subfolders that could not be read, the first: %2")
+                             .arg(count)
+                             .arg(first->cause()));
 }
 
 ListingTimedOut::ListingTimedOut(const QString& folder, std::chrono::milliseconds deadline)
@@ -293,38 +264,36 @@ ListingTimedOut::ListingTimedOut(const QString& folder, std::chrono::millisecond
 {
 }
 
-void StartCatalogue()
+// The part of a build that comes after it has returned; window thread only.
+struct LatePart
 {
-    ++s_catalogue;
-    FolderList = QStringList();
-    PictureList = PathList();
-    s_skipped = 0;
-    s_firstSkipped.reset();
-    s_late = 0;
-    s_ended = false;
-    s_whenComplete = {};
-}
+    // What came before anyone asked for it.
+    PathList waiting;
+    std::function<void(PathList)> pictures;
+    std::function<void()> complete;
+    int walks = 0; // gone on late and not ended yet
+    bool asked = false;
 
-void EndCatalogue(std::function<void()> whenComplete)
-{
-    WriteSkippedWarning(s_skipped, s_firstSkipped);
-    s_ended = true;
-    s_whenComplete = std::move(whenComplete);
-    CompleteIfDone();
-}
-
-void AbandonCatalogue()
-{
-    ++s_catalogue;
-    s_late = 0;
-    s_whenComplete = {};
-}
+    void Add(PathList late)
+    {
+        if (pictures)
+            pictures(std::move(late));
+        else
+            waiting += late;
+    }
+    void CompleteIfDone()
+    {
+        if (asked && walks == 0 && complete)
+            std::exchange(complete, {})();
+    }
+};
 
 // The state a walk's readers share with the caller, under the mutex.
 struct Walking
 {
-    Walking(QString root, const DirectoryLister& lister, CatalogueOptions options, quint64 catalogue)
-        : walk(std::move(root)), lister(lister), options(options), catalogue(catalogue)
+    Walking(QString root, const DirectoryLister& lister, CatalogueOptions options,
+            std::weak_ptr<LatePart> late)
+        : walk(std::move(root)), lister(lister), options(options), late(std::move(late))
     {
     }
     using Clock = std::chrono::steady_clock;
@@ -334,16 +303,22 @@ struct Walking
     FolderTreeWalk walk;
     const DirectoryLister& lister;
     const CatalogueOptions options;
-    const quint64 catalogue;
+    // Touched on the window thread only: the readers only copy it into what they post there.
+    const std::weak_ptr<LatePart> late;
     quint64 reads = 0;
     Clock::time_point lastAnswer = Clock::now(); // of any reader; the walk's start before
     int readers = 0;                             // running
     int idle = 0;                                // of those, waiting for work
-    bool late = false;                           // the caller has gone on without the rest
+    bool isLate = false;                         // the caller has gone on without the rest
     bool stop = false;                           // nobody wants the rest
 };
 
 namespace {
+
+// What a walk throws when its progress callback asks it to stop.
+struct CatalogueCancelled
+{
+};
 
 // Called with the mutex held.
 void StopReaders(Walking& walking)
@@ -372,12 +347,12 @@ void Read(const std::shared_ptr<Walking>& walking)
                 walking->work.notify_all();
                 walking->progressed.notify_one();
                 // The last reader of a walk the caller left behind: the build is whole now.
-                if (walking->late)
-                    PostToMainThread([catalogue = walking->catalogue] {
-                        if (catalogue != s_catalogue)
-                            return;
-                        --s_late;
-                        CompleteIfDone();
+                if (walking->isLate)
+                    PostToMainThread([late = walking->late] {
+                        if (const std::shared_ptr<LatePart> part = late.lock()) {
+                            --part->walks;
+                            part->CompleteIfDone();
+                        }
                     });
                 return;
             }
@@ -398,7 +373,7 @@ void Read(const std::shared_ptr<Walking>& walking)
             walking->work.notify_all();
         for (int more = std::min(waiting - walking->idle, WalkThreads - walking->readers); more > 0; --more)
             StartReader(walking);
-        if (!walking->late) {
+        if (!walking->isLate) {
             walking->progressed.notify_one();
             continue;
         }
@@ -406,9 +381,9 @@ void Read(const std::shared_ptr<Walking>& walking)
         PathList settled = walking->walk.TakeSettled();
         if (settled.isEmpty())
             continue;
-        PostToMainThread([catalogue = walking->catalogue, settled = std::move(settled)] {
-            if (catalogue == s_catalogue)
-                PictureList += settled;
+        PostToMainThread([late = walking->late, settled = std::move(settled)] {
+            if (const std::shared_ptr<LatePart> part = late.lock())
+                part->Add(settled);
         });
     }
 }
@@ -424,26 +399,49 @@ void StartReader(const std::shared_ptr<Walking>& walking)
     }
 }
 
-} // namespace
-
-namespace {
-// Walks started before anyone waits for them, on the window thread only: with a hundred chosen
-// folders, a hundred walks at once would only crowd each other.
-int s_walksAhead = 0;
-} // namespace
-
-FolderWalk::FolderWalk(const QString& folder, const DirectoryLister& lister)
-    : m_folder(folder), m_lister(lister)
+// One chosen folder's walk on threads of its own: it starts at construction when `ahead` (so
+// that the walks of all chosen folders run at once and a stalled folder's deadline runs while the
+// others are read), else when waited for. AddPicturesWithin waits for it as long as some listing
+// answers within `deadline` of the last, counted from the walk's last answer or its start, and
+// appends the pictures in walk order. When the chosen folder has not answered by then,
+// ListingTimedOut is thrown and nothing is added yet; when a subfolder stalls, the pictures
+// before it are added and ListingTimedOut names the subfolder; the rest goes to the late part.
+// The chosen folder's own failure is rethrown. A walk destroyed without being waited for stops
+// reading. Window thread only.
+class FolderWalk
 {
-    if (s_walksAhead < WalkThreads) {
-        ++s_walksAhead;
-        m_ahead = true;
+public:
+    FolderWalk(const QString& folder, const DirectoryLister& lister, CatalogueOptions options,
+               std::shared_ptr<LatePart> late, bool ahead);
+    ~FolderWalk();
+    FolderWalk(FolderWalk&& other) noexcept;
+    FolderWalk& operator=(FolderWalk&&) = delete;
+
+    void AddPicturesWithin(PathList& into, SkippedSubfolders& skipped, std::chrono::milliseconds deadline,
+                           const std::function<bool(quint64 foldersRead)>& progress);
+
+private:
+    void Start();
+
+    QString m_folder;
+    const DirectoryLister& m_lister;
+    CatalogueOptions m_options;
+    std::shared_ptr<LatePart> m_late;
+    std::shared_ptr<Walking> m_walking;
+    bool m_ahead = false; // started at construction and not waited for yet
+};
+
+FolderWalk::FolderWalk(const QString& folder, const DirectoryLister& lister, CatalogueOptions options,
+                       std::shared_ptr<LatePart> late, bool ahead)
+    : m_folder(folder), m_lister(lister), m_options(options), m_late(std::move(late)), m_ahead(ahead)
+{
+    if (m_ahead)
         Start();
-    }
 }
 
 FolderWalk::FolderWalk(FolderWalk&& other) noexcept
-    : m_folder(std::move(other.m_folder)), m_lister(other.m_lister), m_walking(std::move(other.m_walking)),
+    : m_folder(std::move(other.m_folder)), m_lister(other.m_lister), m_options(other.m_options),
+      m_late(std::move(other.m_late)), m_walking(std::move(other.m_walking)),
       m_ahead(std::exchange(other.m_ahead, false))
 {
 }
@@ -451,19 +449,15 @@ FolderWalk::FolderWalk(FolderWalk&& other) noexcept
 FolderWalk::~FolderWalk()
 {
     // A walk nobody waited for (the caller was cancelled or failed before) is not wanted.
-    if (m_ahead) {
-        --s_walksAhead;
-        if (m_walking) {
-            const std::lock_guard lock(m_walking->mutex);
-            StopReaders(*m_walking);
-        }
+    if (m_ahead && m_walking) {
+        const std::lock_guard lock(m_walking->mutex);
+        StopReaders(*m_walking);
     }
 }
 
 void FolderWalk::Start()
 {
-    m_walking = std::make_shared<Walking>(FolderText(m_folder), m_lister, CatalogueOptions::Current(),
-                                          s_catalogue.load());
+    m_walking = std::make_shared<Walking>(FolderText(m_folder), m_lister, m_options, m_late);
     const std::lock_guard lock(m_walking->mutex);
     // The first reader; more start as folders are found.
     StartReader(m_walking);
@@ -471,15 +465,19 @@ void FolderWalk::Start()
         m_walking.reset(); // no thread to be had
 }
 
-void FolderWalk::AddPicturesWithin(std::chrono::milliseconds deadline, const WalkProgress& progress)
+void FolderWalk::AddPicturesWithin(PathList& into, SkippedSubfolders& skipped,
+                                   std::chrono::milliseconds deadline,
+                                   const std::function<bool(quint64 foldersRead)>& progress)
 {
-    if (std::exchange(m_ahead, false))
-        --s_walksAhead;
-    else
+    if (!std::exchange(m_ahead, false))
         Start();
     if (!m_walking) {
         // Walked here, without a deadline.
-        AddPicturesFromFolder(m_folder, m_lister);
+        FolderTreeWalk walk = WalkTree(m_folder, m_lister, m_options);
+        into += walk.TakeSettled();
+        skipped.Note(walk);
+        if (walk.RootError())
+            throw *walk.RootError();
         return;
     }
     const std::shared_ptr<Walking>& walking = m_walking;
@@ -496,20 +494,20 @@ void FolderWalk::AddPicturesWithin(std::chrono::milliseconds deadline, const Wal
         const bool answered =
             walking->progressed.wait_for(lock, std::max(slice, Clock::duration::zero()),
                                          [&] { return walking->reads != seen || walking->readers == 0; });
-        PictureList += walking->walk.TakeSettled();
+        into += walking->walk.TakeSettled();
         if (walking->readers == 0)
             break;
         if (answered) {
             seen = walking->reads;
         } else if (Clock::now() - lastRead >= deadline) {
-            walking->late = true;
+            walking->isLate = true;
             // What still reads is a second way to a folder, whose reading would be dropped.
             if (walking->walk.Finished()) {
                 StopReaders(*walking);
                 break;
             }
-            ++s_late;
-            NoteSkipped(walking->walk);
+            ++m_late->walks;
+            skipped.Note(walking->walk);
             // The chosen folder as given; a subfolder without the "/" the walk gave it.
             throw ListingTimedOut(walking->reads == 0 ? m_folder : walking->walk.Awaited().chopped(1),
                                   deadline);
@@ -521,54 +519,121 @@ void FolderWalk::AddPicturesWithin(std::chrono::milliseconds deadline, const Wal
             lastReport = Clock::now();
             if (!goOn) {
                 StopReaders(*walking);
-                AbandonCatalogue();
                 throw CatalogueCancelled{};
             }
         }
     }
-    NoteSkipped(walking->walk);
+    skipped.Note(walking->walk);
     if (walking->walk.RootError())
         throw *walking->walk.RootError();
 }
 
-void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& lister,
-                                 std::chrono::milliseconds deadline, const WalkProgress& progress)
+} // namespace
+
+Catalogue::Catalogue() = default;
+Catalogue::~Catalogue() = default;
+Catalogue::Catalogue(Catalogue&&) noexcept = default;
+Catalogue& Catalogue::operator=(Catalogue&&) noexcept = default;
+
+Catalogue::Catalogue(const CatalogueRequest& request, const DirectoryLister& lister)
 {
-    FolderWalk(folder, lister).AddPicturesWithin(deadline, progress);
+    m_built.troubles.resize(size_t(request.folders.size()));
+    if (request.deadline)
+        BuildWithin(request, lister);
+    else
+        BuildHere(request, lister);
 }
 
-void RebuildCatalogueInBackground(const QStringList& folders, const DirectoryLister& lister,
-                                  std::function<void(const CatalogueRebuild&)> onThread,
-                                  std::function<void(CatalogueRebuild)> done)
+void Catalogue::BuildHere(const CatalogueRequest& request, const DirectoryLister& lister)
 {
-    const CatalogueOptions options = CatalogueOptions::Current();
-    const quint64 catalogue = s_catalogue;
-    const auto work = [folders, &lister, options, catalogue, onThread = std::move(onThread),
-                       done = std::move(done)] {
+    for (qsizetype i = 0; i < request.folders.size(); ++i) {
+        FolderTreeWalk walk = WalkTree(request.folders[i], lister, request.options);
+        m_built.pictures += walk.TakeSettled();
+        m_built.skipped.Note(walk);
+        if (walk.RootError())
+            m_built.troubles[size_t(i)] = FolderTrouble{*walk.RootError()};
+        if (request.progress && !request.progress(quint64(i + 1), m_built.pictures.size())) {
+            m_built.cancelled = true;
+            return;
+        }
+    }
+}
+
+void Catalogue::BuildWithin(const CatalogueRequest& request, const DirectoryLister& lister)
+{
+    m_late = std::make_shared<LatePart>();
+    // All walks at once, so that stalled folders wait out their deadline together; with a hundred
+    // chosen folders, a hundred walks at once would only crowd each other.
+    std::vector<FolderWalk> walks;
+    walks.reserve(size_t(request.folders.size()));
+    for (qsizetype i = 0; i < request.folders.size(); ++i)
+        walks.emplace_back(request.folders[i], lister, request.options, m_late, i < WalkThreads);
+    quint64 foldersBefore = 0;
+    for (size_t i = 0; i < walks.size(); ++i) {
+        quint64 foldersRead = 0;
+        const auto progress = [&](quint64 read) {
+            foldersRead = read;
+            return request.progress(foldersBefore + read, m_built.pictures.size());
+        };
+        try {
+            walks[i].AddPicturesWithin(m_built.pictures, m_built.skipped, *request.deadline,
+                                       request.progress ? progress : std::function<bool(quint64)>());
+        } catch (const ListingTimedOut& e) {
+            m_built.troubles[i] = FolderTrouble{e, true};
+        } catch (const RuntimeError& e) {
+            m_built.troubles[i] = FolderTrouble{e};
+        } catch (const CatalogueCancelled&) {
+            m_built.cancelled = true;
+            m_late.reset();
+            return;
+        }
+        foldersBefore += foldersRead;
+    }
+}
+
+void Catalogue::DeliverLate(std::function<void(PathList)> pictures, std::function<void()> complete)
+{
+    if (!m_late) {
+        if (complete)
+            complete();
+        return;
+    }
+    if (pictures && !m_late->waiting.isEmpty())
+        pictures(std::exchange(m_late->waiting, PathList()));
+    m_late->pictures = std::move(pictures);
+    m_late->complete = std::move(complete);
+    m_late->asked = true;
+    m_late->CompleteIfDone();
+}
+
+Catalogue Catalogue::Aside(const CatalogueRequest& request, const DirectoryLister& lister,
+                           std::function<void(const CatalogueBuilt&)> onThread,
+                           std::function<void(CatalogueBuilt)> done)
+{
+    Catalogue aside;
+    aside.m_late = std::make_shared<LatePart>();
+    CatalogueRequest walked = request;
+    walked.deadline.reset();
+    // Replaced meanwhile: the rest is not worth reading.
+    walked.progress = [late = std::weak_ptr<LatePart>(aside.m_late)](quint64, qsizetype) {
+        return !late.expired();
+    };
+    const auto work = [walked = std::move(walked), &lister, late = std::weak_ptr<LatePart>(aside.m_late),
+                       onThread = std::move(onThread), done = std::move(done)] {
         // Nobody waits for this walk: the show already runs from another list.
         LowerThisThreadPriority();
-        auto rebuild = std::make_shared<CatalogueRebuild>();
-        int skipped = 0;
-        std::optional<RuntimeError> firstSkipped;
-        for (const QString& folder : folders) {
-            FolderTreeWalk walk = WalkTree(folder, lister, options);
-            rebuild->pictures += walk.TakeSettled();
-            rebuild->errors.push_back(walk.RootError());
-            if (walk.Skipped() > 0 && skipped == 0)
-                firstSkipped = walk.FirstSkipped();
-            skipped += walk.Skipped();
-            if (catalogue != s_catalogue)
-                return; // replaced meanwhile: the rest is not worth reading
-        }
+        auto built = std::make_shared<CatalogueBuilt>(std::move(Catalogue(walked, lister).Built()));
+        if (built->cancelled)
+            return;
         if (onThread)
-            onThread(*rebuild);
+            onThread(*built);
         // Handed over whole: this thread keeps nothing of the list once the window thread may
         // take it.
-        PostToMainThread([catalogue, rebuild = std::move(rebuild), skipped, firstSkipped, done] {
-            if (catalogue != s_catalogue)
+        PostToMainThread([late, built = std::move(built), done] {
+            if (late.expired())
                 return;
-            WriteSkippedWarning(skipped, firstSkipped);
-            done(std::move(*rebuild));
+            built->skipped.WriteWarning();
+            done(std::move(*built));
         });
     };
     try {
@@ -576,6 +641,7 @@ void RebuildCatalogueInBackground(const QStringList& folders, const DirectoryLis
     } catch (const std::system_error&) {
         // No thread to be had: the show goes on from the list it has.
     }
+    return aside;
 }
 
 } // namespace vb

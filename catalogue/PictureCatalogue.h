@@ -18,12 +18,11 @@
 
 namespace vb {
 
-// What a catalogue looks for: IncludeSubfolders and AllPictureTypes as they are when it is built.
+// What a catalogue looks for: the options IncludeSubfolders and AllPictureTypes.
 struct CatalogueOptions
 {
     bool includeSubfolders = false;
     bool allPictureTypes = false;
-    static CatalogueOptions Current();
 };
 
 // One folder, read once: its pictures pattern by pattern (within a pattern in the folder's own
@@ -126,18 +125,6 @@ private:
     std::optional<RuntimeError> m_rootError;
 };
 
-// `AddPicturesFromFolder`: appends to PictureList the full path of every picture file inside
-// `folder`, directly inside it or, with IncludeSubfolders, anywhere in its tree (FolderTreeWalk):
-// folder text with a "/" ensured at its end, then the path below it as listed. The options are
-// taken as they are at the call.
-//
-// Each folder is read once; sorting the names into the patterns as they come gives the same
-// order as one listing per pattern would. When the chosen folder's listing fails part-way, the
-// names the first of those listings would have appended before the failure are appended and the
-// RuntimeError is rethrown. A folder that does not exist adds nothing and raises nothing. A
-// subfolder that cannot be read is skipped and counted for EndCatalogue.
-void AddPicturesFromFolder(QString folder, const DirectoryLister& lister);
-
 // How long start-up and the dialog's OK wait for one folder's listing.
 inline constexpr std::chrono::milliseconds ListingDeadline{2000};
 // How many folders a walk reads at once.
@@ -150,83 +137,97 @@ public:
     ListingTimedOut(const QString& folder, std::chrono::milliseconds deadline);
 };
 
-// Both builders of the catalogue begin with this: FolderList and PictureList replaced by new,
-// empty lists, and no subfolder skipped yet.
-void StartCatalogue();
+// Called on the building thread while a build waits, about every 100 ms, with the folders read
+// and the pictures found so far (without a deadline: after each chosen folder, with the chosen
+// folders walked); false stops the build, which then holds what was found until then.
+using WalkProgress = std::function<bool(quint64 foldersRead, qsizetype pictures)>;
 
-// And end with this: one warning line, if any subfolder could not be read during the build,
-// with how many and the first of them. `whenComplete` runs on the application's thread once the
-// build is complete: at once when no folder timed out, else when the last walk that went on
-// late has ended; never when another catalogue has been started or this one abandoned since.
-void EndCatalogue(std::function<void()> whenComplete = {});
-
-// Drops the catalogue under way: what its walks still find, and its `whenComplete`.
-void AbandonCatalogue();
-
-// What AddPicturesFromFolderWithin throws when its progress callback asks it to stop.
-struct CatalogueCancelled
+// What a catalogue is built from.
+struct CatalogueRequest
 {
+    QStringList folders;
+    CatalogueOptions options;
+    // How long a walk waits for the next answer of its folders' listings; none: each folder is
+    // walked on the building thread, one after the other, as long as it takes.
+    std::optional<std::chrono::milliseconds> deadline = ListingDeadline;
+    WalkProgress progress;
 };
 
-// Called on the caller's thread while AddPicturesFromFolderWithin waits, about every 100 ms, with
-// the number of folders the walk has read so far; false stops the walk and abandons the
-// catalogue.
-using WalkProgress = std::function<bool(quint64 foldersRead)>;
+// The subfolders a build skipped because they could not be read: how many, and the first.
+struct SkippedSubfolders
+{
+    int count = 0;
+    std::optional<RuntimeError> first;
+    void Note(const FolderTreeWalk& walk);
+    // One warning line with how many and the first of them; nothing when none was skipped.
+    void WriteWarning() const;
+};
 
-// AddPicturesFromFolder with the walk on threads of their own, up to WalkThreads folders read at
-// once (a share answers each listing late, but many at a time), with the same pictures in the
-// same order; waited for as long as some listing answers within `deadline` of the last: a folder
-// on a share that stopped answering cannot hold up the program. When the chosen folder has not answered by
-// then, ListingTimedOut is thrown and nothing is added yet; when a subfolder stalls, the pictures before it
-// in walk order are added and ListingTimedOut names the subfolder. The rest is appended to PictureList on the
-// application's thread as the walk goes on, provided the catalogue it was started for has not
-// been replaced since. `lister` must outlive the process's event loop.
-void AddPicturesFromFolderWithin(const QString& folder, const DirectoryLister& lister,
-                                 std::chrono::milliseconds deadline, const WalkProgress& progress = {});
+// What kept one chosen folder's walk from being whole.
+struct FolderTrouble
+{
+    RuntimeError error;
+    // The error is ListingTimedOut: the walk goes on, and its pictures join late.
+    bool timedOut = false;
+};
 
-struct Walking;
+// A catalogue as its build returns it.
+struct CatalogueBuilt
+{
+    // Every picture of the chosen folders, in their order: folder text with a "/" ensured at its
+    // end, then the path below it as listed. A folder whose listing failed part-way keeps what
+    // the first of one listing per pattern would have found before the failure; a folder that
+    // does not exist adds nothing.
+    PathList pictures;
+    // Per chosen folder: none, or what ended its walk early.
+    std::vector<std::optional<FolderTrouble>> troubles;
+    SkippedSubfolders skipped;
+    // The progress callback stopped the build.
+    bool cancelled = false;
+};
 
-// AddPicturesFromFolderWithin in two steps, so that the walks of all chosen folders run at once
-// and a stalled folder's deadline runs while the others are read: the walk starts at
-// construction, and AddPicturesWithin waits for it as AddPicturesFromFolderWithin does, its
-// deadline counted from the walk's last answer or its start. Walks are waited for in the order
-// of the chosen folders, so the list keeps that order. Up to WalkThreads walks start ahead; the
-// rest start when waited for. A walk destroyed without being waited for stops reading. Window
-// thread only.
-class FolderWalk
+struct LatePart;
+
+// One build of the catalogue: the walks of the chosen folders at once, all of them waited for
+// as long as some listing answers within the deadline of the last (a folder on a share that
+// stopped answering cannot hold up the program), each tree on up to WalkThreads readers (a
+// share answers each listing late, but many at a time). A folder that did not answer in time
+// goes on being walked: its pictures join late, through the callback given to `DeliverLate`, on
+// the window thread, for as long as this object lives; destroying or replacing it drops what its
+// walks still find. A build with a deadline runs on the window thread; `lister` must outlive the
+// process's event loop.
+class Catalogue
 {
 public:
-    FolderWalk(const QString& folder, const DirectoryLister& lister);
-    ~FolderWalk();
-    FolderWalk(FolderWalk&& other) noexcept;
-    FolderWalk& operator=(FolderWalk&&) = delete;
+    // An empty catalogue, with nothing to come.
+    Catalogue();
+    Catalogue(const CatalogueRequest& request, const DirectoryLister& lister);
+    ~Catalogue();
+    Catalogue(Catalogue&&) noexcept;
+    Catalogue& operator=(Catalogue&&) noexcept;
 
-    void AddPicturesWithin(std::chrono::milliseconds deadline, const WalkProgress& progress = {});
+    CatalogueBuilt& Built() { return m_built; }
+
+    // Where the pictures of folders that answered late go (what came already, at once), and what
+    // runs once the build is whole: at once when nothing goes on late, else when the last late
+    // walk has ended.
+    void DeliverLate(std::function<void(PathList)> pictures, std::function<void()> complete);
+
+    // A catalogue that starts from `pictures` (taken from elsewhere, such as the index) and is
+    // built again aside: on a thread of its own at the lowest priority, without any deadline.
+    // Then `onThread` runs there (for work the window thread need not wait for), and the new
+    // catalogue goes to `done` on the window thread, its skipped subfolders' warning written,
+    // provided this object still lives. `lister` must outlive the process's event loop.
+    static Catalogue Aside(const CatalogueRequest& request, const DirectoryLister& lister,
+                           std::function<void(const CatalogueBuilt&)> onThread,
+                           std::function<void(CatalogueBuilt)> done);
 
 private:
-    void Start();
+    void BuildHere(const CatalogueRequest& request, const DirectoryLister& lister);
+    void BuildWithin(const CatalogueRequest& request, const DirectoryLister& lister);
 
-    QString m_folder;
-    const DirectoryLister& m_lister;
-    std::shared_ptr<Walking> m_walking;
-    bool m_ahead = false; // started at construction and not waited for yet
+    CatalogueBuilt m_built;
+    std::shared_ptr<LatePart> m_late;
 };
-
-// A catalogue of `folders` made aside, while the show goes on from another list.
-struct CatalogueRebuild
-{
-    PathList pictures;
-    // Per chosen folder: the error that ended its walk, if any.
-    std::vector<std::optional<RuntimeError>> errors;
-};
-
-// Walks each of `folders` in turn, with the options as they are at the call, on a thread of its
-// own at the lowest priority and without any deadline, leaving PictureList alone. Then runs
-// `onThread` there (for work the window thread need not wait for), writes the warning line of
-// the skipped subfolders, and hands the result to `done` on the application's thread, provided
-// no other catalogue has been started since. `lister` must outlive the process's event loop.
-void RebuildCatalogueInBackground(const QStringList& folders, const DirectoryLister& lister,
-                                  std::function<void(const CatalogueRebuild&)> onThread,
-                                  std::function<void(CatalogueRebuild)> done);
 
 } // namespace vb

@@ -1,7 +1,7 @@
 #include "ProgramRun.h"
 #include "TestSupport.h"
+#include "catalogue/PictureIndex.h"
 #include "platform/runtime/DetachedThread.h"
-#include "settings/PictureIndex.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 #include "state/ModuleState.h"
@@ -117,7 +117,9 @@ private slots:
             folders.size() == 1 ? QStringList{"/a/1.jpg"} : QStringList{"/a/1.jpg", "/c/3.bmp"};
 
         QCOMPARE(index.Load(folders, options), loads ? std::optional(Indexed()) : std::nullopt);
-        LoadSettings(SettingsStore(m_dir.filePath("Lanternshade.ini")), lister, &index);
+        // Kept, as the program keeps it, so that the walk aside takes over.
+        const Catalogue catalogue =
+            LoadSettings(SettingsStore(m_dir.filePath("Lanternshade.ini")), lister, &index);
         QCOMPARE(PictureList.ToStringList(), loads ? Indexed().ToStringList() : walked);
         // The walk's list takes over and is written for the next start.
         QTRY_COMPARE(PictureList.ToStringList(), walked);

@@ -1,4 +1,4 @@
-#include "settings/PictureIndex.h"
+#include "catalogue/PictureIndex.h"
 
 #include "platform/files/FileNames.h"
 #include "platform/files/RegularFile.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/PictureCatalogue.h"
+#include "catalogue/PictureCatalogue.h"
 #include "state/PathList.h"
 
 #include <QByteArray>
