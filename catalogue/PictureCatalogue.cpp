@@ -11,8 +11,11 @@
 #include <QCoreApplication>
 #include <array>
 #include <condition_variable>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <system_error>
 
 namespace vb {
@@ -31,36 +34,87 @@ QString FolderText(QString folder)
 
 } // namespace
 
+namespace {
+
+// The wanted names of one folder in the listing's order, each with its pattern, handed over as a
+// list that holds them pattern by pattern, as one listing per pattern would find them. The names
+// go into the list's own buffers: where the listing already gave them in pattern order (a folder
+// of JPEGs alone), as they are; otherwise sorted in one pass into buffers of their final size.
+// Each name is copied at most twice; appending entry by entry, one pass per
+// pattern, grew a second pair of buffers as large as the first and walked the names eleven times.
+class FolderNames
+{
+public:
+    void Add(std::string_view name, int pattern)
+    {
+        // Offsets are 32 bits: 4 GB of names, far beyond any catalogue's.
+        if (size_t(m_names.size()) + name.size() > std::numeric_limits<quint32>::max())
+            throw std::length_error("too many picture names");
+        m_names.append(name.data(), qsizetype(name.size()));
+        // The folder field holds the pattern until Take.
+        m_found.push_back(PathList::Entry{quint32(pattern), quint32(m_names.size())});
+        m_inOrder = m_inOrder && quint32(pattern) >= m_last;
+        m_last = quint32(pattern);
+        ++m_count[size_t(pattern)];
+        m_bytes[size_t(pattern)] += name.size();
+    }
+
+    // The names of the first `patterns` patterns, in `folder`.
+    PathList Take(const QString& folder, int patterns) &&
+    {
+        if (!m_inOrder || m_last >= quint32(patterns))
+            Sort(size_t(patterns));
+        for (PathList::Entry& entry : m_found)
+            entry.folder = 0;
+        return PathList::FromParts({folder}, std::move(m_found), std::move(m_names)).value_or(PathList());
+    }
+
+private:
+    // A counting sort by pattern, stable, dropping the names of patterns beyond `patterns`.
+    void Sort(size_t patterns)
+    {
+        std::array<size_t, PicturePatternCount> entryAt{}, byteAt{};
+        for (size_t p = 1; p < patterns; ++p) {
+            entryAt[p] = entryAt[p - 1] + m_count[p - 1];
+            byteAt[p] = byteAt[p - 1] + m_bytes[p - 1];
+        }
+        const size_t entries = entryAt[patterns - 1] + m_count[patterns - 1];
+        QByteArray names(qsizetype(byteAt[patterns - 1] + m_bytes[patterns - 1]), Qt::Uninitialized);
+        std::vector<PathList::Entry> found(entries);
+        quint32 begin = 0;
+        for (const PathList::Entry& entry : m_found) {
+            const size_t p = entry.folder;
+            const quint32 length = entry.nameEnd - begin;
+            if (p < patterns) {
+                std::memcpy(names.data() + byteAt[p], m_names.constData() + begin, length);
+                byteAt[p] += length;
+                found[entryAt[p]++] = PathList::Entry{quint32(p), quint32(byteAt[p])};
+            }
+            begin = entry.nameEnd;
+        }
+        m_names = std::move(names);
+        m_found = std::move(found);
+    }
+
+    QByteArray m_names;
+    std::vector<PathList::Entry> m_found;
+    std::array<size_t, PicturePatternCount> m_count{}, m_bytes{};
+    quint32 m_last = 0;
+    bool m_inOrder = true;
+};
+
+} // namespace
+
 FolderReading ReadFolder(const QString& folder, const DirectoryLister& lister, CatalogueOptions options)
 {
     FolderReading reading;
-    // The wanted names one after another, each with its end and pattern, sorted into the
-    // patterns when the listing is done.
-    struct Name
-    {
-        quint32 end;
-        quint32 pattern;
-    };
-    std::string names;
-    std::vector<Name> found;
+    FolderNames names;
     const auto wanted = [all = options.allPictureTypes](std::string_view name) {
         return PicturePatternIndex(name, all) >= 0;
     };
     const auto file = [&](std::string_view name) {
-        names.append(name);
-        found.push_back(
-            Name{quint32(names.size()), quint32(PicturePatternIndex(name, options.allPictureTypes))});
-    };
-    const auto take = [&](size_t patterns) {
-        const quint32 at = reading.pictures.AddFolder(folder);
-        for (quint32 pattern = 0; pattern < patterns; ++pattern) {
-            quint32 begin = 0;
-            for (const Name& name : found) {
-                if (name.pattern == pattern)
-                    reading.pictures.Append(at, std::string_view(names).substr(begin, name.end - begin));
-                begin = name.end;
-            }
-        }
+        if (const int pattern = PicturePatternIndex(name, options.allPictureTypes); pattern >= 0)
+            names.Add(name, pattern);
     };
     try {
         if (options.includeSubfolders) {
@@ -76,11 +130,11 @@ FolderReading ReadFolder(const QString& folder, const DirectoryLister& lister, C
     } catch (const RuntimeError& e) {
         // One listing per pattern would have failed at the same entry during the first one.
         reading.error = e;
-        take(1);
+        reading.pictures = std::move(names).Take(folder, 1);
         reading.subfolders.clear();
         return reading;
     }
-    take(PicturePatternCount);
+    reading.pictures = std::move(names).Take(folder, PicturePatternCount);
     return reading;
 }
 
