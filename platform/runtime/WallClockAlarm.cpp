@@ -24,8 +24,9 @@ WallClockAlarm::~WallClockAlarm()
 
 void WallClockAlarm::Set(DateTime when)
 {
-    if (m_fd < 0)
+    if (m_fd < 0 || m_setFor == when)
         return;
+    m_setFor = when;
     using namespace std::chrono;
     const auto since = duration_cast<nanoseconds>(when.time_since_epoch()).count();
     itimerspec at{};
@@ -38,6 +39,13 @@ void WallClockAlarm::Set(DateTime when)
 
 void WallClockAlarm::Cancel()
 {
+    if (m_setFor)
+        Disarm();
+}
+
+void WallClockAlarm::Disarm()
+{
+    m_setFor.reset();
     if (m_fd < 0)
         return;
     const itimerspec never{};
@@ -51,7 +59,7 @@ void WallClockAlarm::Ring()
     quint64 expirations = 0;
     if (read(m_fd, &expirations, sizeof expirations) < 0 && errno == EAGAIN)
         return;
-    Cancel();
+    Disarm();
     if (m_rang)
         m_rang();
 }

@@ -5,6 +5,7 @@
 #include <QSocketNotifier>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace vb {
 
@@ -22,14 +23,17 @@ public:
     WallClockAlarm(const WallClockAlarm&) = delete;
     WallClockAlarm& operator=(const WallClockAlarm&) = delete;
 
-    // Replaces the time set before.
+    // Replaces the time set before. Setting the time already set, or cancelling an alarm that is
+    // not set, costs nothing: the tick plans again after each run.
     void Set(DateTime when);
     void Cancel();
 
 private:
+    void Disarm();
     void Ring();
 
     int m_fd = -1;
+    std::optional<DateTime> m_setFor;
     std::unique_ptr<QSocketNotifier> m_notifier;
     std::function<void()> m_rang;
 };
