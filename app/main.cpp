@@ -281,5 +281,7 @@ int main(int argc, char** argv)
         return Leave(1);
     }
     // The windows are gone and the pointer is shown again when exec returns.
-    return Leave(QApplication::exec());
+    const int status = QApplication::exec();
+    helper->EndAll();
+    return Leave(status);
 }
