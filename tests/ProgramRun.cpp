@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -113,6 +114,7 @@ bool ProgramRun::Start(const QStringList& arguments)
         Note("cannot start: " + m_process.errorString());
         return false;
     }
+    m_pid = m_process.processId();
     return true;
 }
 
@@ -230,6 +232,11 @@ QString ProgramRun::Check(int status, const QString& errorLine, int lineCount) c
         problems.append("ended by a signal");
     else if (exitCode != status)
         problems.append(QString("status %1").arg(exitCode));
+    // A run that ended as it should took its entry out of the instance registry (one ended by an
+    // error may leave it: the registry knows a dead process's file by its free lock).
+    if (m_ended && !crashed && status == 0 &&
+        QFileInfo::exists(Path(QString("runtime/vellumbright/instance-%1").arg(m_pid))))
+        problems.append("left its instance file");
     const QStringList lines = ErrorLines();
     const QRegularExpression expected("^(?:" + errorLine + ")$");
     if (errorLine.isNull()

@@ -111,6 +111,7 @@ private:
     bool m_asUser = false;
     QProcess m_process;
     bool m_ended = false;
+    qint64 m_pid = 0;
     QElapsedTimer m_started;
     double m_cpuSeconds = 0; // at the last look while it ran
     QStringList m_problems;

@@ -84,10 +84,16 @@ InstanceRegistry::InstanceRegistry(QString folder)
 
 InstanceRegistry::~InstanceRegistry()
 {
-    if (m_fd >= 0) {
-        unlink(QFile::encodeName(m_ownFile).constData());
-        close(m_fd);
-    }
+    Unregister();
+}
+
+void InstanceRegistry::Unregister()
+{
+    if (m_fd < 0)
+        return;
+    unlink(QFile::encodeName(m_ownFile).constData());
+    close(m_fd);
+    m_fd = -1;
 }
 
 bool InstanceRegistry::Register()

@@ -34,6 +34,10 @@ public:
     // then does not count for others, which errs on the side of showing the saver.
     bool Register();
 
+    // Removes this process's file, as the destructor does; for a process that ends without
+    // running its destructors.
+    void Unregister();
+
     // True when another registered process is alive.
     bool PrevInstance() const;
 
