@@ -25,15 +25,19 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QWidget>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <new>
 #include <numeric>
+#include <sys/resource.h>
 #include <thread>
 
 namespace vbbench {
@@ -81,13 +85,18 @@ struct Setup
     QString runtime;
     QString cache;
     QRgb colour = qRgb(255, 0, 255);
+    // The runtime folder is in memory, as /run/user/<uid> is on a desktop. On a disk mounted with
+    // `discard` (this machine's), removing the instance file at the end waited for the disk: up
+    // to 23 ms of the key rows beside a build.
+    std::shared_ptr<QTemporaryDir> inMemory =
+        std::make_shared<QTemporaryDir>(QStringLiteral("/dev/shm/vb-bench-XXXXXX"));
 
     bool Make(const QString& corpus, const QString& name = QStringLiteral("program"))
     {
         const QString root = corpus + u'/' + name;
         pictures = root + QStringLiteral("/pictures");
         config = root + QStringLiteral("/config");
-        runtime = root + QStringLiteral("/runtime");
+        runtime = inMemory->isValid() ? inMemory->path() : root + QStringLiteral("/runtime");
         cache = root + QStringLiteral("/cache");
         if (!QDir().mkpath(pictures) || !QDir().mkpath(config) || !QDir().mkpath(runtime))
             return false;
@@ -486,7 +495,7 @@ namespace {
 // `busy`: whether the loading helper was decoding when the key came (it used more than half a
 // core in the 100 ms before).
 double KeyToEndMilliseconds(const Context& context, const Setup& setup, const QString& pictures, int settleMs,
-                            bool* busy = nullptr)
+                            int programNice, bool* busy = nullptr)
 {
     Setup run = setup;
     run.config = pictures + QStringLiteral("-config");
@@ -500,6 +509,8 @@ double KeyToEndMilliseconds(const Context& context, const Setup& setup, const QS
     saver.setProcessEnvironment(run.Environment());
     saver.setStandardOutputFile(QProcess::nullDevice());
     saver.setStandardErrorFile(QProcess::nullDevice());
+    // The program runs at the nice it would have had; only the measuring is raised (below).
+    saver.setChildProcessModifier([nice = programNice] { setpriority(PRIO_PROCESS, 0, nice); });
     saver.start(context.program, {QStringLiteral("/S")});
     QProcess keys;
     keys.start(QStringLiteral("xdotool"), {QStringLiteral("-")});
@@ -560,6 +571,17 @@ void KeyWhileDecodingFigures(const Context& context, std::vector<Row>& rows)
                             (canvas.ScaleHeight() - holder.ScaleHeight()) / 2);
     });
     const int settleMs = 300;
+    // The measuring thread, and xdotool, which it starts and which stands for the keyboard, run ten
+    // steps above the program where they may (as root): beside a build, waking the measurer when
+    // the program had ended added 15 to 20 ms of its own to the figure (seen with the kernel's
+    // process-exit events), and xdotool waking for the key up to 10 ms.
+    errno = 0;
+    const int programNice = getpriority(PRIO_PROCESS, 0);
+    const bool raised = errno == 0 && setpriority(PRIO_PROCESS, 0, programNice - 10) == 0;
+    const std::shared_ptr<void> lowerAgain(nullptr, [raised, programNice](void*) {
+        if (raised)
+            setpriority(PRIO_PROCESS, 0, programNice);
+    });
     std::vector<double> ours, reference;
     int decoding = 0;
     // At least twenty keys, whatever the repetitions, for the maximum to mean something; the tiny
@@ -568,17 +590,19 @@ void KeyWhileDecodingFigures(const Context& context, std::vector<Row>& rows)
                                                                 : std::max(20, 4 * context.repetitions);
     for (int i = 0; i < keys; ++i) {
         bool busy = false;
-        ours.push_back(KeyToEndMilliseconds(context, setup, big, settleMs, &busy));
+        ours.push_back(KeyToEndMilliseconds(context, setup, big, settleMs, programNice, &busy));
         decoding += busy ? 1 : 0;
-        reference.push_back(KeyToEndMilliseconds(context, setup, setup.pictures, settleMs));
+        reference.push_back(KeyToEndMilliseconds(context, setup, setup.pictures, settleMs, programNice));
         if (ours.back() < 0 || reference.back() < 0) {
             std::fprintf(stderr, "a run did not end on its key; the key figures are left out\n");
             return;
         }
     }
     std::fprintf(stderr,
-                 "decoding the %dx%d progressive JPEG takes %.0f ms; the key came %d ms after the window\n",
-                 size.width(), size.height(), decodeSeconds * 1000, settleMs);
+                 "decoding the %dx%d progressive JPEG takes %.0f ms; the key came %d ms after the window; "
+                 "measured %s\n",
+                 size.width(), size.height(), decodeSeconds * 1000, settleMs,
+                 raised ? "ten steps above the program" : "at the program's own priority");
     // The loading helper decodes; a key that came when it was not is not the figure's.
     std::fprintf(stderr, "the loading helper was decoding at the key in %d of %zu runs\n", decoding,
                  ours.size());
