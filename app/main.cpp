@@ -274,9 +274,9 @@ int RunWindows(const QString& commandText, qint32 mode)
         vb::ReportUncaughtError(error, mode == vb::Configure);
         return 1;
     }
-    // The windows are gone and the pointer is shown again when exec returns.
+    // The windows are gone and the pointer is shown again when exec returns. The loading helper
+    // ends by itself as soon as this process's end of its socket closes.
     const int status = QApplication::exec();
-    helper->EndAll();
     if (mode != vb::Configure) {
         instances.Unregister();
         EndWithoutTeardown(status);

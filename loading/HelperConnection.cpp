@@ -95,14 +95,6 @@ HelperConnection::HelperConnection(Options options)
     CurrentHelper(lock);
 }
 
-void HelperConnection::EndAll()
-{
-    std::lock_guard lock(m_mutex);
-    m_endedAll = true;
-    if (m_helper)
-        m_helper->process.End();
-}
-
 int HelperConnection::HelpersStarted() const
 {
     const std::lock_guard lock(m_mutex);
@@ -111,7 +103,7 @@ int HelperConnection::HelpersStarted() const
 
 std::shared_ptr<HelperConnection::Helper> HelperConnection::CurrentHelper(std::unique_lock<std::mutex>&)
 {
-    if (m_helper || m_endedAll)
+    if (m_helper)
         return m_helper;
     if (m_leftBehind->Reap() > MaxLeftBehind ||
         (m_failedInARow >= MaxFailedInARow && Clock::now() - m_lastStart < RetryFailingAfter))

@@ -80,10 +80,6 @@ public:
                                  const DirectoryLister::Wanted& wanted, const DirectoryLister::Found& found,
                                  const DirectoryLister::FoundFolder& subfolder);
 
-    // At the end of the run: the helper is ended at once rather than when this process has gone,
-    // so that a decode under way does not take the cores the end needs; none is started again.
-    void EndAll();
-
     // The helper processes started so far (for the tests).
     int HelpersStarted() const;
 
@@ -126,7 +122,6 @@ private:
     std::shared_ptr<Helper> m_helper;
     const std::unique_ptr<LeftBehindHelpers> m_leftBehind;
     int m_started = 0;
-    bool m_endedAll = false;
     // Helpers in a row that could not start (or could not lock themselves down): after a few,
     // another is started only now and then.
     int m_failedInARow = 0;
