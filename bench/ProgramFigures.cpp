@@ -23,6 +23,7 @@
 #include <QPixmap>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -578,7 +579,7 @@ void KeyWhileDecodingFigures(const Context& context, std::vector<Row>& rows)
     errno = 0;
     const int programNice = getpriority(PRIO_PROCESS, 0);
     const bool raised = errno == 0 && setpriority(PRIO_PROCESS, 0, programNice - 10) == 0;
-    const std::shared_ptr<void> lowerAgain(nullptr, [raised, programNice](void*) {
+    const auto lowerAgain = qScopeGuard([raised, programNice] {
         if (raised)
             setpriority(PRIO_PROCESS, 0, programNice);
     });
