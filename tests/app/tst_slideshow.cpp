@@ -286,7 +286,7 @@ private slots:
             vbtest::SettingsFor({folder, m_pictures.path()}, "Shuffle=True\nInterval=" + interval + "\n")));
         QVERIFY(run.Start({"/S"}));
         QStringList first;
-        QTRY_COMPARE((first = LoadingHelpers(run.Pid())).size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT((first = LoadingHelpers(run.Pid())).size(), 1, 5000 * VB_TIME_SCALE);
 
         QTRY_VERIFY_WITH_TIMEOUT(CrossShown(ScreenNow()), 30000 * (VB_TIME_SCALE >= 6 ? 3 : 1));
         QTRY_VERIFY_WITH_TIMEOUT(FullScreenPictureShown(ScreenNow()), 15000);
